@@ -1,0 +1,78 @@
+# Helpers shared by every folder.
+
+# qm_library(NAME SOURCES... [DEPS ...]) - a static library of our own code.
+function(qm_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS;PUBLIC_INCLUDES" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES} ${A_UNPARSED_ARGUMENTS})
+  target_compile_options(${name} PRIVATE ${QM_WARNINGS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${A_PUBLIC_INCLUDES})
+  if(A_DEPS)
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+  endif()
+endfunction()
+
+# Picks the platform file of a concern: name_windows.cpp or name_posix.cpp.
+function(qm_platform_sources out)
+  set(list)
+  foreach(base ${ARGN})
+    if(WIN32)
+      list(APPEND list ${base}_windows.cpp)
+    else()
+      list(APPEND list ${base}_posix.cpp)
+    endif()
+  endforeach()
+  set(${out} ${list} PARENT_SCOPE)
+endfunction()
+
+# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...])
+# One GoogleTest program is one CTest test. A test that belongs to the other
+# target is still registered, and reported by CTest as skipped.
+function(qm_test name)
+  set(args ${ARGN})
+  if(name STREQUAL "NAME")   # qm_test(NAME x ...) and qm_test(x ...) both work
+    list(POP_FRONT args name)
+  endif()
+  cmake_parse_arguments(A "" "ONLY" "SOURCES;DEPS;LABELS" ${args})
+  if(A_ONLY AND NOT A_ONLY STREQUAL QM_TARGET_OS)
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${name} runs on ${A_ONLY} only")
+    set_tests_properties(${name} PROPERTIES LABELS "${A_ONLY}-only;${A_LABELS}"
+      PASS_REGULAR_EXPRESSION "^$" SKIP_REGULAR_EXPRESSION "skipped:")
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES} ${A_UNPARSED_ARGUMENTS})
+  target_compile_options(${name} PRIVATE ${QM_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} qm_gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels ${A_LABELS})
+  if(A_ONLY)
+    list(APPEND labels ${A_ONLY}-only)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QM_SOURCE_DIR=${PROJECT_SOURCE_DIR};QM_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    TIMEOUT 600)
+  if(labels)
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}")
+  endif()
+endfunction()
+
+# Adds every .cpp of the calling folder to `target`, taking only this
+# target's platform files (name_windows.cpp or name_posix.cpp) and leaving
+# out the files named in EXCLUDE.
+function(qm_folder_sources target)
+  cmake_parse_arguments(A "" "" "EXCLUDE" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(f ${files})
+    get_filename_component(n ${f} NAME)
+    if(n IN_LIST A_EXCLUDE)
+      continue()
+    endif()
+    if(WIN32 AND n MATCHES "_posix\\.cpp$")
+      continue()
+    endif()
+    if(NOT WIN32 AND n MATCHES "_windows\\.cpp$")
+      continue()
+    endif()
+    target_sources(${target} PRIVATE ${f})
+  endforeach()
+endfunction()

@@ -1,0 +1,69 @@
+// Files and folders. Paths are UTF-8 everywhere; the Windows back end turns
+// them into UTF-16 only at the system call.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct File_Info {
+    bool exists = false;
+    bool is_dir = false;
+    bool is_link = false;   // a symbolic link or (Windows) a junction / reparse point
+    uint64_t size = 0;
+    int64_t mtime_ns = 0;   // modification time, ns since the Unix epoch
+};
+
+struct Dir_Entry {
+    std::string name;
+    bool is_dir = false;    // a real folder (a link to a folder is not a folder here)
+    bool is_link = false;
+    uint64_t size = 0;
+    int64_t mtime_ns = 0;
+};
+
+// Status of a path. A link is described itself, not followed.
+bool fs_stat(std::string_view path, File_Info& out);
+// True when something exists at the path and it is a folder (links followed).
+bool fs_is_dir(std::string_view path);
+// Modification time in ns of what the path names, 0 when it cannot be read.
+int64_t fs_mtime(std::string_view path);
+
+// Reads the whole file. On failure `err` (when given) holds the reason.
+bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr);
+// Reads at most `count` bytes at `offset`; `out` gets what was read.
+bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err = nullptr);
+// Creates or truncates the file and writes `data` as its whole content.
+bool fs_write(std::string_view path, std::string_view data, std::string* err = nullptr);
+// Makes the folder and every missing parent. True when it exists afterwards.
+bool fs_make_dirs(std::string_view path, std::string* err = nullptr);
+// Lists a folder (without "." and ".."), in the order the system returns.
+bool fs_list(std::string_view dir, std::vector<Dir_Entry>& out, std::string* err = nullptr);
+// Deletes one file (or one link, never what it points to).
+bool fs_remove_file(std::string_view path, std::string* err = nullptr);
+// Deletes an empty folder.
+bool fs_remove_dir(std::string_view path, std::string* err = nullptr);
+// Deletes a folder with everything in it. Symbolic links and junctions met
+// on the way are removed themselves and never followed.
+bool fs_remove_tree(std::string_view path, std::string* err = nullptr);
+// Renames, replacing an existing file at `to`.
+bool fs_rename(std::string_view from, std::string_view to, std::string* err = nullptr);
+// Copies one file whole (replacing the target).
+bool fs_copy_file(std::string_view from, std::string_view to, std::string* err = nullptr);
+// Free bytes for the caller on the volume that holds `path`.
+bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err = nullptr);
+// Makes a symbolic link (tests use it to check that deletions do not follow links).
+bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err = nullptr);
+
+// --- Test seams -----------------------------------------------------------
+// Every write, rename, delete and folder creation of a path under `prefix`
+// (compared as text, after the platform's separators are unified) fails
+// with the reason "refused by the test hook". An empty prefix clears it.
+void fs_fail_under(std::string_view prefix);
+// Replaces the answer of fs_free_space (nullptr restores the system's).
+void fs_set_free_space_hook(std::function<bool(std::string_view path, uint64_t& bytes)> hook);
+
+// Shared by the back ends: whether the test hook refuses a change at `path`.
+bool fs_hook_refuses(std::string_view path, std::string* err);
+bool fs_hook_free_space(std::string_view path, uint64_t& bytes, bool& handled);

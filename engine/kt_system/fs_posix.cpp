@@ -1,0 +1,311 @@
+// Files and folders on POSIX systems.
+#include "engine/kt_system/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+std::string z(std::string_view s) { return std::string(s); }
+
+bool fail(std::string* err, int code) {
+    if (err) *err = std::strerror(code);
+    return false;
+}
+
+int64_t time_ns(const struct timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+bool write_all(int fd, const char* data, size_t size, std::string* err) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(err, errno);
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Closes a file that was written; a failing close means lost data.
+bool close_written(Fd& f, std::string* err) {
+    int fd = f.fd;
+    f.fd = -1;
+    if (close(fd) != 0 && errno != EINTR) return fail(err, errno);
+    return true;
+}
+
+// Removes the entry `name` of the open folder `dir_fd` and, for a real
+// folder, everything in it. Links are unlinked, never followed: the folder
+// is opened with O_NOFOLLOW so a link swapped in meanwhile is not entered.
+bool remove_at(int dir_fd, const char* name, std::string* err) {
+    struct stat st;
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return true;
+        return fail(err, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (unlinkat(dir_fd, name, 0) != 0 && errno != ENOENT) return fail(err, errno);
+        return true;
+    }
+    int fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail(err, errno);
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        int code = errno;
+        close(fd);
+        return fail(err, code);
+    }
+    bool ok = true;
+    while (ok) {
+        errno = 0;
+        struct dirent* e = readdir(d);
+        if (!e) {
+            if (errno != 0) ok = fail(err, errno);
+            break;
+        }
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        ok = remove_at(dirfd(d), e->d_name, err);
+    }
+    closedir(d);
+    if (!ok) return false;
+    if (unlinkat(dir_fd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return fail(err, errno);
+    return true;
+}
+
+// Replaces `p` by its parent folder; false when there is none.
+bool to_parent(std::string& p) {
+    size_t root = !p.empty() && p[0] == '/' ? 1 : 0;
+    while (p.size() > root && p.back() == '/') p.pop_back();
+    if (p.size() <= root || p == ".") return false;
+    size_t cut = p.rfind('/');
+    if (cut == std::string::npos) {
+        p = ".";
+    } else {
+        p.resize(cut);
+        while (p.size() > root && p.back() == '/') p.pop_back();
+        if (p.empty()) p = "/";
+    }
+    return true;
+}
+
+}  // namespace
+
+bool fs_stat(std::string_view path, File_Info& out) {
+    out = File_Info{};
+    struct stat st;
+    if (lstat(z(path).c_str(), &st) != 0) return false;
+    out.exists = true;
+    out.is_dir = S_ISDIR(st.st_mode);
+    out.is_link = S_ISLNK(st.st_mode);
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.mtime_ns = time_ns(st.st_mtim);
+    return true;
+}
+
+bool fs_is_dir(std::string_view path) {
+    struct stat st;
+    return stat(z(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int64_t fs_mtime(std::string_view path) {
+    struct stat st;
+    if (stat(z(path).c_str(), &st) != 0) return 0;
+    return time_ns(st.st_mtim);
+}
+
+bool fs_read(std::string_view path, std::string& out, std::string* err) {
+    out.clear();
+    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (f.fd < 0) return fail(err, errno);
+    struct stat st;
+    if (fstat(f.fd, &st) != 0) return fail(err, errno);
+    if (S_ISDIR(st.st_mode)) return fail(err, EISDIR);
+    // The size is a hint only: files under /proc report 0 and others may grow.
+    out.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(f.fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            out.clear();
+            return fail(err, code);
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err) {
+    out.clear();
+    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (f.fd < 0) return fail(err, errno);
+    out.resize(count);
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = pread(f.fd, out.data() + got, count - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            out.clear();
+            return fail(err, code);
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+    return true;
+}
+
+bool fs_write(std::string_view path, std::string_view data, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    Fd f(open(z(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (f.fd < 0) return fail(err, errno);
+    if (!write_all(f.fd, data.data(), data.size(), err)) return false;
+    return close_written(f, err);
+}
+
+bool fs_make_dirs(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    std::string p = z(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.empty()) return fail(err, ENOENT);
+    if (fs_is_dir(p)) return true;
+    int last_error = 0;
+    for (size_t i = 1; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != '/') continue;
+        if (p[i - 1] == '/') continue;
+        std::string part = p.substr(0, i);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) last_error = errno;
+    }
+    if (fs_is_dir(p)) return true;
+    return fail(err, last_error ? last_error : EEXIST);
+}
+
+bool fs_list(std::string_view dir, std::vector<Dir_Entry>& out, std::string* err) {
+    out.clear();
+    DIR* d = opendir(z(dir).c_str());
+    if (!d) return fail(err, errno);
+    bool ok = true;
+    for (;;) {
+        errno = 0;
+        struct dirent* e = readdir(d);
+        if (!e) {
+            if (errno != 0) ok = fail(err, errno);
+            break;
+        }
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        Dir_Entry entry;
+        entry.name = e->d_name;
+        struct stat st;
+        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            entry.is_dir = S_ISDIR(st.st_mode);
+            entry.is_link = S_ISLNK(st.st_mode);
+            entry.size = static_cast<uint64_t>(st.st_size);
+            entry.mtime_ns = time_ns(st.st_mtim);
+        } else {
+            if (errno == ENOENT) continue;  // removed while listing
+            entry.is_dir = e->d_type == DT_DIR;
+            entry.is_link = e->d_type == DT_LNK;
+        }
+        out.push_back(std::move(entry));
+    }
+    closedir(d);
+    if (!ok) out.clear();
+    return ok;
+}
+
+bool fs_remove_file(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    if (unlink(z(path).c_str()) != 0) return fail(err, errno);
+    return true;
+}
+
+bool fs_remove_dir(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    if (rmdir(z(path).c_str()) != 0) return fail(err, errno);
+    return true;
+}
+
+bool fs_remove_tree(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    return remove_at(AT_FDCWD, z(path).c_str(), err);
+}
+
+bool fs_rename(std::string_view from, std::string_view to, std::string* err) {
+    if (fs_hook_refuses(from, err) || fs_hook_refuses(to, err)) return false;
+    if (rename(z(from).c_str(), z(to).c_str()) != 0) return fail(err, errno);
+    return true;
+}
+
+bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) {
+    if (fs_hook_refuses(to, err)) return false;
+    Fd in(open(z(from).c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.fd < 0) return fail(err, errno);
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) return fail(err, errno);
+    if (S_ISDIR(st.st_mode)) return fail(err, EISDIR);
+    mode_t mode = st.st_mode & 0777;
+    Fd out(open(z(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (out.fd < 0) return fail(err, errno);
+    // A target that existed keeps its old mode through O_CREAT; give it the source's.
+    if (fchmod(out.fd, mode) != 0) return fail(err, errno);
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(in.fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(err, errno);
+        }
+        if (n == 0) break;
+        if (!write_all(out.fd, buf, static_cast<size_t>(n), err)) return false;
+    }
+    return close_written(out, err);
+}
+
+bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err) {
+    bytes = 0;
+    bool handled = false;
+    bool ok = fs_hook_free_space(path, bytes, handled);
+    if (handled) {
+        if (!ok && err) *err = "refused by the test hook";
+        return ok;
+    }
+    // A path that does not exist yet is answered for its nearest existing parent.
+    std::string p = z(path);
+    struct statvfs sv;
+    while (statvfs(p.c_str(), &sv) != 0) {
+        int code = errno;
+        if ((code != ENOENT && code != ENOTDIR) || !to_parent(p)) return fail(err, code);
+    }
+    bytes = static_cast<uint64_t>(sv.f_bavail) * static_cast<uint64_t>(sv.f_frsize);
+    return true;
+}
+
+bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err) {
+    (void)to_dir;
+    if (fs_hook_refuses(link, err)) return false;
+    if (symlink(z(target).c_str(), z(link).c_str()) != 0) return fail(err, errno);
+    return true;
+}

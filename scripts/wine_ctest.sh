@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests under wine: a prefix of its own inside the
+# build folder, a persistent wineserver detached from the terminal, and the
+# crash debugger off (with it a crashing test would exit 0).
+set -euo pipefail
+build=$(cd "$1" && pwd); shift
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+export WINEARCH=win64
+mkdir -p "$WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1 &
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine wineboot -i </dev/null >/dev/null 2>&1 || true
+ctest --test-dir "$build" --output-on-failure --no-tests=error "$@"
