@@ -1,0 +1,235 @@
+// The live settings record and settings.txt in the data folder. The first
+// test of this file must be the first load of the program: it checks the
+// defaults copy that the first load keeps.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <algorithm>
+#include <thread>
+
+#include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
+#include "launcher/core/format.h"
+#include "launcher/core/parse_int.h"
+#include "launcher/core/paths.h"
+#include "launcher/core/settings.h"
+#include "tests/core/settings_compare.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Points the data folder at a fresh temporary folder for one test.
+struct Data_Folder {
+    Temp_Dir dir;
+    std::string saved = env_get("LOCALAPPDATA");
+    bool was_set = env_is_set("LOCALAPPDATA");
+    Data_Folder() {
+        env_set("LOCALAPPDATA", dir.path);
+        paths_init();
+    }
+    ~Data_Folder() {
+        env_set("LOCALAPPDATA", saved, !was_set);
+        settings_replace(Settings{});
+    }
+    std::string settings_file() const { return data_path({"settings.txt"}); }
+};
+
+}  // namespace
+
+TEST(SettingsLive, FirstLoadKeepsTheDefaults) {
+    Data_Folder data;
+    Settings start;
+    start.fps = 30;
+    start.save_dirs = {"C:\\saves"};
+    settings_replace(start);
+    ASSERT_TRUE(fs_write(data.settings_file(), "settings_version 4\nfps 144\nsave_dir D:\\more\n"));
+
+    load_settings();
+    Settings live = settings_copy();
+    EXPECT_EQ(live.fps, 144);
+    EXPECT_EQ(live.save_dirs, (std::vector<std::string>{"C:\\saves", "D:\\more"}));
+
+    // The defaults are the record as it was before the first load, with a
+    // save-folder list of their own.
+    Settings want = start;
+    want.save_dirs.clear();
+    EXPECT_TRUE(settings_defaults() == want);
+
+    // A later load changes neither the defaults nor, when the file is gone,
+    // the record.
+    ASSERT_TRUE(fs_remove_file(data.settings_file()));
+    settings_replace(Settings{});
+    load_settings();
+    EXPECT_TRUE(settings_copy() == Settings{});
+    EXPECT_TRUE(settings_defaults() == want);
+}
+
+TEST(SettingsLive, SaveThenLoadGivesTheSameRecord) {
+    Data_Folder data;
+    Settings x;
+    x.game_dir = "D:\\Games\\EMBERFALL SAGA";
+    x.graphics = 4;
+    x.shadow_res = 4096;
+    x.aa_dlss = x.aa_taa = true;
+    x.save_dirs = {"E:\\one", "E:\\two"};
+    x.key_map[29] = 26;
+    x.hard = {2, 1, 2, 1, 0, 1, 0, 0};
+    settings_replace(x);
+    ASSERT_TRUE(save_settings());
+
+    std::string text;
+    ASSERT_TRUE(fs_read(data.settings_file(), text));
+    EXPECT_EQ(text, settings_text(x));
+
+    // Into a record given by the caller, the live one untouched.
+    settings_replace(Settings{});
+    Settings other;
+    load_settings(&other);
+    expect_same(other, x, "into a given record");
+    EXPECT_TRUE(settings_copy() == Settings{});
+
+    // Into the live record.
+    load_settings();
+    expect_same(settings_copy(), x, "into the live record");
+}
+
+TEST(SettingsLive, AnUnreadableFileKeepsTheRecord) {
+    Data_Folder data;
+    ASSERT_TRUE(fs_make_dirs(data.settings_file()));   // a folder in its place
+    Settings s;
+    s.fps = 240;
+    load_settings(&s);
+    EXPECT_EQ(s.fps, 240);
+    // and a write that fails is only reported by the result
+    settings_replace(s);
+    EXPECT_FALSE(save_settings());
+}
+
+TEST(SettingsLive, StringsWithALineBreakAreRefused) {
+    Data_Folder data;
+    struct Case {
+        std::string Settings::*field;
+        const char* key;
+    } cases[] = {{&Settings::game_dir, "game_dir"},
+                 {&Settings::compiler, "compiler"},
+                 {&Settings::cross_target, "cross_target"},
+                 {&Settings::cross_cpu, "cross_cpu"}};
+    for (const Case& c : cases) {
+        std::string err;
+        ASSERT_TRUE(settings_set_string(c.field, c.key, "C:\\kept", &err)) << err;
+        for (const char* bad : {"clang\nfps 30", "clang\r", "\n"}) {
+            EXPECT_FALSE(settings_set_string(c.field, c.key, bad, &err));
+            EXPECT_EQ(err, fmt("The %s setting cannot hold a line break: kept the previous value.", c.key));
+            EXPECT_EQ(settings_copy().*c.field, "C:\\kept");
+        }
+    }
+    std::string err;
+    EXPECT_TRUE(settings_add_save_dir("E:\\saves", &err));
+    EXPECT_FALSE(settings_add_save_dir("E:\\x\nfps 30", &err));
+    EXPECT_EQ(err, "The save_dir setting cannot hold a line break: kept the previous value.");
+    EXPECT_FALSE(settings_add_save_dir("", &err));
+    EXPECT_EQ(settings_copy().save_dirs, std::vector<std::string>{"E:\\saves"});
+
+    // What was kept is what the file holds.
+    ASSERT_TRUE(save_settings());
+    Settings back;
+    load_settings(&back);
+    expect_same(back, settings_copy(), "what was kept");
+}
+
+// Whether `text` is settings.txt as one writer left it, or the beginning of
+// it: the complete lines hold the keys in the writer's order, each once
+// (save_dir aside). Two writes mixed in one file repeat keys.
+static bool one_writers_text(std::string_view text, const std::vector<std::string>& order) {
+    std::vector<std::string_view> lines = split_at(text, '\n');
+    lines.pop_back();   // incomplete, or empty after the last "\n"
+    size_t at = 0;
+    std::string_view previous;
+    for (std::string_view line : lines) {
+        std::string_view key = line.substr(0, line.find(' '));
+        if (key == "save_dir" && previous == "save_dir") continue;
+        while (at < order.size() && order[at] != key) at++;
+        if (at == order.size()) return false;
+        at++;
+        previous = key;
+    }
+    return true;
+}
+
+// Tasks edit and save the record while the interface copies it every frame.
+// Each edit keeps the record consistent with itself; every copy must show
+// one whole record, and the file one writer's text at any time.
+TEST(SettingsLive, ConcurrentEditsCopiesAndSaves) {
+    Data_Folder data;
+    // Long save-folder lists of changing length make the texts differ in
+    // size, so that two writes mixed in the file leave a tail behind.
+    auto edit_to = [](int64_t n) {
+        settings_edit([n](Settings& s) {
+            s.vol_music = n % 101;
+            s.vol_sfx = n % 101;
+            s.game_dir = fmt("C:\\Games\\%d\\%s", n, std::string(size_t(n % 53), 'x'));
+            s.save_dirs.assign(size_t(n % 7) * 300, fmt("E:\\saves\\%d\\%s", n, std::string(80, 's')));
+        });
+    };
+    auto consistent = [](const Settings& s) {
+        int64_t n = 0;
+        std::string_view dir = s.game_dir;
+        if (dir.substr(0, 9) != "C:\\Games\\") return false;
+        dir.remove_prefix(9);
+        size_t sep = dir.find('\\');
+        if (sep == std::string_view::npos || !parse_int(dir.substr(0, sep), n)) return false;
+        if (dir.substr(sep + 1) != std::string(size_t(n % 53), 'x')) return false;
+        if (s.vol_music != n % 101 || s.vol_sfx != n % 101) return false;
+        if (s.save_dirs.size() != size_t(n % 7) * 300) return false;
+        for (const std::string& d : s.save_dirs)
+            if (d != fmt("E:\\saves\\%d\\%s", n, std::string(80, 's'))) return false;
+        return true;
+    };
+    std::vector<std::string> order;
+    std::string full = settings_text(sculpt_as_read(Settings{}));
+    for (std::string_view line : split_at(full, '\n'))
+        if (!line.empty()) order.emplace_back(line.substr(0, line.find(' ')));
+    order.insert(std::find(order.begin(), order.end(), "hd"), "save_dir");
+    edit_to(0);
+
+    std::atomic<bool> saving{true};
+    std::atomic<int> bad_copies{0}, mixed_files{0};
+    std::vector<std::thread> threads, savers;
+    for (int w = 0; w < 2; w++)
+        threads.emplace_back([&, w] {
+            for (int i = 1; saving; i++) edit_to(w * 1000000 + i);
+        });
+    threads.emplace_back([&] {
+        while (saving)
+            if (!consistent(settings_copy())) bad_copies++;
+    });
+    // A read that overlaps a write may itself see two texts; a file that two
+    // writes mixed shows the same mixed text to the next read as well.
+    threads.emplace_back([&] {
+        std::string text, again;
+        while (saving)
+            if (fs_read(data.settings_file(), text) && !one_writers_text(text, order) &&
+                fs_read(data.settings_file(), again) && again == text)
+                mixed_files++;
+    });
+    for (int w = 0; w < 3; w++)
+        savers.emplace_back([&] {
+            for (int i = 0; i < 100; i++) save_settings();
+        });
+    for (std::thread& t : savers) t.join();
+    saving = false;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(bad_copies.load(), 0);
+    EXPECT_EQ(mixed_files.load(), 0);
+
+    // The file left behind is one whole text of a consistent record.
+    std::string text;
+    ASSERT_TRUE(fs_read(data.settings_file(), text));
+    EXPECT_TRUE(one_writers_text(text, order));
+    EXPECT_TRUE(text.ends_with("\ncross_appimage 0\n"));
+    Settings back;
+    settings_apply_text(back, text);
+    EXPECT_TRUE(consistent(back));
+    EXPECT_EQ(settings_text(back), text);
+    ASSERT_TRUE(save_settings());
+}
