@@ -1,0 +1,24 @@
+// The LZMA decoder on any bytes. Input: the output size (u32, little-endian,
+// at most 1 MiB is used), then an LZMA-alone stream.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "launcher/lzma/lzma.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    size_t out_size = (size_t(data[0]) | size_t(data[1]) << 8 | size_t(data[2]) << 16 | size_t(data[3]) << 24) &
+                      ((size_t(1) << 20) - 1);
+    std::vector<uint8_t> out(out_size);
+    std::string_view stream(reinterpret_cast<const char*>(data) + 4, size - 4);
+    lzma_alone_decode(stream, out.data(), out.size());
+    // The decoder proper with every property set, on the same bytes.
+    if (stream.size() > 13) {
+        uint8_t props = uint8_t(stream[0]) % (lzma_props_max + 1);
+        decode_raw(stream.substr(13), props % 9, (props / 9) % 5, props / 45, out.data(), out.size(),
+                   (stream[1] & 1) != 0);
+    }
+    return 0;
+}

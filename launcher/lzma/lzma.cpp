@@ -1,0 +1,411 @@
+// LZMA decoder: range coder with 11-bit probabilities, the 12-state
+// literal / match / rep machine, and matches copied straight out of the
+// output buffer, which is the whole window.
+//
+// Checks beyond plain LZMA: the first range-coder byte must be 0 and the
+// initial code below 0xFFFFFFFF; running out of input fails at the next
+// symbol; a rep match before anything was written, a distance that points
+// before the start, a match longer than the room left, and an end marker
+// before the output is full all fail; a stream whose header gives no size
+// must carry its end marker right after the last byte.
+#include "launcher/lzma/lzma.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#if defined(__GNUC__)
+#define QM_INLINE inline __attribute__((always_inline))
+#define QM_LIKELY(x) __builtin_expect(!!(x), 1)
+#define QM_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#else
+#define QM_INLINE inline
+#define QM_LIKELY(x) (x)
+#define QM_UNLIKELY(x) (x)
+#endif
+
+namespace {
+
+constexpr uint32_t top_value = 1u << 24;
+constexpr uint32_t prob_bits = 11;
+constexpr uint32_t prob_init = 1u << (prob_bits - 1);
+constexpr uint32_t move_bits = 5;
+constexpr uint32_t num_states = 12;
+constexpr uint32_t end_pos_model_index = 14;
+constexpr uint32_t match_min_len = 2;
+constexpr uint32_t literal_coder_size = 0x300;
+
+// The fixed part of the probability model.
+struct Lzma_Model {
+    uint16_t is_match[num_states][16];
+    uint16_t is_rep[num_states];
+    uint16_t is_rep_g0[num_states];
+    uint16_t is_rep_g1[num_states];
+    uint16_t is_rep_g2[num_states];
+    uint16_t is_rep0_long[num_states][16];
+    uint16_t pos_slot[4][64];
+    uint16_t spec_pos[1 + 128 - end_pos_model_index];   // indexed from 1 inside each slot's tree
+    uint16_t align[16];
+    Lzma_Len_Probs len;
+    Lzma_Len_Probs rep_len;
+};
+
+template <size_t N>
+void fill(uint16_t (&cells)[N]) {
+    for (auto& c : cells) c = prob_init;
+}
+template <size_t N, size_t M>
+void fill(uint16_t (&cells)[N][M]) {
+    for (auto& row : cells) fill(row);
+}
+void fill(Lzma_Len_Probs& p) {
+    p.choice = prob_init;
+    p.choice2 = prob_init;
+    fill(p.low);
+    fill(p.mid);
+    fill(p.high);
+}
+void fill(Lzma_Model& m) {
+    fill(m.is_match);
+    fill(m.is_rep);
+    fill(m.is_rep_g0);
+    fill(m.is_rep_g1);
+    fill(m.is_rep_g2);
+    fill(m.is_rep0_long);
+    fill(m.pos_slot);
+    fill(m.spec_pos);
+    fill(m.align);
+    fill(m.len);
+    fill(m.rep_len);
+}
+
+// Takes one input byte into the code when the range got too small. Past the
+// end of the input a zero byte enters and the exhausted flag is set.
+QM_INLINE void normalize(Lzma_Range& rc) {
+    if (rc.range < top_value) {
+        rc.range <<= 8;
+        uint32_t b = 0;
+        if (QM_LIKELY(rc.in_pos < rc.in_size)) {
+            b = rc.in[rc.in_pos++];
+        } else {
+            rc.exhausted = true;
+        }
+        rc.code = (rc.code << 8) | b;
+    }
+}
+
+QM_INLINE uint32_t bit(Lzma_Range& rc, uint16_t* p) {
+    uint32_t prob = *p;
+    uint32_t bound = (rc.range >> prob_bits) * prob;
+    uint32_t result;
+    if (rc.code < bound) {
+        rc.range = bound;
+        *p = uint16_t(prob + (((1u << prob_bits) - prob) >> move_bits));
+        result = 0;
+    } else {
+        rc.range -= bound;
+        rc.code -= bound;
+        *p = uint16_t(prob - (prob >> move_bits));
+        result = 1;
+    }
+    normalize(rc);
+    return result;
+}
+
+// The same as bit() without a branch on the decoded bit: literal and tree
+// bits are hard to predict, so selecting the results is cheaper than jumping.
+QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
+    uint32_t prob = *p;
+    uint32_t bound = (rc.range >> prob_bits) * prob;
+    uint32_t b = rc.code >= bound;
+    uint32_t mask = 0u - b;
+    rc.range = b ? rc.range - bound : bound;
+    rc.code -= bound & mask;
+    // bit 0: prob += (2048 - prob) >> 5; bit 1: prob -= prob >> 5
+    uint32_t target = ((1u << prob_bits) - 31u) & ~mask;   // 2017 pulls up, 0 pulls down
+    *p = uint16_t(prob - ((int32_t(prob) - int32_t(target)) >> move_bits));
+    normalize(rc);
+    return b;
+}
+
+// A tree of Bits levels, most significant bit first; returns 0..2^Bits-1.
+template <uint32_t Bits>
+QM_INLINE uint32_t tree(Lzma_Range& rc, uint16_t* probs) {
+    uint32_t m = 1;
+    for (uint32_t i = 0; i < Bits; i++) m = (m << 1) | bit_flat(rc, probs + m);
+    return m - (1u << Bits);
+}
+
+// A tree read least significant bit first.
+QM_INLINE uint32_t reverse_tree(Lzma_Range& rc, uint16_t* probs, uint32_t bits) {
+    uint32_t m = 1, symbol = 0;
+    for (uint32_t i = 0; i < bits; i++) {
+        uint32_t b = bit_flat(rc, probs + m);
+        m = (m << 1) | b;
+        symbol |= b << i;
+    }
+    return symbol;
+}
+
+QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
+    do {
+        rc.range >>= 1;
+        rc.code -= rc.range;
+        uint32_t t = 0u - (rc.code >> 31);   // all ones when the code went below zero
+        rc.code += rc.range & t;
+        value = (value << 1) + (t + 1);
+        normalize(rc);
+    } while (--count);
+    return value;
+}
+
+QM_INLINE uint32_t len_index(Lzma_Range& rc, Lzma_Len_Probs& p, uint32_t pos_state) {
+    if (bit(rc, &p.choice) == 0) return tree<3>(rc, p.low[pos_state]);
+    if (bit(rc, &p.choice2) == 0) return 8 + tree<3>(rc, p.mid[pos_state]);
+    return 16 + tree<8>(rc, p.high);
+}
+
+QM_INLINE uint32_t literal_plain(Lzma_Range& rc, uint16_t* probs) {
+    uint32_t m = 1;
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat(rc, probs + m);
+    return m & 0xFF;
+}
+
+// A literal after a match: while its bits agree with the byte at rep0 the
+// upper half of the coder's cells is used.
+QM_INLINE uint32_t literal_matched(Lzma_Range& rc, uint16_t* probs, uint32_t match_byte) {
+    uint32_t m = 1;
+    uint32_t offs = 0x100;
+    do {
+        match_byte <<= 1;
+        uint32_t match_bit = match_byte & offs;
+        uint32_t b = bit_flat(rc, probs + offs + match_bit + m);
+        m = (m << 1) | b;
+        // keep the upper half only while the decoded bit equals the match bit
+        offs &= b ? match_bit : ~match_bit;
+    } while (m < 0x100);
+    return m & 0xFF;
+}
+
+// Copies a match of `len` bytes from `dist` bytes back. The caller has made
+// sure that dist <= pos and pos + len <= size. Bytes past pos + len may be
+// overwritten when there is room; later symbols write them again.
+QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, size_t len) {
+    uint8_t* dst = out + pos;
+    const uint8_t* src = dst - dist;
+    if (size - pos - len >= 32) {
+        // Room behind the match: whole chunks, the last one running over.
+        uint8_t* end = dst + len;
+        if (dist >= 16) {
+            do {
+                std::memcpy(dst, src, 16);
+                dst += 16;
+                src += 16;
+            } while (dst < end);
+            return;
+        }
+        if (dist >= 8) {
+            do {
+                std::memcpy(dst, src, 8);
+                dst += 8;
+                src += 8;
+            } while (dst < end);
+            return;
+        }
+        if (dist == 1) {
+            std::memset(dst, *src, len);
+            return;
+        }
+        do {
+            *dst++ = *src++;
+        } while (dst < end);
+        return;
+    }
+    if (dist >= len) {
+        if (len >= 8 && len <= 16) {
+            uint64_t a, b;
+            std::memcpy(&a, src, 8);
+            std::memcpy(&b, src + len - 8, 8);
+            std::memcpy(dst, &a, 8);
+            std::memcpy(dst + len - 8, &b, 8);
+        } else {
+            std::memcpy(dst, src, len);
+        }
+        return;
+    }
+    if (dist >= 32) {
+        while (len >= 32) {
+            std::memcpy(dst, src, 32);
+            dst += 32;
+            src += 32;
+            len -= 32;
+        }
+    }
+    while (len--) *dst++ = *src++;
+}
+
+// The distance of a new match whose length index is len: a position slot,
+// then direct bits (from the slot tree's neighbours or plain, then 4 align
+// bits). 0xFFFFFFFF is the end marker.
+QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len) {
+    uint32_t len_state = len < 3 ? len : 3;
+    uint32_t slot = tree<6>(rc, m.pos_slot[len_state]);
+    if (slot < 4) return slot;
+    uint32_t direct = (slot >> 1) - 1;
+    uint32_t dist = 2 | (slot & 1);
+    if (slot < end_pos_model_index) {
+        dist <<= direct;
+        return dist + reverse_tree(rc, m.spec_pos + dist - slot, direct);
+    }
+    dist = direct_bits(rc, dist, direct - 4) << 4;
+    return dist + reverse_tree(rc, m.align, 4);
+}
+
+const uint8_t literal_next_state[num_states] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
+
+}  // namespace
+
+uint32_t decode_len(Lzma_Range& rc, Lzma_Len_Probs& probs, uint32_t pos_state) {
+    return len_index(rc, probs, pos_state & 15);
+}
+
+bool lzma_header_check(std::string_view packed, uint64_t expected_size, Lzma_Header& out) {
+    if (packed.size() < lzma_header_size) return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(packed.data());
+    if (p[0] > lzma_props_max) return false;
+    out.props = p[0];
+    out.lc = p[0] % 9;
+    out.lp = (p[0] / 9) % 5;
+    out.pb = p[0] / 45;
+    out.dict_size = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
+    uint64_t size = 0;
+    for (int i = 0; i < 8; i++) size |= uint64_t(p[5 + i]) << (8 * i);
+    out.size_field = size;
+    return size == lzma_size_unknown || size == expected_size;
+}
+
+bool decode_raw(std::string_view input, int lc, int lp, int pb, uint8_t* out, size_t out_size, bool end_marker) {
+    if (lc < 0 || lc > 8 || lp < 0 || lp > 4 || pb < 0 || pb > 4) return false;
+    std::unique_ptr<Lzma_Model> model(new (std::nothrow) Lzma_Model);
+    size_t literal_cells = size_t(literal_coder_size) << (lc + lp);
+    std::unique_ptr<uint16_t[]> literals(new (std::nothrow) uint16_t[literal_cells]);
+    if (!model || !literals) return false;
+    fill(*model);
+    for (size_t i = 0; i < literal_cells; i++) literals[i] = prob_init;
+
+    // Range-coder start: a zero byte, then the first code in big-endian order.
+    const auto* in = reinterpret_cast<const uint8_t*>(input.data());
+    if (input.size() < 5 || in[0] != 0) return false;
+    Lzma_Range rc;
+    rc.range = 0xFFFFFFFFu;
+    rc.code = uint32_t(in[1]) << 24 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 8 | uint32_t(in[4]);
+    rc.in = in;
+    rc.in_size = input.size();
+    rc.in_pos = 5;
+    if (rc.code == 0xFFFFFFFFu) return false;
+    if (out_size == 0) return true;
+
+    Lzma_Model& m = *model;
+    uint16_t* lit = literals.get();
+    const size_t pb_mask = (size_t(1) << pb) - 1;
+    const size_t lp_mask = (size_t(1) << lp) - 1;
+    const uint32_t lc_shift = 8 - uint32_t(lc);
+    uint32_t state = 0;
+    uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
+    size_t pos = 0;
+    bool marker_seen = false;
+
+    while (pos < out_size) {
+        if (QM_UNLIKELY(rc.exhausted)) return false;
+        uint32_t pos_state = uint32_t(pos & pb_mask);
+
+        if (bit(rc, &m.is_match[state][pos_state]) == 0) {
+            uint32_t prev = pos > 0 ? out[pos - 1] : 0;
+            uint16_t* probs = lit + literal_coder_size * (((pos & lp_mask) << lc) + (prev >> lc_shift));
+            if (state < 7) {
+                out[pos] = uint8_t(literal_plain(rc, probs));
+            } else {
+                out[pos] = uint8_t(literal_matched(rc, probs, out[pos - rep0 - 1]));
+            }
+            pos++;
+            state = literal_next_state[state];
+            continue;
+        }
+
+        uint32_t len;
+        if (bit(rc, &m.is_rep[state]) == 0) {
+            // A new match: length, then distance.
+            rep3 = rep2;
+            rep2 = rep1;
+            rep1 = rep0;
+            len = len_index(rc, m.len, pos_state);
+            state = state < 7 ? 7 : 10;
+            uint32_t dist = distance(rc, m, len);
+            if (dist == 0xFFFFFFFFu) {   // end marker
+                marker_seen = true;
+                break;
+            }
+            if (QM_UNLIKELY(dist >= pos)) return false;
+            rep0 = dist;
+        } else {
+            if (QM_UNLIKELY(pos == 0)) return false;
+            if (bit(rc, &m.is_rep_g0[state]) == 0) {
+                if (bit(rc, &m.is_rep0_long[state][pos_state]) == 0) {
+                    // Short rep: one byte from rep0.
+                    state = state < 7 ? 9 : 11;
+                    out[pos] = out[pos - rep0 - 1];
+                    pos++;
+                    continue;
+                }
+            } else {
+                uint32_t dist;
+                if (bit(rc, &m.is_rep_g1[state]) == 0) {
+                    dist = rep1;
+                } else {
+                    if (bit(rc, &m.is_rep_g2[state]) == 0) {
+                        dist = rep2;
+                    } else {
+                        dist = rep3;
+                        rep3 = rep2;
+                    }
+                    rep2 = rep1;
+                }
+                rep1 = rep0;
+                rep0 = dist;
+            }
+            len = len_index(rc, m.rep_len, pos_state);
+            state = state < 7 ? 8 : 11;
+        }
+
+        size_t length = size_t(len) + match_min_len;
+        if (QM_UNLIKELY(length > out_size - pos)) return false;
+        copy_match(out, pos, out_size, size_t(rep0) + 1, length);
+        pos += length;
+    }
+
+    // A stream that must end with its marker: the next symbol, after the
+    // output is full, is that marker.
+    if (end_marker && !marker_seen && pos == out_size) {
+        if (rc.exhausted) return false;
+        uint32_t pos_state = uint32_t(pos & pb_mask);
+        if (bit(rc, &m.is_match[state][pos_state]) == 0) return false;
+        if (bit(rc, &m.is_rep[state]) != 0) return false;
+        uint32_t len = len_index(rc, m.len, pos_state);
+        if (distance(rc, m, len) != 0xFFFFFFFFu) return false;
+    }
+    return pos == out_size && !rc.exhausted;
+}
+
+bool lzma_alone_decode(std::string_view packed, uint8_t* out, size_t out_size) {
+    Lzma_Header h;
+    if (!lzma_header_check(packed, out_size, h)) return false;
+    return decode_raw(packed.substr(lzma_header_size), h.lc, h.lp, h.pb, out, out_size,
+                      h.size_field == lzma_size_unknown);
+}

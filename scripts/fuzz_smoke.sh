@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset "fuzz", clang) and runs each one for a
+# short while from a small seed corpus. A crash, leak or sanitizer report
+# fails the run; the input that caused it is left in the build folder.
+#   QM_FUZZ_BUILD   build folder (default build/fuzz)
+#   QM_FUZZ_SECONDS time per target (default 20)
+#   QM_JOBS         build jobs (default: the processor count)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${QM_FUZZ_BUILD:-build/fuzz}
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+seconds=${QM_FUZZ_SECONDS:-20}
+jobs=${QM_JOBS:-$(nproc)}
+
+cmake --preset fuzz -B "$build" >/dev/null
+cmake --build "$build" -j "$jobs" --target qm_fuzz_all qm_bundle_data
+
+# Seeds: the decoder's fixture streams with their sizes in front, and the
+# bundle this build packed.
+seeds="$build/fuzz_seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds/fuzz_lzma" "$seeds/fuzz_bundle_open"
+python3 - "$root/tests/lzma/fixtures" "$seeds/fuzz_lzma" <<'PY'
+import os, struct, sys
+src, dst = sys.argv[1], sys.argv[2]
+sample = open(os.path.join(src, "sample.bin"), "rb").read()
+for name in sorted(os.listdir(src)):
+    if name.endswith(".lzma"):
+        size = 0 if name == "empty.lzma" else len(sample)
+        data = open(os.path.join(src, name), "rb").read()
+        open(os.path.join(dst, name), "wb").write(struct.pack("<I", size) + data)
+PY
+cp "$build/bundle/bundle.bin" "$seeds/fuzz_bundle_open/"
+
+status=0
+for exe in "$build"/fuzz/fuzz_*; do
+  [ -x "$exe" ] && [ -f "$exe" ] || continue
+  name=$(basename "$exe")
+  corpus="$build/fuzz_corpus/$name"
+  mkdir -p "$corpus" "$seeds/$name"
+  echo "fuzz: $name for ${seconds}s"
+  if ! (cd "$build" && ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "$seeds/$name" >"$build/$name.log" 2>&1); then
+    echo "fuzz: $name FAILED; the end of its log ($build/$name.log):"
+    tail -n 40 "$build/$name.log"
+    status=1
+  else
+    grep -E "^#[0-9]+.*(DONE|pulse)" "$build/$name.log" | tail -n 1 || true
+  fi
+done
+exit $status
