@@ -1,0 +1,137 @@
+#include "launcher/core/cli.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+#include "engine/kt_system/clock.h"
+#include "launcher/core/clear_cache.h"
+
+namespace {
+
+// The game check that modes with check_first run before their own task.
+Task_Proc checking_proc = nullptr;
+
+// The modes, in no particular order: the command line's order decides.
+const Cli_Mode modes[] = {
+    {.option = "--clear-cache", .takes_value = false, .check_first = false, .task_name = "Clear Cache",
+     .proc = cli_task_clear_cache, .wait = Cli_Wait::Plain, .report = nullptr, .prepare = nullptr, .start = nullptr},
+};
+
+// The chosen mode's value; the task procedure receives its address.
+std::string chosen_value;
+
+}  // namespace
+
+std::span<const Cli_Mode> cli_modes() { return modes; }
+
+Cli_Choice cli_choose(const std::vector<std::string>& args, std::span<const Cli_Mode> table) {
+    Cli_Choice choice;
+    for (const std::string& arg : args) {
+        for (const Cli_Mode& m : table) {
+            if (arg == m.option) {
+                choice.mode = &m;
+                break;
+            }
+        }
+        if (choice.mode) break;
+    }
+    if (choice.mode && choice.mode->takes_value) {
+        for (size_t i = 0; i + 1 < args.size(); ++i) {
+            if (args[i] == choice.mode->option) {
+                choice.has_value = true;
+                choice.value = args[i + 1];
+            }
+        }
+    }
+    return choice;
+}
+
+Cli_Choice cli_choose(const std::vector<std::string>& args) { return cli_choose(args, cli_modes()); }
+
+void cli_stdout(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void cli_wait_plain(Task& t) {
+    while (t.running.load()) sleep_ms(10);
+}
+
+void cli_wait_steps(Task& t, const Cli_Out& out, int64_t interval_ms) {
+    if (!t.running.load()) return;
+    std::string printed;
+    for (;;) {
+        bool changed = false;
+        {
+            Lock_Guard guard(t.lock);
+            if (t.status != printed) {
+                printed = t.status;
+                changed = true;
+            }
+        }
+        // Printed outside the lock: a blocked output must not stall the task.
+        if (changed) out(printed + "\n");
+        for (int64_t waited = 0; waited < interval_ms && t.running.load(); waited += 10) {
+            sleep_ms(std::min<int64_t>(10, interval_ms - waited));
+        }
+        if (!t.running.load()) return;
+    }
+}
+
+void cli_print_log(Task& t, const Cli_Out& out) {
+    Task_View view = task_view(t);
+    std::string text;
+    for (const std::string& line : view.log) {
+        text += line;
+        text += '\n';
+    }
+    if (!text.empty()) out(text);
+}
+
+int cli_run(const Cli_Choice& choice, const Cli_Out& out) {
+    const Cli_Mode& m = *choice.mode;
+    chosen_value = choice.value;
+    const std::string* value = choice.has_value ? &chosen_value : nullptr;
+    if (m.prepare) m.prepare(value);
+
+    Task& t = the_task();
+    if (m.check_first && checking_proc) {
+        task_start("Checking", checking_proc, 0);
+        cli_wait_plain(t);
+    }
+    if (m.start) {
+        m.start(value);
+    } else {
+        task_start(m.task_name, m.proc, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&chosen_value)));
+    }
+    if (m.wait == Cli_Wait::Steps) {
+        cli_wait_steps(t, out);
+    } else {
+        cli_wait_plain(t);
+    }
+    cli_print_log(t, out);
+
+    int code = t.failed.load() ? 1 : 0;
+    if (m.report) {
+        m.report(out);
+        code = 0;
+    }
+    // The procedure has returned; release its thread before the process ends.
+    thread_join(t.thread);
+    return code;
+}
+
+std::string cli_no_window_line() {
+    std::string line = "Quillmarsh: the window is not available in this build; use ";
+    std::span<const Cli_Mode> table = cli_modes();
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (i > 0) line += i + 1 == table.size() ? " or " : ", ";
+        line += table[i].option;
+    }
+    return line;
+}
+
+void cli_task_clear_cache(Task& t) {
+    if (!clear_cache_task(t)) t.failed.store(1);
+}

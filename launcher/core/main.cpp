@@ -1,0 +1,93 @@
+// The launcher's entry: start-up in its fixed order, then a command-line
+// mode or the window.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/utf.h"
+#include "launcher/core/bundle.h"
+#include "launcher/core/bundle_data.h"
+#include "launcher/core/cli.h"
+#include "launcher/core/i18n.h"
+#include "launcher/core/paths.h"
+#include "launcher/core/settings.h"
+#include "launcher/core/startup_tables.h"
+
+namespace {
+
+// The console's output code page is UTF-8 for the run and restored however
+// main ends.
+struct Console_Utf8 {
+    Console_Utf8() { console_utf8(); }
+    ~Console_Utf8() { console_restore(); }
+    Console_Utf8(const Console_Utf8&) = delete;
+    Console_Utf8& operator=(const Console_Utf8&) = delete;
+};
+
+void print_error_line(const std::string& line) {
+    std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+int launcher_main(const std::vector<std::string>& args) {
+    // 0. Start-up tables and UTF-8 console output.
+    init_globals();
+    Console_Utf8 console;
+
+    // 1. No system dialogs for critical errors, crashes or missing files.
+    set_quiet_error_mode();
+
+    // Tests make deletions under a chosen path fail through this variable.
+    std::string fail_under = env_get("QM_TEST_FAIL_UNDER");
+    if (!fail_under.empty()) fs_fail_under(fail_under);
+
+    // 2. The data folder.
+    paths_init();
+
+    // 3. The launcher settings.
+    load_settings();
+
+    // 4. Options the game changed from its own menus, read back from
+    //    "Quillmarsh.cfg" beside the launcher (comes with the game's
+    //    configuration file).
+
+    // 5. The translation catalogue and "language.txt".
+    i18n_init(data_dir());
+
+    // 6. The bundle index.
+    if (!bundle_open(embedded_bundle())) {
+        print_error_line("Quillmarsh: its bundled sources are missing or damaged");
+        return 1;
+    }
+
+    // 7. The command line.
+    Cli_Choice choice = cli_choose(args);
+    if (choice.mode) return cli_run(choice, cli_stdout);
+
+    print_error_line(cli_no_window_line());
+    return 1;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide entry point gives the arguments as UTF-16 whatever the code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        std::u16string w;
+        for (const wchar_t* p = argv[i]; *p; ++p) w.push_back(static_cast<char16_t>(*p));
+        args.push_back(utf8_from_utf16(w));
+    }
+    return launcher_main(args);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return launcher_main(args);
+}
+#endif

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds the Linux launcher and runs
+# it on a demo data folder under build/demo. Safe to run again: the demo
+# folder is prepared afresh each time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${QM_JOBS:-$(nproc)}
+
+bash scripts/setup.sh
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$jobs" --target quillmarsh-launcher
+
+demo="$root/build/demo"
+app="$demo/app"              # the launcher's own folder
+local_dir="$demo/local"      # stands for LOCALAPPDATA
+data="$local_dir/efsg-launcher"
+rm -rf "$demo"
+mkdir -p "$app" "$data"
+cp build/linux/launcher/quillmarsh-launcher "$app/"
+
+# A data folder and a launcher folder as earlier runs leave them: unpacked
+# sources, objects and a built game's files to clear; saves, mod sources and
+# the language choice to keep.
+mkdir -p "$data/src/game" "$data/obj" "$data/cdrive" "$data/mod_src"
+echo 'int main(void) { return 0; }' > "$data/src/game/main.c"
+: > "$data/obj/main.o"
+echo 'slot 1' > "$data/cdrive/save0.dat"
+printf 'en' > "$data/language.txt"
+echo '# written by the launcher' > "$app/Quillmarsh.cfg"
+: > "$app/Quillmarsh.build-id"
+
+run() {
+  echo "== quillmarsh-launcher $*"
+  LOCALAPPDATA="$local_dir" "$app/quillmarsh-launcher" "$@"
+}
+
+run --clear-cache
+echo "== left in the data folder: $(cd "$data" && ls -A | tr '\n' ' ')"
+

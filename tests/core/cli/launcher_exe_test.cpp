@@ -1,0 +1,100 @@
+// The launcher executable as a whole: which command-line mode its arguments
+// choose, and what it does when its bundled sources are damaged.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
+#include "tests/core/cli/launcher_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const char* const cleared_without_settings =
+    "The settings were not this launcher version's own: they are back to the defaults.\n"
+    "Cleared the cache (1 items deleted; the saves, imported Button Icons / Hard Mode files and the Android key "
+    "stay).\n";
+
+const char* const no_window_start = "Quillmarsh: the window is not available in this build";
+
+bool exists(const std::string& path) {
+    File_Info info;
+    return fs_stat(path, info) && info.exists;
+}
+
+size_t line_count(const std::string& text) {
+    size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+// A launcher copy in <tmp>/app and a data folder under <tmp>/local holding
+// one folder that Clear Cache deletes.
+struct Launcher_Setup {
+    std::string exe, local, marker;
+};
+
+Launcher_Setup prepare(const Temp_Dir& tmp, const char* built) {
+    Launcher_Setup s;
+    s.exe = launcher_copy(built, path_join({tmp.path, "app"}), path_base(host_path(built)));
+    s.local = path_join({tmp.path, "local"});
+    s.marker = path_join({s.local, "efsg-launcher", "obj"});
+    fs_make_dirs(s.marker);
+    return s;
+}
+
+Run_Result run(const Launcher_Setup& s, const std::vector<std::string>& args, const Temp_Dir& tmp) {
+    return run_program(s.exe, args, {{"LOCALAPPDATA", s.local}, {"QM_TEST_FAIL_UNDER", ""}}, tmp.path);
+}
+
+struct Mode_Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool clears;   // the Clear Cache mode runs; otherwise there is no mode
+};
+
+const Mode_Case mode_cases[] = {
+    {"an unknown argument, then the option", {"--frobnicate", "--clear-cache"}, true},
+    {"the option, then an unknown argument", {"--clear-cache", "--frobnicate"}, true},
+    {"the option among values that only resemble it", {"--clear-cache=1", "--CLEAR-CACHE", "--clear-cache"}, true},
+    {"only arguments that resemble the option", {"--clear-cache=1", "--Clear-Cache", "-clear-cache"}, false},
+    {"only unknown arguments", {"game.iso", "-x"}, false},
+    {"no argument", {}, false},
+};
+
+TEST(Launcher_Modes, the_first_whole_known_argument_chooses_the_mode) {
+    for (const Mode_Case& c : mode_cases) {
+        SCOPED_TRACE(c.name);
+        Temp_Dir tmp;
+        Launcher_Setup s = prepare(tmp, QM_LAUNCHER_EXE);
+        ASSERT_FALSE(s.exe.empty());
+        Run_Result r = run(s, c.args, tmp);
+        if (c.clears) {
+            EXPECT_EQ(r.code, 0);
+            EXPECT_EQ(r.out, cleared_without_settings);
+            EXPECT_EQ(r.err, "");
+            EXPECT_FALSE(exists(s.marker));
+        } else {
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err.rfind(no_window_start, 0), 0u) << r.err;
+            EXPECT_EQ(line_count(r.err), 1u) << r.err;
+            EXPECT_TRUE(exists(s.marker));
+        }
+    }
+}
+
+TEST(Launcher_Start, a_damaged_bundle_ends_the_program_before_any_mode) {
+    Temp_Dir tmp;
+    Launcher_Setup s = prepare(tmp, QM_LAUNCHER_DAMAGED_EXE);
+    ASSERT_FALSE(s.exe.empty());
+    Run_Result r = run(s, {"--clear-cache"}, tmp);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Quillmarsh: its bundled sources are missing or damaged\n");
+    EXPECT_TRUE(exists(s.marker));
+}
+
+}  // namespace
