@@ -7,6 +7,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/utf.h"
+#include "launcher/build/config.h"
 #include "launcher/core/bundle.h"
 #include "launcher/core/bundle_data.h"
 #include "launcher/core/cli.h"
@@ -51,8 +52,8 @@ int launcher_main(const std::vector<std::string>& args) {
     load_settings();
 
     // 4. Options the game changed from its own menus, read back from
-    //    "Quillmarsh.cfg" beside the launcher (comes with the game's
-    //    configuration file).
+    //    "Quillmarsh.cfg" beside the launcher.
+    cfg_import();
 
     // 5. The translation catalogue and "language.txt".
     i18n_init(data_dir());

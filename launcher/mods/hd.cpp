@@ -1,0 +1,124 @@
+#include "launcher/mods/hd.h"
+
+#include <cctype>
+
+#include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
+#include "launcher/core/parse_int.h"
+#include "launcher/core/paths.h"
+#include "launcher/core/settings.h"
+
+static std::string game_folder() { return settings_copy().game_dir; }
+
+bool hd_marker_present(std::string_view folder) {
+    if (folder.empty()) return false;
+    return file_exists(path_join({folder, hd_marker_file})) || file_exists(path_join({folder, hd_gui_marker_file}));
+}
+
+std::string hd_dir() {
+    std::string game = game_folder();
+    if (!game.empty()) {
+        std::string preferred = path_join({game, hd_folder_name});
+        if (hd_marker_present(preferred)) return preferred;
+    }
+    std::string fallback = data_path({"hd"});
+    if (hd_marker_present(fallback)) return fallback;
+    return "";
+}
+
+Hd_Target hd_target_dir() {
+    std::string game = game_folder();
+    std::string probe = path_join({game, hd_probe_file});
+    bool writable = !game.empty() && fs_write(probe, "x");
+    // Deleted in both cases: a write that failed half-way may have left it.
+    if (!game.empty()) fs_remove_file(probe);
+    if (writable) return {path_join({game, hd_folder_name}), game};
+    return {data_path({"hd"}), data_dir()};
+}
+
+std::string hd_info(std::string_view key, bool gui) {
+    std::string folder = hd_dir();
+    if (folder.empty()) return "";
+    std::string text;
+    if (!fs_read(path_join({folder, gui ? hd_gui_marker_file : hd_marker_file}), text)) return "";
+    for (std::string_view line : split_at(text, '\n')) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = trim_space(line);
+        size_t eq = line.find('=');
+        std::string_view name = eq == std::string_view::npos ? line : line.substr(0, eq);
+        if (name != key) continue;
+        return eq == std::string_view::npos ? std::string() : std::string(line.substr(eq + 1));
+    }
+    return "";
+}
+
+bool hd_gui_imported() {
+    std::string folder = hd_dir();
+    return !folder.empty() && file_exists(path_join({folder, hd_gui_marker_file}));
+}
+
+bool hd_discarded() {
+    std::string folder = hd_dir();
+    return !folder.empty() && file_exists(path_join({folder, hd_discard_file}));
+}
+
+std::string hd_zip_find() {
+    std::string candidate = hd_info("zip_path", false);
+    if (candidate.empty()) {
+        std::string name = hd_info("zip", false);
+        if (name.empty()) return "";
+        std::string profile = env_user_profile();
+        std::string downloads = path_join({profile, "Downloads"});
+        std::string folder = fs_is_dir(downloads) ? downloads : profile;
+        candidate = path_join({folder, name});
+    }
+    return file_exists(candidate) ? candidate : "";
+}
+
+Hd_Old_Assets hd_old_assets() {
+    Hd_Old_Assets out;
+    std::string folder = hd_dir();
+    std::string game = game_folder();
+    if (folder.empty() || game.empty()) return out;
+    for (std::string_view sub : {std::string_view("sys"), std::string_view("zone")}) {
+        std::vector<Dir_Entry> entries;
+        if (!fs_list(path_join({folder, sub}), entries)) continue;
+        for (const Dir_Entry& e : entries) {
+            if (e.is_dir) continue;
+            std::string original = path_join({game, "amber_data", sub, e.name});
+            File_Info info;
+            if (!fs_stat(original, info) || !info.exists || info.is_dir) continue;
+            out.list.push_back({original, int64_t(info.size)});
+            out.total += int64_t(info.size);
+        }
+    }
+    return out;
+}
+
+static bool starts_with_lower(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+bool hd_zip_wanted(std::string_view member) {
+    return starts_with_lower(member, "textures/") || starts_with_lower(member, "data/") ||
+           starts_with_lower(member, "supportfiles/");
+}
+
+struct Hd_Class { char code; const char* folder; };
+static const Hd_Class hd_classes[] = {
+    {'F', "fa"}, {'M', "mon"}, {'N', "npc"}, {'P', "pc"}, {'S', "summon"}, {'W', "weapon"},
+};
+
+bool hd_class_dir(std::string_view code, std::string& folder) {
+    if (code.size() != 1) return false;
+    for (const Hd_Class& c : hd_classes) {
+        if (c.code != code[0]) continue;
+        folder = c.folder;
+        return true;
+    }
+    return false;
+}
