@@ -39,3 +39,13 @@ run() {
 run --clear-cache
 echo "== left in the data folder: $(cd "$data" && ls -A | tr '\n' ' ')"
 
+# "--check" on a fixture install of the game: a store library under a
+# stand-in ProgramFiles (found through its libraryfolders.vdf), with movie
+# containers and the converter's DLL; the home folder is an empty one, so
+# the store client's own folder there is not looked at.
+cmake --build --preset linux -j "$jobs" --target fixture_game
+build/linux/tools/fixture_game/fixture_game "$demo/pf/Steam" --bink --movies >/dev/null
+mkdir -p "$demo/home"
+HOME="$demo/home" ProgramFiles="$demo/pf" run --check
+echo "== settings: $(grep -E '^(game_dir|compiler) ' "$data/settings.txt" | tr '\n' ';')"
+

@@ -5,15 +5,19 @@
 #include <cstdio>
 
 #include "engine/kt_system/clock.h"
+#include "launcher/build/check_report.h"
+#include "launcher/build/game.h"
 #include "launcher/core/clear_cache.h"
 
 namespace {
 
 // The game check that modes with check_first run before their own task.
-Task_Proc checking_proc = nullptr;
+Task_Proc checking_proc = find_game;
 
 // The modes, in no particular order: the command line's order decides.
 const Cli_Mode modes[] = {
+    {.option = "--check", .takes_value = false, .check_first = false, .task_name = "Checking", .proc = find_game,
+     .wait = Cli_Wait::Plain, .report = cli_check_report, .prepare = nullptr, .start = nullptr},
     {.option = "--clear-cache", .takes_value = false, .check_first = false, .task_name = "Clear Cache",
      .proc = cli_task_clear_cache, .wait = Cli_Wait::Plain, .report = nullptr, .prepare = nullptr, .start = nullptr},
 };
