@@ -49,3 +49,10 @@ mkdir -p "$demo/home"
 HOME="$demo/home" ProgramFiles="$demo/pf" run --check
 echo "== settings: $(grep -E '^(game_dir|compiler) ' "$data/settings.txt" | tr '\n' ';')"
 
+# "--build": compiles the stand-in game from the launcher's bundle into the
+# launcher's folder, with "Quillmarsh.cfg" and the build identity beside it;
+# then the built game runs and prints the configuration it read.
+HOME="$demo/home" ProgramFiles="$demo/pf" run --build
+echo "== beside the launcher: $(cd "$app" && ls | tr '\n' ' ')"
+echo "== Quillmarsh"
+(cd "$app" && ./Quillmarsh)

@@ -53,6 +53,8 @@ bool fs_rename(std::string_view from, std::string_view to, std::string* err = nu
 bool fs_copy_file(std::string_view from, std::string_view to, std::string* err = nullptr);
 // Free bytes for the caller on the volume that holds `path`.
 bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err = nullptr);
+// Sets the modification time of a file (ns since the Unix epoch).
+bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err = nullptr);
 // Makes a symbolic link (tests use it to check that deletions do not follow links).
 bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err = nullptr);
 

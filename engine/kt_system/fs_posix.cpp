@@ -309,3 +309,18 @@ bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, s
     if (symlink(z(target).c_str(), z(link).c_str()) != 0) return fail(err, errno);
     return true;
 }
+
+bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(mtime_ns / 1000000000);
+    times[1].tv_nsec = static_cast<long>(mtime_ns % 1000000000);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_nsec += 1000000000;
+        times[1].tv_sec -= 1;
+    }
+    if (utimensat(AT_FDCWD, z(path).c_str(), times, 0) != 0) return fail(err, errno);
+    return true;
+}

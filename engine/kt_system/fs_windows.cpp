@@ -395,3 +395,20 @@ bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, s
     }
     return true;
 }
+
+bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    HANDLE h = CreateFileW(wide_path_z(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return fail_last(err);
+    uint64_t t = static_cast<uint64_t>(mtime_ns / 100 + 116444736000000000LL);
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    bool ok = SetFileTime(h, nullptr, nullptr, &ft) != FALSE;
+    DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(h);
+    if (!ok) return fail(err, code);
+    return true;
+}

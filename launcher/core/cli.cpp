@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/kt_system/clock.h"
+#include "launcher/build/build_game.h"
 #include "launcher/build/check_report.h"
 #include "launcher/build/game.h"
 #include "launcher/core/clear_cache.h"
@@ -20,6 +21,8 @@ const Cli_Mode modes[] = {
      .wait = Cli_Wait::Plain, .report = cli_check_report, .prepare = nullptr, .start = nullptr},
     {.option = "--clear-cache", .takes_value = false, .check_first = false, .task_name = "Clear Cache",
      .proc = cli_task_clear_cache, .wait = Cli_Wait::Plain, .report = nullptr, .prepare = nullptr, .start = nullptr},
+    {.option = "--build", .takes_value = false, .check_first = true, .task_name = "Build", .proc = cli_task_build,
+     .wait = Cli_Wait::Steps, .report = nullptr, .prepare = nullptr, .start = nullptr},
 };
 
 // The chosen mode's value; the task procedure receives its address.

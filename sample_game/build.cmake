@@ -1,0 +1,97 @@
+# What the stand-in game needs per target beside its source tree: stub
+# FFmpeg archives (and on Windows SDL2 and the icon resource object), built
+# with the target's C compiler, and the profile for profile-guided builds.
+# Everything goes into the bundle's staging folder, which is packed with the
+# tree.
+#
+# The stubs are built by plain commands, not as CMake targets, so that no
+# flag of the launcher's own build (sanitizers, debug information) ends up in
+# the archives the game is linked with.
+
+if(NOT DEFINED QM_BUNDLE_STAGE_DIR)
+  set(QM_BUNDLE_STAGE_DIR "${PROJECT_BINARY_DIR}/bundle_stage" CACHE INTERNAL
+    "Per-target files packed into the bundle beside QM_BUNDLE_TREE")
+endif()
+
+set(QM_STAND_IN_STUBS "${CMAKE_CURRENT_SOURCE_DIR}/stubs")
+
+# qm_stand_in_libs(<stage folder> <C compiler and its flags (list)> <ar> <windows ON/OFF> <outputs var>)
+function(qm_stand_in_libs stage cc ar windows outputs_var)
+  string(MD5 tag "${stage}")
+  set(work "${CMAKE_CURRENT_BINARY_DIR}/stubs-${tag}")
+  set(outputs)
+  set(archives avformat avcodec swresample avutil)
+  foreach(lib ${archives})
+    set(archive "${stage}/ffmpeg/lib/lib${lib}.a")
+    add_custom_command(OUTPUT "${archive}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${work}" "${stage}/ffmpeg/lib"
+      COMMAND ${cc} -O2 -c "${QM_STAND_IN_STUBS}/${lib}.c" -o "${work}/${lib}.o"
+      COMMAND ${CMAKE_COMMAND} -E rm -f "${archive}"
+      COMMAND "${ar}" rcs "${archive}" "${work}/${lib}.o"
+      DEPENDS "${QM_STAND_IN_STUBS}/${lib}.c"
+      COMMENT "Stand-in game: lib${lib}.a"
+      VERBATIM)
+    list(APPEND outputs "${archive}")
+  endforeach()
+  if(windows)
+    set(sdl "${stage}/sdl2/libSDL2.a")
+    add_custom_command(OUTPUT "${sdl}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${work}" "${stage}/sdl2"
+      COMMAND ${cc} -O2 -c "${QM_STAND_IN_STUBS}/sdl2.c" -o "${work}/sdl2.o"
+      COMMAND ${CMAKE_COMMAND} -E rm -f "${sdl}"
+      COMMAND "${ar}" rcs "${sdl}" "${work}/sdl2.o"
+      DEPENDS "${QM_STAND_IN_STUBS}/sdl2.c"
+      COMMENT "Stand-in game: libSDL2.a"
+      VERBATIM)
+    set(icon "${stage}/runtime/res/quillmarsh_icon_x64.o")
+    add_custom_command(OUTPUT "${icon}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${stage}/runtime/res"
+      COMMAND ${cc} -c "${QM_STAND_IN_STUBS}/icon.c" -o "${icon}"
+      DEPENDS "${QM_STAND_IN_STUBS}/icon.c"
+      COMMENT "Stand-in game: quillmarsh_icon_x64.o"
+      VERBATIM)
+    list(APPEND outputs "${sdl}" "${icon}")
+  endif()
+  set(${outputs_var} ${outputs} PARENT_SCOPE)
+endfunction()
+
+# This target's files, packed into the launcher's bundle.
+if(WIN32)
+  set(stand_in_windows ON)
+else()
+  set(stand_in_windows OFF)
+endif()
+qm_stand_in_libs("${QM_BUNDLE_STAGE_DIR}" "${CMAKE_C_COMPILER}" "${CMAKE_AR}" ${stand_in_windows} stage_outputs)
+
+# The profile: the checked-in text form of one instrumented run, turned into
+# the indexed form Clang reads. Without llvm-profdata the bundle carries no
+# profile and builds say so.
+find_program(QM_LLVM_PROFDATA NAMES llvm-profdata llvm-profdata-16 llvm-profdata-15 llvm-profdata-14)
+if(QM_LLVM_PROFDATA)
+  set(profile "${QM_BUNDLE_STAGE_DIR}/pgo/efsg.profdata")
+  add_custom_command(OUTPUT "${profile}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${QM_BUNDLE_STAGE_DIR}/pgo"
+    COMMAND "${QM_LLVM_PROFDATA}" merge -o "${profile}" "${CMAKE_CURRENT_SOURCE_DIR}/efsg.proftext"
+    DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/efsg.proftext"
+    COMMENT "Stand-in game: efsg.profdata"
+    VERBATIM)
+  list(APPEND stage_outputs "${profile}")
+else()
+  message(STATUS "llvm-profdata not found: the bundle carries no profile for profile-guided builds")
+endif()
+
+add_custom_target(qm_stand_in_stage ALL DEPENDS ${stage_outputs})
+set_property(GLOBAL APPEND PROPERTY QM_BUNDLE_STAGE_DEPENDS ${stage_outputs} qm_stand_in_stage)
+
+# On Linux the tests also build the stand-in game for Windows and run it
+# under wine: its Windows libraries are made here, outside the bundle.
+if(NOT WIN32 AND QM_TESTS)
+  find_program(QM_MINGW_CC NAMES x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-gcc)
+  find_program(QM_MINGW_AR NAMES x86_64-w64-mingw32-ar)
+  if(QM_MINGW_CC AND QM_MINGW_AR)
+    set(QM_STAND_IN_WINDOWS_STAGE "${CMAKE_CURRENT_BINARY_DIR}/windows_stage" CACHE INTERNAL
+      "The stand-in game's Windows libraries, for the tests on Linux")
+    qm_stand_in_libs("${QM_STAND_IN_WINDOWS_STAGE}" "${QM_MINGW_CC}" "${QM_MINGW_AR}" ON windows_outputs)
+    add_custom_target(qm_stand_in_windows ALL DEPENDS ${windows_outputs})
+  endif()
+endif()
