@@ -232,8 +232,11 @@ TEST(ChildRun, TheTimeOutHoldsAfterTheProgramClosedItsOutput) {
     EXPECT_LT(r.seconds, 15);
 }
 
+// Only a pause after the time-out could stop the program, so the burst ends
+// soon after it: a busy machine that holds the child back for 200 ms in that
+// short window is unlikely (the suite also runs alone, see CMakeLists.txt).
 TEST(ChildRun, ABusyProgramIsNotStoppedWhileItWrites) {
-    Outcome r = run_child(child_args({"burst", "1600", "print", "end"}), Output_Mode::Quiet, 1 * second);
+    Outcome r = run_child(child_args({"burst", "1300", "print", "end"}), Output_Mode::Quiet, 1 * second);
     EXPECT_TRUE(r.started);
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(r.log.empty());
