@@ -76,17 +76,8 @@ static bool dlss_download_missing(Task& task) {
                  dlss_version, 63, upscaler_site(), dlss_repository, path_join({dir, "LICENSE.txt"}));
         }
         std::string url = upscaler_site() + "/" + std::string(dlss_root) + std::string(row.path);
-        switch (download_checked(task, curl, url, local, row.size, row.sha256)) {
-        case Download_Result::Ok: break;
-        case Download_Result::Failed: logf(task, "DLSS: downloading %s failed.", row.path); return false;
-        case Download_Result::Stalled:
-            logf(task, "DLSS: downloading %s stalled (no data for a minute).", row.path);
+        if (!download_reported(task, download_checked(task, curl, url, local, row.size, row.sha256), "DLSS", row.path, local))
             return false;
-        case Download_Result::Not_Expected:
-            logf(task, "DLSS: %s is not the file expected (its size or SHA-256 differs): not used.", row.path);
-            return false;
-        case Download_Result::Cannot_Write: logf(task, "DLSS: cannot write %s.", local); return false;
-        }
     }
     return true;
 }

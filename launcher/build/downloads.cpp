@@ -96,3 +96,17 @@ Download_Result download_checked(Task& task, std::string_view curl, std::string_
     }
     return Download_Result::Ok;
 }
+
+bool download_reported(Task& task, Download_Result r, std::string_view who, std::string_view name,
+                       std::string_view path) {
+    switch (r) {
+    case Download_Result::Ok: return true;
+    case Download_Result::Failed: logf(task, "%s: downloading %s failed.", who, name); break;
+    case Download_Result::Stalled: logf(task, "%s: downloading %s stalled (no data for a minute).", who, name); break;
+    case Download_Result::Not_Expected:
+        logf(task, "%s: %s is not the file expected (its size or SHA-256 differs): not used.", who, name);
+        break;
+    case Download_Result::Cannot_Write: logf(task, "%s: cannot write %s.", who, path); break;
+    }
+    return false;
+}

@@ -37,3 +37,8 @@ enum class Download_Result {
 // the ".part" file is deleted and the file at `path` is left as it was.
 Download_Result download_checked(Task& task, std::string_view curl, std::string_view url, std::string_view path,
                                  int64_t size, std::string_view sha256);
+// Logs what went wrong with one download, the sentence starting with `who`
+// ("FSR 4", "DLSS"); `name` is the file as the vendor names it, `path` the
+// local file. True for Ok (nothing logged).
+bool download_reported(Task& task, Download_Result r, std::string_view who, std::string_view name,
+                       std::string_view path);

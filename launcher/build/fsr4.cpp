@@ -55,17 +55,8 @@ bool fsr4_fetch(Task& task) {
                  fsr4_version, upscaler_site(), fsr4_repository, path_join({dir, "license.md"}));
         }
         std::string url = upscaler_site() + "/" + std::string(fsr4_root) + std::string(row.remote);
-        switch (download_checked(task, curl, url, local, row.size, row.sha256)) {
-        case Download_Result::Ok: break;
-        case Download_Result::Failed: logf(task, "FSR 4: downloading %s failed.", row.remote); return false;
-        case Download_Result::Stalled:
-            logf(task, "FSR 4: downloading %s stalled (no data for a minute).", row.remote);
+        if (!download_reported(task, download_checked(task, curl, url, local, row.size, row.sha256), "FSR 4", row.remote, local))
             return false;
-        case Download_Result::Not_Expected:
-            logf(task, "FSR 4: %s is not the file expected (its size or SHA-256 differs): not used.", row.remote);
-            return false;
-        case Download_Result::Cannot_Write: logf(task, "FSR 4: cannot write %s.", local); return false;
-        }
     }
     return true;
 }
