@@ -123,9 +123,9 @@ std::string fmt_args(std::string_view f, const Fmt_Arg* args, size_t count) {
             double v = a.kind == Fmt_Arg::Kind::Real ? a.r
                      : a.kind == Fmt_Arg::Kind::Uint ? double(a.u)
                                                     : double(a.i);
-            char spec[16];
-            snprintf(spec, sizeof spec, "%%.%d%c", precision < 0 ? 6 : precision, verb);
-            snprintf(buf, sizeof buf, spec, v);
+            char conv[16];
+            snprintf(conv, sizeof conv, "%%.%d%c", precision < 0 ? 6 : precision, verb);
+            snprintf(buf, sizeof buf, conv, v);
             text = buf;
             break;
         }
