@@ -14,30 +14,21 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "tests/core/settings_compare.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/data_folder.h"
 
 namespace {
 
-// Points the data folder at a fresh temporary folder for one test.
-struct Data_Folder {
-    Temp_Dir dir;
-    std::string saved = env_get("LOCALAPPDATA");
-    bool was_set = env_is_set("LOCALAPPDATA");
-    Data_Folder() {
-        env_set("LOCALAPPDATA", dir.path);
-        paths_init();
-    }
-    ~Data_Folder() {
-        env_set("LOCALAPPDATA", saved, !was_set);
-        settings_replace(Settings{});
-    }
+// A fresh data folder for one test; the live record goes back to the
+// defaults afterwards.
+struct Settings_Folder : Data_Folder {
+    ~Settings_Folder() { settings_replace(Settings{}); }
     std::string settings_file() const { return data_path({"settings.txt"}); }
 };
 
 }  // namespace
 
 TEST(SettingsLive, FirstLoadKeepsTheDefaults) {
-    Data_Folder data;
+    Settings_Folder data;
     Settings start;
     start.fps = 30;
     start.save_dirs = {"C:\\saves"};
@@ -65,7 +56,7 @@ TEST(SettingsLive, FirstLoadKeepsTheDefaults) {
 }
 
 TEST(SettingsLive, SaveThenLoadGivesTheSameRecord) {
-    Data_Folder data;
+    Settings_Folder data;
     Settings x;
     x.game_dir = "D:\\Games\\EMBERFALL SAGA";
     x.graphics = 4;
@@ -94,7 +85,7 @@ TEST(SettingsLive, SaveThenLoadGivesTheSameRecord) {
 }
 
 TEST(SettingsLive, AnUnreadableFileKeepsTheRecord) {
-    Data_Folder data;
+    Settings_Folder data;
     ASSERT_TRUE(fs_make_dirs(data.settings_file()));   // a folder in its place
     Settings s;
     s.fps = 240;
@@ -106,7 +97,7 @@ TEST(SettingsLive, AnUnreadableFileKeepsTheRecord) {
 }
 
 TEST(SettingsLive, StringsWithALineBreakAreRefused) {
-    Data_Folder data;
+    Settings_Folder data;
     struct Case {
         std::string Settings::*field;
         const char* key;
@@ -160,7 +151,7 @@ static bool one_writers_text(std::string_view text, const std::vector<std::strin
 // Each edit keeps the record consistent with itself; every copy must show
 // one whole record, and the file one writer's text at any time.
 TEST(SettingsLive, ConcurrentEditsCopiesAndSaves) {
-    Data_Folder data;
+    Settings_Folder data;
     // Long save-folder lists of changing length make the texts differ in
     // size, so that two writes mixed in the file leave a tail behind.
     auto edit_to = [](int64_t n) {

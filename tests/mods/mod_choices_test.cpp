@@ -10,19 +10,11 @@
 #include "launcher/mods/hard_mode.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/data_folder.h"
 
 namespace {
 
-struct Data_Folder {
-    Temp_Dir dir;
-    std::string saved = env_get("LOCALAPPDATA");
-    bool was_set = env_is_set("LOCALAPPDATA");
-    Data_Folder() {
-        env_set("LOCALAPPDATA", dir.path);
-        paths_init();
-    }
-    ~Data_Folder() { env_set("LOCALAPPDATA", saved, !was_set); }
+struct Mod_Folder : Data_Folder {
     // Makes a file (or, with as_dir, a folder) at the data path.
     void make(std::initializer_list<std::string_view> parts, bool as_dir = false) const {
         std::string p = data_path(parts);
@@ -80,7 +72,7 @@ TEST(HardMode, PresetsRoundTripThroughTheText) {
 }
 
 TEST(HardMode, Imported) {
-    Data_Folder data;
+    Mod_Folder data;
     EXPECT_FALSE(hard_imported());
     data.make({"mod_src", "hardmode", "EFSAGA_Hard_CTG+50.txt"});
     data.make({"mod_src", "hardmode", "EFSAGA_Hard_Chain600.txt"});
@@ -123,7 +115,7 @@ TEST(HdModels, AStoredIndexOutOfRangeCountsAsOriginal) {
 }
 
 TEST(HdModels, Imported) {
-    Data_Folder data;
+    Mod_Folder data;
     EXPECT_FALSE(hdm_imported());
     data.make({"mod_src", "hdmodels", "Data", "Kestrel.txt"});
     data.make({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"}, true);
@@ -164,7 +156,7 @@ TEST(Sculpt, ParseAndText) {
 }
 
 TEST(Sculpt, Imported) {
-    Data_Folder data;
+    Mod_Folder data;
     EXPECT_FALSE(sculpt_imported());
     data.make({"mod_src", "sculpt", "SAGA Kestrel Body Sculpting.bat"});
     data.make({"mod_src", "sculpt", "SAGA_Sculpting.bin"}, true);
