@@ -20,29 +20,28 @@ function(qm_stand_in_libs stage cc ar windows outputs_var)
   string(MD5 tag "${stage}")
   set(work "${CMAKE_CURRENT_BINARY_DIR}/stubs-${tag}")
   set(outputs)
-  set(archives avformat avcodec swresample avutil)
-  foreach(lib ${archives})
-    set(archive "${stage}/ffmpeg/lib/lib${lib}.a")
+  # name of the stub source : folder of its archive in the stage
+  set(archives avformat:ffmpeg/lib avcodec:ffmpeg/lib swresample:ffmpeg/lib avutil:ffmpeg/lib)
+  if(windows)
+    list(APPEND archives SDL2:sdl2)
+  endif()
+  foreach(pair ${archives})
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 lib)
+    list(GET pair 1 dir)
+    string(TOLOWER "${lib}" src)
+    set(archive "${stage}/${dir}/lib${lib}.a")
     add_custom_command(OUTPUT "${archive}"
-      COMMAND ${CMAKE_COMMAND} -E make_directory "${work}" "${stage}/ffmpeg/lib"
-      COMMAND ${cc} -O2 -c "${QM_STAND_IN_STUBS}/${lib}.c" -o "${work}/${lib}.o"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${work}" "${stage}/${dir}"
+      COMMAND ${cc} -O2 -c "${QM_STAND_IN_STUBS}/${src}.c" -o "${work}/${src}.o"
       COMMAND ${CMAKE_COMMAND} -E rm -f "${archive}"
-      COMMAND "${ar}" rcs "${archive}" "${work}/${lib}.o"
-      DEPENDS "${QM_STAND_IN_STUBS}/${lib}.c"
+      COMMAND "${ar}" rcs "${archive}" "${work}/${src}.o"
+      DEPENDS "${QM_STAND_IN_STUBS}/${src}.c"
       COMMENT "Stand-in game: lib${lib}.a"
       VERBATIM)
     list(APPEND outputs "${archive}")
   endforeach()
   if(windows)
-    set(sdl "${stage}/sdl2/libSDL2.a")
-    add_custom_command(OUTPUT "${sdl}"
-      COMMAND ${CMAKE_COMMAND} -E make_directory "${work}" "${stage}/sdl2"
-      COMMAND ${cc} -O2 -c "${QM_STAND_IN_STUBS}/sdl2.c" -o "${work}/sdl2.o"
-      COMMAND ${CMAKE_COMMAND} -E rm -f "${sdl}"
-      COMMAND "${ar}" rcs "${sdl}" "${work}/sdl2.o"
-      DEPENDS "${QM_STAND_IN_STUBS}/sdl2.c"
-      COMMENT "Stand-in game: libSDL2.a"
-      VERBATIM)
     set(icon "${stage}/runtime/res/quillmarsh_icon_x64.o")
     add_custom_command(OUTPUT "${icon}"
       COMMAND ${CMAKE_COMMAND} -E make_directory "${stage}/runtime/res"
@@ -50,7 +49,7 @@ function(qm_stand_in_libs stage cc ar windows outputs_var)
       DEPENDS "${QM_STAND_IN_STUBS}/icon.c"
       COMMENT "Stand-in game: quillmarsh_icon_x64.o"
       VERBATIM)
-    list(APPEND outputs "${sdl}" "${icon}")
+    list(APPEND outputs "${icon}")
   endif()
   set(${outputs_var} ${outputs} PARENT_SCOPE)
 endfunction()
