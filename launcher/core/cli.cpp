@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "engine/kt_system/clock.h"
-#include "launcher/build/build_game.h"
-#include "launcher/build/check_report.h"
-#include "launcher/build/game.h"
+#include "launcher/gamebuild/build_game.h"
+#include "launcher/gamebuild/check_report.h"
+#include "launcher/gamebuild/game.h"
 #include "launcher/core/clear_cache.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/utf.h"
-#include "launcher/build/config.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/core/bundle.h"
 #include "launcher/core/bundle_data.h"
 #include "launcher/core/cli.h"

@@ -1,0 +1,297 @@
+// "--build" through the real launcher on a fixture install of the game, with
+// the real Clang: the first build, the rebuild rule across runs, a page that
+// does not compile, and a launcher with another bundle. The built stand-in
+// game is run and prints the configuration it read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <regex>
+
+#include "engine/kt_system/child.h"
+#include "engine/kt_system/clock.h"
+#include "engine/kt_system/fs.h"
+#include "launcher/gamebuild/build_id.h"
+#include "launcher/gamebuild/config.h"
+#include "launcher/core/build_id_cache.h"
+#include "launcher/core/bundle.h"
+#include "launcher/core/bundle_data.h"
+#include "launcher/core/child_run.h"
+#include "launcher/core/paths.h"
+#include "launcher/core/settings.h"
+#include "road_support.h"
+#include "tests/support/temp_dir.h"
+#include "tools/fixture_game/fixture_game.h"
+
+namespace {
+
+struct Launch {
+    int64_t code = -1;
+    std::string out;
+    std::vector<std::string> lines;
+};
+
+Launch run_program(const std::vector<std::string>& args, const std::string& cwd, const std::vector<std::string>& extra_env) {
+    std::vector<std::string> env;
+    for (const std::string& v : env_all()) {
+        bool replaced = false;
+        for (const std::string& e : extra_env) replaced = replaced || v.compare(0, e.find('=') + 1, e, 0, e.find('=') + 1) == 0;
+        if (!replaced) env.push_back(v);
+    }
+    env.insert(env.end(), extra_env.begin(), extra_env.end());
+    Launch r;
+    std::string err;
+    Child* c = child_start(args, cwd, &env, &err);
+    if (!c) {
+        r.out = "could not start: " + err;
+        return r;
+    }
+    char buf[4096];
+    for (;;) {
+        if (!child_look(c, 1000)) continue;
+        int64_t n = child_read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, size_t(n));
+    }
+    uint32_t code = 0;
+    child_wait(c, -1, code);
+    child_close(c);
+    r.code = code;
+    size_t start = 0;
+    for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
+        r.lines.push_back(r.out.substr(start, nl - start));
+    return r;
+}
+
+// "Compiling N of M files on C cores": N and M.
+std::pair<int, int> compiled(const Launch& r) {
+    static const std::regex line("^Compiling (\\d+) of (\\d+) files on \\d+ cores$");
+    for (const std::string& l : r.lines) {
+        std::smatch m;
+        if (std::regex_match(l, m, line)) return {std::stoi(m[1]), std::stoi(m[2])};
+    }
+    return {-1, -1};
+}
+
+struct Road : ::testing::Test {
+    static inline Temp_Dir* root = nullptr;
+    static inline std::string app, local, data, game_dir, launcher;
+    static inline Launch first;
+    // The last run left every object up to date with the plain settings.
+    static inline bool clean = false;
+    static constexpr int all_jobs = 10;   // 4 pages, 1 match page, 1 override, 3 runtime files, the table
+
+    static void write_settings(const std::string& extra = "") {
+        std::string text = "settings_version 4\ngame_dir " + game_dir + "\n" + extra;
+        fs_make_dirs(data);
+        fs_write(path_join({data, "settings.txt"}), text);
+    }
+    static Launch build(const std::string& program = "") {
+        return run_program({program.empty() ? launcher : program, "--build"}, app, {"LOCALAPPDATA=" + local});
+    }
+
+    static void SetUpTestSuite() {
+        root = new Temp_Dir;
+        app = path_join({root->path, "app"});
+        local = path_join({root->path, "local"});
+        data = path_join({local, "efsg-launcher"});
+        fs_make_dirs(app);
+        launcher = path_join({app, "quillmarsh-launcher"});
+        fs_copy_file(QM_LAUNCHER, launcher);
+        fs_set_mtime(launcher, wall_ns());
+        std::string mode_fix = "chmod +x '" + launcher + "'";
+        (void)!std::system(mode_fix.c_str());
+        Fixture_Options o;
+        o.store_root = path_join({root->path, "store"});
+        std::string err;
+        if (!fixture_write_install(o, &err)) ADD_FAILURE() << err;
+        game_dir = fixture_game_dir(o);
+        write_settings();
+        first = build();
+        clean = first.code == 0;
+    }
+    static void TearDownTestSuite() {
+        delete root;
+        root = nullptr;
+    }
+    void SetUp() override {
+        if (clang_missing()) GTEST_SKIP() << "needs clang";
+    }
+    static bool clang_missing() { return find_program("clang").empty(); }
+
+    // Brings the build up to date with the plain settings (when a test
+    // before left it otherwise).
+    void settle() {
+        write_settings();
+        if (clean) return;
+        Launch r = build();
+        ASSERT_EQ(r.code, 0) << r.out;
+        clean = true;
+    }
+};
+
+TEST_F(Road, FirstBuildWritesTheGameAndItsFiles) {
+    ASSERT_EQ(first.code, 0) << first.out;
+    EXPECT_EQ(compiled(first), std::make_pair(all_jobs, all_jobs)) << first.out;
+    std::string game = path_join({app, "Quillmarsh"});
+    EXPECT_TRUE(has_line(first.lines, "Built " + game)) << first.out;
+    bool profile_packed = file_exists(path_join({env_get("QM_BINARY_DIR"), "bundle_stage", "pgo", "efsg.profdata"}));
+    if (profile_packed && !find_program("ld.lld").empty()) {
+        EXPECT_TRUE(has_line(first.lines, "Profile-Guided Optimization: " + path_join({data, "src", "pgo", "efsg.profdata"})))
+            << first.out;
+    }
+    for (const char* f : {"Quillmarsh", "Quillmarsh.cfg", "Quillmarsh.build-id"})
+        EXPECT_TRUE(file_exists(path_join({app, f}))) << f;
+    EXPECT_TRUE(fs_is_dir(path_join({data, "cdrive"})));
+    EXPECT_TRUE(file_exists(path_join({data, "tools", "README.txt"})));
+    std::string id;
+    ASSERT_TRUE(fs_read(path_join({app, "Quillmarsh.build-id"}), id));
+    EXPECT_EQ(id.substr(0, 17), fmt("%016x\n", bundle_identity_of(embedded_bundle())));
+
+    // The game runs from anywhere and reads the file beside it.
+    Launch played = run_program({game}, root->path, {});
+    ASSERT_EQ(played.code, 0) << played.out;
+    EXPECT_TRUE(has_line(played.lines, "Quillmarsh stand-in game (frame limit 60, tools off)")) << played.out;
+    EXPECT_TRUE(has_line(played.lines, "  ZQR_GAME_DIR=" + game_dir)) << played.out;
+    EXPECT_EQ(count_prefix(played.lines, "media: avformat 60.16.100, avcodec"), 1u) << played.out;
+}
+
+// The game writes an option back from its menus; the launcher takes it.
+TEST_F(Road, TheGamesMenuChoiceIsReadBack) {
+    ASSERT_EQ(first.code, 0) << first.out;
+    std::string game = path_join({app, "Quillmarsh"});
+    Launch played = run_program({game}, app, {"ZQR_MENU_SET=ZQR_FPS=144"});
+    ASSERT_EQ(played.code, 0) << played.out;
+    EXPECT_TRUE(has_line(played.lines, "menu: wrote ZQR_FPS=144 back to " + path_join({app, "Quillmarsh.cfg"})));
+
+    env_set("LOCALAPPDATA", path_join({root->path, "reader"}));
+    paths_init();
+    paths_set_exe_dir(app);
+    Settings saved = settings_copy();
+    settings_edit([](Settings& s) { s.fps = 60; });
+    EXPECT_TRUE(cfg_import());
+    EXPECT_EQ(settings_copy().fps, 144);
+    settings_replace(saved);
+    paths_set_exe_dir("");
+}
+
+TEST_F(Road, SecondBuildCompilesNothingAndStillLinks) {
+    settle();
+    std::string game = path_join({app, "Quillmarsh"});
+    ASSERT_TRUE(fs_set_mtime(game, 1000000000LL * 1000000000LL));   // 2001
+    Launch r = build();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(0, all_jobs)) << r.out;
+    EXPECT_GT(fs_mtime(game), 1000000000LL * 1000000000LL);
+    EXPECT_TRUE(has_line(r.lines, "Built " + game));
+}
+
+// The header becomes just newer than every object, but stays in the past, so
+// the objects compiled now are newer than it whatever the machine's speed.
+TEST_F(Road, ATouchedRuntimeHeaderRecompilesAllButThePages) {
+    settle();
+    std::vector<Dir_Entry> objects;
+    ASSERT_TRUE(fs_list(path_join({data, "obj"}), objects));
+    int64_t newest = 0;
+    for (const Dir_Entry& e : objects) newest = std::max(newest, e.mtime_ns);
+    ASSERT_LT(newest + 1000000LL, wall_ns());
+    ASSERT_TRUE(fs_set_mtime(path_join({data, "src", "runtime", "zqr_runtime.h"}), newest + 1000000LL));
+    Launch r = build();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(all_jobs - 4, all_jobs)) << r.out;
+}
+
+// Experimental changes only the runtime flags; the optimisation level is in
+// both groups.
+TEST_F(Road, ChangedOptionsRecompileTheirGroups) {
+    settle();
+    clean = false;
+    write_settings("experimental 1\n");
+    Launch r = build();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(5, all_jobs)) << r.out;   // the table, the override, the runtime
+    Launch played = run_program({path_join({app, "Quillmarsh"})}, app, {});
+    EXPECT_TRUE(has_line(played.lines, "Quillmarsh stand-in game (frame limit 60, tools off, experimental)")) << played.out;
+
+    write_settings("experimental 1\nopt_level 2\n");
+    r = build();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(all_jobs, all_jobs)) << r.out;
+}
+
+// A page that does not compile (Clang given a broken file in its place):
+// exit code 1, the compiler's first 30 lines, the previous game kept.
+TEST_F(Road, ABrokenPageFailsTheBuildWithThirtyLines) {
+    clean = false;
+    std::string game = path_join({app, "Quillmarsh"});
+    int64_t game_time = fs_mtime(game);
+    std::string wrap_dir = path_join({root->path, "broken cc"});
+    std::string broken = path_join({wrap_dir, "broken_page.c"});
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += fmt("int f%d(void) { return missing_%d; }\n", i, i);
+    ASSERT_TRUE(put(broken, text));
+    std::string wrapper = path_join({wrap_dir, "clang"});
+    ASSERT_TRUE(put(wrapper, "#!/bin/bash\nargs=()\nfor a in \"$@\"; do\n  case \"$a\" in\n"
+                             "    */gen/src/page_0002.c) args+=(\"" + broken + "\") ;;\n"
+                             "    *) args+=(\"$a\") ;;\n  esac\ndone\nexec \"" + find_program("clang") +
+                             "\" \"${args[@]}\"\n"));
+    std::string chmod = "chmod +x '" + wrapper + "'";
+    ASSERT_EQ(std::system(chmod.c_str()), 0);
+    if (!find_program("ld.lld").empty()) {
+        ASSERT_TRUE(fs_make_link(find_program("ld.lld"), path_join({wrap_dir, "ld.lld"}), false));
+    }
+
+    write_settings("compiler " + wrapper + "\n");
+    Launch r = build();
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_TRUE(has_line(r.lines, "Compiler: " + wrapper)) << r.out;
+    auto at = std::find(r.lines.begin(), r.lines.end(), "page_0002.c does not compile:");
+    ASSERT_NE(at, r.lines.end()) << r.out;
+    auto dots = std::find(at, r.lines.end(), "  ...");
+    ASSERT_NE(dots, r.lines.end()) << r.out;
+    EXPECT_EQ(dots - at, 31);   // the heading, then 30 lines of the compiler
+    EXPECT_EQ(count_prefix(r.lines, "Built "), 0u);
+    EXPECT_EQ(fs_mtime(game), game_time);
+    EXPECT_FALSE(file_exists(path_join({data, "obj", "pages.stamp"})));
+}
+
+// A launcher whose bundle differs in one byte: the build it finds is not
+// its own, so every object is compiled again, and the launcher it replaced
+// sees the new build as stale.
+TEST_F(Road, ALauncherWithAnotherBundleRebuildsEverything) {
+    clean = false;
+    write_settings();
+    std::string exe;
+    ASSERT_TRUE(fs_read(launcher, exe));
+    std::string_view bundle = embedded_bundle();
+    size_t at = exe.find(bundle);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_TRUE(bundle_open(bundle));
+    // The first entry's flag: after the header, the stream table and its name.
+    uint32_t streams = uint32_t(bundle_streams.size());
+    size_t name_len = uint8_t(bundle[16 + 24 * streams]) | uint8_t(bundle[17 + 24 * streams]) << 8;
+    size_t flag_at = at + 16 + 24 * streams + 2 + name_len;
+    exe[flag_at] = char(exe[flag_at] ^ 2);
+    std::string other = path_join({app, "other-launcher"});
+    ASSERT_TRUE(fs_write(other, exe));
+    std::string chmod = "chmod +x '" + other + "'";
+    ASSERT_EQ(std::system(chmod.c_str()), 0);
+    uint64_t other_id = bundle_identity_of(std::string_view(exe).substr(at, bundle.size()));
+    ASSERT_NE(other_id, bundle_identity_of(bundle));
+
+    Launch r = build(other);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(all_jobs, all_jobs)) << r.out;
+    std::string id;
+    ASSERT_TRUE(fs_read(path_join({app, "Quillmarsh.build-id"}), id));
+    EXPECT_EQ(id.substr(0, 16), fmt("%016x", other_id));
+
+    // This process carries the original bundle: to it the game is stale now.
+    paths_set_exe_dir(app);
+    build_id_forget();
+    EXPECT_TRUE(build_stale());
+    paths_set_exe_dir("");
+    fs_remove_file(other);
+}
+
+}  // namespace
