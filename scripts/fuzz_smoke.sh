@@ -3,14 +3,14 @@
 # short while from a small seed corpus. A crash, leak or sanitizer report
 # fails the run; the input that caused it is left in the build folder.
 #   QM_FUZZ_BUILD   build folder (default build/fuzz)
-#   QM_FUZZ_SECONDS time per target (default 20)
+#   QM_FUZZ_SECONDS time per target (default 10)
 #   QM_JOBS         build jobs (default: the processor count)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QM_FUZZ_BUILD:-build/fuzz}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-seconds=${QM_FUZZ_SECONDS:-20}
+seconds=${QM_FUZZ_SECONDS:-10}
 jobs=${QM_JOBS:-$(nproc)}
 
 cmake --preset fuzz -B "$build" >/dev/null
