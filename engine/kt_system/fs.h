@@ -36,6 +36,13 @@ bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr
 bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err = nullptr);
 // Creates or truncates the file and writes `data` as its whole content.
 bool fs_write(std::string_view path, std::string_view data, std::string* err = nullptr);
+// Replaces the file's content as one step: `data` goes to a new file with a
+// temporary name beside it, is flushed to the disk and renamed over `path`
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on
+// Windows). A kill or a full disk leaves either the old file or the new one,
+// never a cut one; on failure the old file stays and the temporary one is
+// gone. A link at `path` is replaced by the file, never written through.
+bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err = nullptr);
 // Makes the folder and every missing parent. True when it exists afterwards.
 bool fs_make_dirs(std::string_view path, std::string* err = nullptr);
 // Lists a folder (without "." and ".."), in the order the system returns.
@@ -55,6 +62,9 @@ bool fs_copy_file(std::string_view from, std::string_view to, std::string* err =
 bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err = nullptr);
 // Sets the modification time of a file (ns since the Unix epoch).
 bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err = nullptr);
+// Marks a file read-only or writable again (the read-only attribute on
+// Windows; the write permission bits elsewhere).
+bool fs_set_read_only(std::string_view path, bool read_only, std::string* err = nullptr);
 // Makes a symbolic link (tests use it to check that deletions do not follow links).
 bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err = nullptr);
 
@@ -63,9 +73,14 @@ bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, s
 // (compared as text, after the platform's separators are unified) fails
 // with the reason "refused by the test hook". An empty prefix clears it.
 void fs_fail_under(std::string_view prefix);
+// A full disk under `prefix`: files are still opened (created, truncated),
+// but every write of data into one fails with the system's "disk full"
+// reason. An empty prefix clears it.
+void fs_disk_full_under(std::string_view prefix);
 // Replaces the answer of fs_free_space (nullptr restores the system's).
 void fs_set_free_space_hook(std::function<bool(std::string_view path, uint64_t& bytes)> hook);
 
 // Shared by the back ends: whether the test hook refuses a change at `path`.
 bool fs_hook_refuses(std::string_view path, std::string* err);
+bool fs_hook_disk_full(std::string_view path);
 bool fs_hook_free_space(std::string_view path, uint64_t& bytes, bool& handled);

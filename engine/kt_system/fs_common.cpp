@@ -7,6 +7,7 @@ namespace {
 
 std::mutex hook_lock;
 std::string refused_prefix;
+std::string full_prefix;
 std::function<bool(std::string_view, uint64_t&)> free_space_hook;
 
 std::string unified(std::string_view path) {
@@ -22,6 +23,16 @@ std::string unified(std::string_view path) {
 void fs_fail_under(std::string_view prefix) {
     std::lock_guard<std::mutex> guard(hook_lock);
     refused_prefix = unified(prefix);
+}
+
+void fs_disk_full_under(std::string_view prefix) {
+    std::lock_guard<std::mutex> guard(hook_lock);
+    full_prefix = unified(prefix);
+}
+
+bool fs_hook_disk_full(std::string_view path) {
+    std::lock_guard<std::mutex> guard(hook_lock);
+    return !full_prefix.empty() && unified(path).compare(0, full_prefix.size(), full_prefix) == 0;
 }
 
 void fs_set_free_space_hook(std::function<bool(std::string_view path, uint64_t& bytes)> hook) {

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -33,7 +34,9 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-bool write_all(int fd, const char* data, size_t size, std::string* err) {
+// `full`: the test seam's full disk, which refuses any data.
+bool write_all(int fd, const char* data, size_t size, std::string* err, bool full) {
+    if (full && size > 0) return fail(err, ENOSPC);
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0) {
@@ -182,8 +185,34 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     Fd f(open(z(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (f.fd < 0) return fail(err, errno);
-    if (!write_all(f.fd, data.data(), data.size(), err)) return false;
+    if (!write_all(f.fd, data.data(), data.size(), err, fs_hook_disk_full(path))) return false;
     return close_written(f, err);
+}
+
+bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    static std::atomic<unsigned> serial{0};
+    std::string target = z(path);
+    std::string temp = target + "." + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    // The new file keeps the mode of the one it replaces (not of a link's target).
+    struct stat old;
+    bool had = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    Fd f(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (f.fd < 0) return fail(err, errno);
+    bool ok = (!had || fchmod(f.fd, old.st_mode & 07777) == 0 || fail(err, errno)) &&
+              write_all(f.fd, data.data(), data.size(), err, fs_hook_disk_full(path)) &&
+              (fsync(f.fd) == 0 || fail(err, errno)) && close_written(f, err) &&
+              (rename(temp.c_str(), target.c_str()) == 0 || fail(err, errno));
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    std::string dir = target;
+    if (!to_parent(dir)) dir = ".";
+    Fd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.fd >= 0) fsync(d.fd);
+    return true;
 }
 
 bool fs_make_dirs(std::string_view path, std::string* err) {
@@ -279,7 +308,7 @@ bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) 
             return fail(err, errno);
         }
         if (n == 0) break;
-        if (!write_all(out.fd, buf, static_cast<size_t>(n), err)) return false;
+        if (!write_all(out.fd, buf, static_cast<size_t>(n), err, fs_hook_disk_full(to))) return false;
     }
     return close_written(out, err);
 }
@@ -300,6 +329,16 @@ bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err) {
         if ((code != ENOENT && code != ENOTDIR) || !to_parent(p)) return fail(err, code);
     }
     bytes = static_cast<uint64_t>(sv.f_bavail) * static_cast<uint64_t>(sv.f_frsize);
+    return true;
+}
+
+bool fs_set_read_only(std::string_view path, bool read_only, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    struct stat st;
+    if (stat(z(path).c_str(), &st) != 0) return fail(err, errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = read_only ? mode & ~mode_t(0222) : mode | S_IWUSR;
+    if (chmod(z(path).c_str(), mode) != 0) return fail(err, errno);
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include "engine/kt_system/win_util.h"
 
+#include <atomic>
+
 namespace {
 
 bool fail(std::string* err, DWORD code) {
@@ -100,7 +102,9 @@ bool stat_followed(std::string_view path, bool& is_dir, int64_t& mtime) {
     return true;
 }
 
-bool write_all(HANDLE h, const char* data, size_t size, std::string* err) {
+// `full`: the test seam's full disk, which refuses any data.
+bool write_all(HANDLE h, const char* data, size_t size, std::string* err, bool full) {
+    if (full && size > 0) return fail(err, ERROR_DISK_FULL);
     while (size > 0) {
         DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD done = 0;
@@ -247,8 +251,46 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
     Win_Handle f(CreateFileW(wide_path_z(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f.valid()) return fail_last(err);
-    if (!write_all(f.h, data.data(), data.size(), err)) return false;
+    if (!write_all(f.h, data.data(), data.size(), err, fs_hook_disk_full(path))) return false;
     return close_written(f, err);
+}
+
+bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    static std::atomic<unsigned> serial{0};
+    std::string temp = std::string(path) + "." + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(serial++) + ".tmp";
+    std::wstring wtemp = wide_path_z(temp), wtarget = wide_path_z(path);
+    bool written = false;
+    {
+        Win_Handle f(CreateFileW(wtemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!f.valid()) return fail_last(err);
+        written = write_all(f.h, data.data(), data.size(), err, fs_hook_disk_full(path)) &&
+                  (FlushFileBuffers(f.h) || fail_last(err)) && close_written(f, err);
+    }
+    // (An open file cannot be deleted: the handle is closed by now.)
+    if (!written) {
+        DeleteFileW(wtemp.c_str());
+        return false;
+    }
+    // A read-only old file refuses to be replaced: it loses the attribute.
+    // A scanner or indexer holding the old file open a moment makes the
+    // move fail with a sharing violation: a few tries, 50 ms apart.
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    DWORD code = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (MoveFileExW(wtemp.c_str(), wtarget.c_str(), flags)) return true;
+        code = GetLastError();
+        DWORD attrs = GetFileAttributesW(wtarget.c_str());
+        if (code == ERROR_ACCESS_DENIED && attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesW(wtarget.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            continue;
+        }
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED && code != ERROR_LOCK_VIOLATION) break;
+        Sleep(50);
+    }
+    DeleteFileW(wtemp.c_str());
+    return fail(err, code);
 }
 
 bool fs_make_dirs(std::string_view path, std::string* err) {
@@ -309,8 +351,15 @@ bool fs_remove_file(std::string_view path, std::string* err) {
         if (!RemoveDirectoryW(w.c_str())) return fail_last(err);
         return true;
     }
-    if (!DeleteFileW(w.c_str())) return fail_last(err);
-    return true;
+    if (DeleteFileW(w.c_str())) return true;
+    // A read-only file loses that attribute first, as in fs_remove_tree.
+    DWORD code = GetLastError();
+    if (code == ERROR_ACCESS_DENIED && attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesW(w.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        if (DeleteFileW(w.c_str())) return true;
+        code = GetLastError();
+    }
+    return fail(err, code);
 }
 
 bool fs_remove_dir(std::string_view path, std::string* err) {
@@ -343,6 +392,11 @@ bool fs_rename(std::string_view from, std::string_view to, std::string* err) {
 
 bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) {
     if (fs_hook_refuses(to, err)) return false;
+    if (fs_hook_disk_full(to)) {
+        Win_Handle f(CreateFileW(wide_path_z(to).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        return fail(err, ERROR_DISK_FULL);
+    }
     if (!CopyFileW(wide_path_z(from).c_str(), wide_path_z(to).c_str(), FALSE)) return fail_last(err);
     return true;
 }
@@ -367,6 +421,16 @@ bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err) {
         bool missing = is_missing(code) || code == ERROR_DIRECTORY || code == ERROR_INVALID_NAME;
         if (!missing || !to_parent(p)) return fail(err, code);
     }
+}
+
+bool fs_set_read_only(std::string_view path, bool read_only, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    std::wstring w = wide_path_z(path);
+    DWORD attrs = GetFileAttributesW(w.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return fail_last(err);
+    attrs = read_only ? attrs | FILE_ATTRIBUTE_READONLY : attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (!SetFileAttributesW(w.c_str(), attrs)) return fail_last(err);
+    return true;
 }
 
 bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err) {

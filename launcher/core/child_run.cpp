@@ -34,6 +34,46 @@ bool is_path_variable(std::string_view v) {
 #endif
 }
 
+// A capture within child_capture_limit: the head takes lines while they
+// fit in half the limit; after that, lines go to the tail, which drops
+// whole lines from its front to stay near the other half.
+struct Capped_Capture {
+    std::string head, tail;
+    bool head_full = false;
+    uint64_t left_out = 0;
+
+    static constexpr size_t half = child_capture_limit / 2;
+
+    void add(std::string_view line) {
+        size_t size = line.size() + 1;
+        if (!head_full && head.size() + size <= half) {
+            head.append(line);
+            head.push_back('\n');
+            return;
+        }
+        head_full = true;
+        tail.append(line);
+        tail.push_back('\n');
+        if (tail.size() >= 2 * half) trim(half);
+    }
+
+    // Drops whole lines from the tail's front until at most `keep` bytes are left.
+    void trim(size_t keep) {
+        if (tail.size() <= keep) return;
+        size_t cut = tail.find('\n', tail.size() - keep - 1);
+        cut = cut == std::string::npos ? tail.size() : cut + 1;
+        left_out += cut;
+        tail.erase(0, cut);
+    }
+
+    void finish(std::string& out) {
+        if (head.size() + tail.size() > child_capture_limit) trim(half);
+        out += head;
+        if (left_out > 0) out += fmt("[... %d bytes left out ...]\n", left_out);
+        out += tail;
+    }
+};
+
 bool is_program_file(const std::string& path) {
     File_Info info;
     return fs_stat(path, info) && info.exists && !info.is_dir && !fs_is_dir(path);
@@ -118,6 +158,7 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
     };
 
     Emit_State state;
+    Capped_Capture kept;
     std::string line;
     char buf[4096];
     for (;;) {
@@ -140,14 +181,24 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
         for (int64_t i = 0; i < n; ++i) {
             char b = buf[i];
             if (b == '\r' || b == '\n') {
-                emit(t, line, b == '\r', state, mode, capture, on_line);
+                if (capture) kept.add(line);
+                emit(t, line, b == '\r', state, mode, nullptr, on_line);
                 line.clear();
             } else {
                 line.push_back(b);
+                if (line.size() >= child_line_limit) {
+                    if (capture) kept.add(line);
+                    emit(t, line, false, state, mode, nullptr, on_line);
+                    line.clear();
+                }
             }
         }
     }
-    if (!line.empty()) emit(t, line, false, state, mode, capture, on_line);
+    if (!line.empty()) {
+        if (capture) kept.add(line);
+        emit(t, line, false, state, mode, nullptr, on_line);
+    }
+    if (capture) kept.finish(*capture);
     child_close_output(c);
     if (!ended) {
         // The pipe closed while the program may still run: its time-out

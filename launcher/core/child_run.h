@@ -14,7 +14,10 @@
 //   cwd       working folder; empty = the launcher's current folder.
 //   mode      Log: output lines also go to the task log; Quiet: only to
 //             `capture` and `on_line`, and nothing is logged but the time-out.
-//   capture   when given, every output line is appended with a "\n".
+//   capture   when given, every output line is appended with a "\n",
+//             within child_capture_limit bytes: past it the first and
+//             the last half are kept (whole lines), joined by the line
+//             "[... N bytes left out ...]".
 //   on_line   when given, called with every output line (on this thread).
 //   timeout_ns  0 = none; tested only after 200 ms without output.
 //   exit_code always written: the program's exit code (unsigned 32-bit, see
@@ -23,6 +26,7 @@
 //   extra_path  folders put in front of the child's PATH after the
 //             program's own folder.
 // Standard output and error are one pipe, split into lines at CR and LF (a
+// line longer than child_line_limit bytes is split there too; a
 // CR-ended line is a progress line that replaces the same program's
 // previous one, see emit). The program and what it starts are registered
 // with the task, so task_cancel stops them (the result is then true with
@@ -30,6 +34,9 @@
 bool child_run(Task& t, const std::vector<std::string>& args, std::string_view cwd, Output_Mode mode,
                std::string* capture, const Line_Proc& on_line, int64_t timeout_ns, int64_t* exit_code,
                const std::vector<std::string>& extra_path = {});
+
+inline constexpr size_t child_capture_limit = size_t(4) << 20;
+inline constexpr size_t child_line_limit = size_t(64) << 10;
 
 // The Windows command line for the arguments (quoting that the C runtime's
 // argument parser undoes exactly).

@@ -95,5 +95,5 @@ bool language_set(int index) {
 }
 
 bool language_save(std::string_view data_folder) {
-    return fs_write(path_join({data_folder, "language.txt"}), language_table[language].code);
+    return fs_write_atomic(path_join({data_folder, "language.txt"}), language_table[language].code);
 }

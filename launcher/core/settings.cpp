@@ -398,13 +398,17 @@ void load_settings(Settings* s) {
     else settings_edit([&](Settings& r) { settings_apply_text(r, text); });
 }
 
-bool save_settings() {
+bool save_settings(std::string* err) {
     Live_Settings& l = live();
     // The copy is taken under the writers' lock too, so the last writer
     // always writes the newest record.
     std::lock_guard g(l.save_mutex);
     std::string text = settings_text(settings_copy());
-    return fs_write(data_path({"settings.txt"}), text);
+    std::string path = data_path({"settings.txt"});
+    std::string why;
+    if (fs_write_atomic(path, text, &why)) return true;
+    if (err) *err = fmt("Could not save %s: %s.", path, why);
+    return false;
 }
 
 bool settings_string_ok(std::string_view key, std::string_view value, std::string* err) {

@@ -114,9 +114,10 @@ Settings settings_copy();
 void settings_edit(const std::function<void(Settings&)>& edit);
 // Replaces the live record whole.
 void settings_replace(const Settings& s);
-// Writes settings_text of the live record as <data>/settings.txt (whole-file
-// write, serialised). A failure is not reported (false is returned).
-bool save_settings();
+// Writes settings_text of the live record as <data>/settings.txt, replacing
+// the old file in one step (fs_write_atomic), serialised. On failure the old
+// file stays and `err` (when given) says so in one sentence.
+bool save_settings(std::string* err = nullptr);
 
 // String settings cannot hold a line break (the file is line based): the
 // value is refused with a one-sentence reason in `err` and the old value kept.

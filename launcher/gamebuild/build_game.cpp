@@ -301,10 +301,13 @@ void build_task(Task& t, const Build_Spec& req) {
     // 14. The game for this computer.
     if (!cross) {
         bundle_extract(t, data_dir(), {"tools/"});
-        if (!cfg_write(out_dir)) return fail(t, fmt("Cannot write %s in %s.", cfg_file_name, out_dir));
+        std::string why;
+        if (!cfg_write(out_dir, &why)) return fail(t, fmt("Cannot write %s in %s: %s.", cfg_file_name, out_dir, why));
         if (dlss) dlss_feature(t, out_dir);
         fs_make_dirs(data_path({"cdrive"}));
-        build_id_write(out_dir, s.aa_dlss);
+        if (!build_id_write(out_dir, s.aa_dlss, &why)) {
+            return fail(t, fmt("Cannot write %s in %s: %s.", build_id_file_name, out_dir, why));
+        }
         logf(t, "Built %s", output);
         set_status(t, 1.0f, "Built");
         return;

@@ -91,9 +91,11 @@ std::string build_id_text(uint64_t identity, std::string_view signature, bool dl
     return fmt("%016x\n%s\ndlss %d\n", identity, signature, dlss ? 1 : 0);
 }
 
-void build_id_write(std::string_view folder, bool dlss) {
-    fs_write(path_join({folder, build_id_file_name}), build_id_text(bundle_identity(), build_options_sig(), dlss));
+bool build_id_write(std::string_view folder, bool dlss, std::string* err) {
+    bool ok = fs_write_atomic(path_join({folder, build_id_file_name}),
+                              build_id_text(bundle_identity(), build_options_sig(), dlss), err);
     build_id_forget();
+    return ok;
 }
 
 bool build_stale() {

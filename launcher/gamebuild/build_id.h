@@ -18,9 +18,10 @@ uint64_t bundle_identity();
 std::string build_options_sig();
 // The file's whole text for a build.
 std::string build_id_text(uint64_t identity, std::string_view signature, bool dlss);
-// Writes "Quillmarsh.build-id" into `folder` (a failure is ignored) and
-// forgets the cached answer.
-void build_id_write(std::string_view folder, bool dlss);
+// Writes "Quillmarsh.build-id" into `folder` (replacing the old file in one
+// step; `err` gets the system's reason on failure) and forgets the cached
+// answer.
+bool build_id_write(std::string_view folder, bool dlss, std::string* err = nullptr);
 
 // The game beside the launcher was not built from this launcher's bundle
 // (no file counts as stale). Read once, then cached until the next write.

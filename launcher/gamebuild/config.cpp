@@ -168,7 +168,7 @@ std::string cfg_text() {
     return out;
 }
 
-bool cfg_write_file(std::string_view folder, Cfg_When when) {
+bool cfg_write_file(std::string_view folder, Cfg_When when, std::string* err) {
     std::string path = path_join({folder, cfg_file_name});
     // Held from the settings snapshot to the end of the write: two writers
     // that truncate and write the same file at once would interleave.
@@ -176,10 +176,10 @@ bool cfg_write_file(std::string_view folder, Cfg_When when) {
     if (when == Cfg_When::If_Present && !file_exists(path)) return false;
     std::string text = cfg_text();
     if (g_write_hook) g_write_hook();
-    return fs_write(path, text);
+    return fs_write_atomic(path, text, err);
 }
 
-bool cfg_write(std::string_view folder) { return cfg_write_file(folder, Cfg_When::Always); }
+bool cfg_write(std::string_view folder, std::string* err) { return cfg_write_file(folder, Cfg_When::Always, err); }
 
 Cfg_Map cfg_parse(std::string_view text) {
     Cfg_Map map;

@@ -21,13 +21,14 @@ void cfg_game_lines(std::string& out, const Cross_Target* target);
 
 enum class Cfg_When { Always, If_Present };
 // The one writer of "Quillmarsh.cfg": builds cfg_text and writes it into
-// `folder` (created or truncated, one piece). With If_Present it writes only
+// `folder` (replacing the old file in one step, fs_write_atomic; `err` gets
+// the system's reason on failure). With If_Present it writes only
 // when the file already exists there and is not a folder. The interface and
 // the tasks write the file at the same time, so every write holds one lock
 // from building the text to the end of the write. True when written.
-bool cfg_write_file(std::string_view folder, Cfg_When when = Cfg_When::Always);
+bool cfg_write_file(std::string_view folder, Cfg_When when = Cfg_When::Always, std::string* err = nullptr);
 // The build's writer: cfg_write_file(folder).
-bool cfg_write(std::string_view folder);
+bool cfg_write(std::string_view folder, std::string* err = nullptr);
 
 // Reads "Quillmarsh.cfg" of the launcher folder back into the settings, when
 // it holds the game's ZQR_MENU_KEYS line: only the keys named there are

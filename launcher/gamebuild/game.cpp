@@ -241,7 +241,7 @@ void find_game(Task& t) {
             // their guard and written to settings.txt at once.
             std::string err;
             if (settings_set_string(&Settings::game_dir, "game_dir", found, &err)) {
-                save_settings();
+                if (!save_settings(&err)) log_line(t, err);
             } else {
                 log_line(t, err);
             }

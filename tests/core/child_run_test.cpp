@@ -212,6 +212,36 @@ TEST(ChildRun, AProgramThatCannotStart) {
     EXPECT_EQ(bad_dir.code, -1);
 }
 
+// A program that writes far more than anyone reads keeps the capture (and
+// so the launcher's memory) within the limit: its first and last lines stay.
+TEST(ChildRun, ACaptureKeepsItsHeadAndTailWithinTheLimit) {
+    const int mb = 12;
+    Outcome r = run_child(child_args({"flood", std::to_string(mb)}), Output_Mode::Quiet);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_LE(r.capture.size(), child_capture_limit + 100);
+    EXPECT_GE(r.capture.size(), child_capture_limit - 2 * child_line_limit);
+    EXPECT_EQ(r.capture.rfind("line 0.", 0), 0u);
+    size_t marker = r.capture.find("[... ");
+    ASSERT_NE(marker, std::string::npos);
+    EXPECT_EQ(r.capture[marker - 1], '\n');
+    // The unbroken last line arrives in pieces of child_line_limit bytes.
+    std::string last = std::string(size_t(mb) * 100000 % child_line_limit, 'y') + "\n";
+    ASSERT_GE(r.capture.size(), last.size());
+    EXPECT_EQ(r.capture.substr(r.capture.size() - last.size() - 1), "\n" + last);
+    std::string piece = "\n" + std::string(child_line_limit, 'y') + "\n";
+    EXPECT_NE(r.capture.find(piece, marker), std::string::npos);
+    // What is said left out is what is missing.
+    size_t written = size_t(mb) * 10000 * 100 + size_t(mb) * 100000 + size_t(mb) * 100000 / child_line_limit + 1;
+    size_t marker_end = r.capture.find('\n', marker) + 1;
+    uint64_t left_out = std::stoull(r.capture.substr(marker + 5));
+    EXPECT_EQ(left_out + r.capture.size() - (marker_end - marker), written);
+    // Below the limit nothing is left out.
+    Outcome small = run_child(child_args({"flood", "1"}), Output_Mode::Quiet);
+    EXPECT_EQ(small.capture.find("[... "), std::string::npos);
+    EXPECT_EQ(small.capture.size(), size_t(1) * 10000 * 100 + 100000 + 100000 / child_line_limit + 1);
+}
+
 // --- Time-out --------------------------------------------------------------
 
 TEST(ChildRun, ATimeOutStopsASilentProgram) {

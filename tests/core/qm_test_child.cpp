@@ -5,6 +5,9 @@
 //   sleep MS            pause
 //   progress TAG N MS   "TAG 1%\r" ... "TAG N%\r", MS apart, then "TAG done\n"
 //   burst MS            a line every 5 ms for MS ms, without a pause
+//   flood MB            MB megabytes of numbered lines "line K" padded with
+//                       dots to 100 bytes, then one line of MB * 100000 "y"
+//                       without a break (no newline at the end)
 //   env NAME            "NAME=" and the variable's value
 //   spawn FILE MS       starts this program with "mark FILE MS" sharing this
 //                       program's standard output, and does not wait for it
@@ -126,6 +129,21 @@ int main(int argc, char** argv) {
                 out("burst " + std::to_string(k) + "\n");
                 pause_ms(5);
             }
+            i += 1;
+        } else if (cmd == "flood") {
+            long long mb = number(arg(1));
+            std::string chunk;
+            for (long long k = 0; k < mb * 10000; ++k) {
+                std::string l = "line " + std::to_string(k);
+                l.resize(99, '.');
+                chunk += l + "\n";
+                if (chunk.size() >= 65536) {
+                    out(chunk);
+                    chunk.clear();
+                }
+            }
+            out(chunk);
+            out(std::string(size_t(mb) * 100000, 'y'));
             i += 1;
         } else if (cmd == "env") {
             const char* v = std::getenv(arg(1));

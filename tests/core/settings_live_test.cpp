@@ -9,6 +9,7 @@
 
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
@@ -94,6 +95,53 @@ TEST(SettingsLive, AnUnreadableFileKeepsTheRecord) {
     // and a write that fails is only reported by the result
     settings_replace(s);
     EXPECT_FALSE(save_settings());
+}
+
+// A kill or a full disk in the middle of a save used to leave an empty or
+// cut settings.txt, and the next start began from the defaults.
+TEST(SettingsLive, AFailedSaveKeepsTheOldFileAndSaysWhy) {
+    Settings_Folder data;
+    Settings old;
+    old.game_dir = "D:\\Games\\EMBERFALL SAGA";
+    old.fps = 144;
+    settings_replace(old);
+    ASSERT_TRUE(save_settings());
+    std::string before;
+    ASSERT_TRUE(fs_read(data.settings_file(), before));
+
+    Settings changed = old;
+    changed.fps = 30;
+    settings_replace(changed);
+    fs_disk_full_under(data_dir());
+    std::string err;
+    bool saved = save_settings(&err);
+    fs_disk_full_under("");
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(err.rfind("Could not save " + data.settings_file() + ": ", 0), 0u) << err;
+    EXPECT_EQ(err.back(), '.');
+    std::string after;
+    ASSERT_TRUE(fs_read(data.settings_file(), after));
+    EXPECT_EQ(after, before);
+    std::vector<Dir_Entry> entries;
+    ASSERT_TRUE(fs_list(data_dir(), entries));
+    for (const Dir_Entry& e : entries) EXPECT_EQ(e.name.find(".tmp"), std::string::npos) << e.name;
+}
+
+// settings.txt as a link to a file elsewhere: the save replaces the link.
+TEST(SettingsLive, ASaveNeverWritesThroughALink) {
+    Settings_Folder data;
+    Temp_Dir elsewhere;
+    std::string outside = path_join({elsewhere.path, "precious.txt"});
+    ASSERT_TRUE(fs_write(outside, "not the launcher's"));
+    ASSERT_TRUE(fs_make_dirs(data_dir()));
+    if (!fs_make_link(outside, data.settings_file(), false)) GTEST_SKIP() << "this system makes no links";
+    ASSERT_TRUE(save_settings());
+    std::string text;
+    ASSERT_TRUE(fs_read(outside, text));
+    EXPECT_EQ(text, "not the launcher's");
+    File_Info info;
+    ASSERT_TRUE(fs_stat(data.settings_file(), info));
+    EXPECT_FALSE(info.is_link);
 }
 
 TEST(SettingsLive, StringsWithALineBreakAreRefused) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "engine/kt_system/path.h"
 #include "tests/support/temp_dir.h"
@@ -44,6 +45,7 @@ void expect_reason(const std::string& err) {
 struct Hook_Reset {
     ~Hook_Reset() {
         fs_fail_under("");
+        fs_disk_full_under("");
         fs_set_free_space_hook(nullptr);
     }
 };
@@ -99,6 +101,65 @@ TEST(Fs, WriteReplacesTheWholeContent) {
     File_Info info;
     ASSERT_TRUE(fs_stat(file, info));
     EXPECT_EQ(info.size, 0u);
+}
+
+// The one way the launcher replaces a file it owns: whole, or not at all.
+TEST(Fs, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
+    Temp_Dir tmp;
+    Hook_Reset reset;
+    std::string file = path_join({tmp.path, unicode_name});
+    std::string err;
+    ASSERT_TRUE(fs_write_atomic(file, "first", &err)) << err;
+    ASSERT_TRUE(fs_write_atomic(file, std::string(100000, 'x'), &err)) << err;
+    ASSERT_TRUE(fs_write_atomic(file, "old", &err)) << err;
+    EXPECT_EQ(read_or_empty(file), "old");
+
+    std::string prefix = tmp.path;
+    std::replace(prefix.begin(), prefix.end(), '\\', '/');
+    struct Case {
+        const char* what;
+        std::function<void()> arm;
+        bool system_reason;
+    } cases[] = {
+        {"full disk", [&] { fs_disk_full_under(prefix); }, true},
+        {"refused", [&] { fs_fail_under(prefix); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arm();
+        err.clear();
+        EXPECT_FALSE(fs_write_atomic(file, "new content", &err));
+        if (c.system_reason) expect_reason(err);
+        fs_fail_under("");
+        fs_disk_full_under("");
+        EXPECT_EQ(read_or_empty(file), "old");
+        EXPECT_EQ(names_in(tmp.path), std::vector<std::string>{unicode_name}) << "a temporary file was left";
+    }
+    // The plain write under a full disk cuts the file: why the launcher's own files never use it.
+    fs_disk_full_under(prefix);
+    EXPECT_FALSE(fs_write(file, "new content"));
+    fs_disk_full_under("");
+    EXPECT_EQ(read_or_empty(file), "");
+
+    // A read-only file is replaced too, and a folder in the way is a failure.
+    ASSERT_TRUE(fs_write_atomic(file, "kept", &err)) << err;
+    ASSERT_TRUE(fs_set_read_only(file, true, &err)) << err;
+    EXPECT_TRUE(fs_write_atomic(file, "replaced", &err)) << err;
+    EXPECT_EQ(read_or_empty(file), "replaced");
+    std::string dir = path_join({tmp.path, "dir"});
+    ASSERT_TRUE(fs_make_dirs(dir));
+    EXPECT_FALSE(fs_write_atomic(dir, "x", &err));
+    EXPECT_TRUE(fs_is_dir(dir));
+}
+
+TEST(Fs, ARemovedReadOnlyFileLosesTheMarkFirst) {
+    Temp_Dir tmp;
+    std::string file = path_join({tmp.path, "ro.txt"});
+    std::string err;
+    ASSERT_TRUE(fs_write(file, "x"));
+    ASSERT_TRUE(fs_set_read_only(file, true, &err)) << err;
+    EXPECT_TRUE(fs_remove_file(file, &err)) << err;
+    EXPECT_FALSE(exists(file));
 }
 
 TEST(Fs, RenameAndCopyReplaceAnExistingTarget) {

@@ -99,3 +99,17 @@ TEST(Links, RemoveTreeNeverFollowsThem) {
 }
 
 }  // namespace
+
+TEST(Links, AtomicWriteReplacesTheLinkNotItsTarget) {
+    Temp_Dir tmp;
+    Outside outside(tmp.path);
+    std::string link = path_join({tmp.path, "settings.txt"});
+    ASSERT_TRUE(fs_make_link(outside.file, link, false));
+    std::string err;
+    ASSERT_TRUE(fs_write_atomic(link, "mine", &err)) << err;
+    outside.expect_intact();
+    File_Info info;
+    ASSERT_TRUE(fs_stat(link, info));
+    EXPECT_FALSE(info.is_link);
+    EXPECT_EQ(read_or_empty(link), "mine");
+}
