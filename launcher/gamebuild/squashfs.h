@@ -1,0 +1,39 @@
+// Our own SquashFS 4.0 writer: an uncompressed image (block size 131072, no
+// fragments, one id, padded to 4096 bytes) built whole in memory, for the
+// AppImage of the Linux cross build.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One file to pack: its path from the image root ("/" between components,
+// no leading "/"), its bytes (borrowed for the call) and its mode (0755 when
+// executable, else 0644). Folders are made from the paths.
+struct Sq_File {
+    std::string path;
+    std::string_view data;
+    bool executable = false;
+};
+
+inline constexpr uint32_t sq_block_size = 131072;
+inline constexpr uint32_t sq_meta_size = 8192;
+
+// The format's limits: every size, position and table position stored in 32
+// bits, and a folder's listing (stored in 16 bits with 3 added). Tests lower
+// them to reach them without gigabytes of data.
+struct Sq_Limits {
+    uint64_t u32_max = 0xFFFFFFFFu;
+    uint64_t listing_max = 0xFFFFu - 3;
+};
+void sq_set_limits(const Sq_Limits& limits);
+Sq_Limits sq_limits();
+
+// The image for `files`, modification time `mtime` on every inode and the
+// superblock. False with a one-sentence reason in `err` when the list cannot
+// be packed (an empty or "."/".." path component, a name longer than 256
+// bytes, a path used twice or both as file and folder, a limit passed);
+// `image` is then empty.
+bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err);
+// The same with the clock's current time.
+bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err);

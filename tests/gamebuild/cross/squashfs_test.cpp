@@ -1,0 +1,123 @@
+// The SquashFS writer's own checks: what the format cannot hold fails with a
+// reason and no image (limits lowered through the seam), and the image's
+// length and superblock.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "launcher/gamebuild/squashfs.h"
+
+namespace {
+
+uint64_t u64_at(const std::string& s, size_t at) {
+    uint64_t v = 0;
+    std::memcpy(&v, s.data() + at, 8);
+    return v;
+}
+
+struct Limits_Guard {
+    Sq_Limits saved = sq_limits();
+    ~Limits_Guard() { sq_set_limits(saved); }
+};
+
+TEST(Squashfs, PaddedToPageButBytesUsedIsNot) {
+    std::string data(5000, 'x');
+    std::string image, err;
+    ASSERT_TRUE(squashfs_write({{"a/b.txt", data, false}}, 1700000000u, image, err)) << err;
+    EXPECT_EQ(image.size() % 4096, 0u);
+    uint64_t used = u64_at(image, 40);
+    EXPECT_LT(used, image.size());
+    EXPECT_NE(used % 4096, 0u);
+    EXPECT_EQ(image.compare(0, 4, "hsqs"), 0);
+    EXPECT_EQ(image.substr(used), std::string(image.size() - used, '\0'));
+}
+
+struct Refused {
+    const char* what;
+    std::vector<std::string> paths;
+    const char* reason_part;
+};
+
+TEST(Squashfs, PathsTheFormatCannotHoldAreRefused) {
+    const Refused table[] = {
+        {"empty component", {"a//b"}, "empty"},
+        {"leading slash", {"/a"}, "empty"},
+        {"dot dot", {"a/../b"}, "\"..\""},
+        {"same file twice", {"a/b", "a/b"}, "twice"},
+        {"file then folder", {"a", "a/b"}, "twice"},
+        {"folder then file", {"a/b", "a"}, "twice"},
+        {"long name", {std::string(257, 'n')}, "256"},
+    };
+    for (const Refused& r : table) {
+        std::vector<Sq_File> files;
+        for (const std::string& p : r.paths) files.push_back({p, "x", false});
+        std::string image = "old", err;
+        EXPECT_FALSE(squashfs_write(files, 1u, image, err)) << r.what;
+        EXPECT_TRUE(image.empty()) << r.what;
+        EXPECT_NE(err.find(r.reason_part), std::string::npos) << r.what << ": " << err;
+    }
+    std::string image, err;
+    EXPECT_TRUE(squashfs_write({{std::string(256, 'n'), "x", false}}, 1u, image, err)) << err;
+}
+
+TEST(Squashfs, SizesAndPositionsPastThe32BitLimitFail) {
+    Limits_Guard guard;
+    struct Case {
+        const char* what;
+        uint64_t u32_max;
+        std::vector<size_t> sizes;   // files f0, f1, ... in the root
+        bool ok;
+    };
+    const Case table[] = {
+        {"a file larger than the limit", 1000, {1001}, false},
+        {"a file at the limit", 2000, {1000}, true},
+        {"data that starts past the limit", 1000, {600, 400, 10}, false},
+        {"data that ends past the limit", 1000, {600, 500}, true},
+    };
+    for (const Case& c : table) {
+        sq_set_limits({c.u32_max, 0xFFFFu - 3});
+        std::vector<std::string> data;
+        for (size_t n : c.sizes) data.emplace_back(n, 'd');
+        std::vector<Sq_File> files;
+        for (size_t i = 0; i < data.size(); ++i) files.push_back({"f" + std::to_string(i), data[i], false});
+        std::string image, err;
+        bool ok = squashfs_write(files, 1u, image, err);
+        EXPECT_EQ(ok, c.ok) << c.what << ": " << err;
+        if (!ok) {
+            EXPECT_TRUE(image.empty()) << c.what;
+            EXPECT_NE(err.find("4 GiB"), std::string::npos) << err;
+        }
+    }
+}
+
+TEST(Squashfs, ATableStartPastThe32BitLimitFails) {
+    Limits_Guard guard;
+    // 1000 empty files: the inode table passes 8194 bytes, so later inodes
+    // lie in a metadata block that starts past a limit of 8000.
+    std::vector<Sq_File> files;
+    for (int i = 0; i < 1000; ++i) files.push_back({"d/f" + std::to_string(1000 + i), "", false});
+    sq_set_limits({8000, 0xFFFFu - 3});
+    std::string image, err;
+    EXPECT_FALSE(squashfs_write(files, 1u, image, err));
+    EXPECT_NE(err.find("4 GiB"), std::string::npos) << err;
+    sq_set_limits({0xFFFFFFFFu, 0xFFFFu - 3});
+    EXPECT_TRUE(squashfs_write(files, 1u, image, err)) << err;
+}
+
+TEST(Squashfs, AFolderListingPastIts16BitSizeFails) {
+    Limits_Guard guard;
+    std::vector<Sq_File> files;
+    for (int i = 0; i < 20; ++i) files.push_back({"big/file" + std::to_string(10 + i), "", false});
+    files.push_back({"small/one", "", false});
+    // 20 entries of 8 + 6 bytes and one header of 12: 292 bytes.
+    std::string image, err;
+    sq_set_limits({0xFFFFFFFFu, 292});
+    EXPECT_TRUE(squashfs_write(files, 1u, image, err)) << err;
+    sq_set_limits({0xFFFFFFFFu, 291});
+    EXPECT_FALSE(squashfs_write(files, 1u, image, err));
+    EXPECT_TRUE(image.empty());
+    EXPECT_NE(err.find("big"), std::string::npos) << err;
+    EXPECT_NE(err.find("20 entries"), std::string::npos) << err;
+}
+
+}  // namespace
