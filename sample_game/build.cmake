@@ -94,3 +94,59 @@ if(NOT WIN32 AND QM_TESTS)
     add_custom_target(qm_stand_in_windows ALL DEPENDS ${windows_outputs})
   endif()
 endif()
+
+# The Linux ARM64 cross build's inputs, under "cross/linux_arm64/": the
+# aarch64 sysroot staged from Debian's arm64 cross packages and the stub
+# FFmpeg archives built for aarch64 by the same rule as the native ones; and
+# "appimage/runtime-aarch64", our small static stand-in for the AppImage
+# runtime. They are made with the build machine's Clang and LLVM tools, for
+# either target of the launcher. Without them the bundle carries no files for
+# the target and a cross build says so.
+find_program(QM_CROSS_CLANG NAMES clang clang-19 clang-18 clang-17 clang-16 clang-15 clang-14)
+find_program(QM_CROSS_AR NAMES llvm-ar llvm-ar-19 llvm-ar-18 llvm-ar-17 llvm-ar-16 llvm-ar-15 llvm-ar-14)
+find_program(QM_CROSS_LLD NAMES ld.lld ld.lld-19 ld.lld-18 ld.lld-17 ld.lld-16 ld.lld-15 ld.lld-14)
+set(QM_ARM64_LIBDIR /usr/aarch64-linux-gnu/lib)
+set(QM_ARM64_INCDIR /usr/aarch64-linux-gnu/include)
+file(GLOB QM_ARM64_GCCDIRS LIST_DIRECTORIES true /usr/lib/gcc-cross/aarch64-linux-gnu/*)
+list(SORT QM_ARM64_GCCDIRS COMPARE NATURAL ORDER DESCENDING)
+set(QM_ARM64_GCCDIR "")
+foreach(dir ${QM_ARM64_GCCDIRS})
+  if(NOT QM_ARM64_GCCDIR AND EXISTS "${dir}/crtbegin.o")
+    set(QM_ARM64_GCCDIR "${dir}")
+  endif()
+endforeach()
+if(QM_CROSS_CLANG AND QM_CROSS_AR AND QM_CROSS_LLD AND QM_ARM64_GCCDIR AND EXISTS "${QM_ARM64_LIBDIR}/libc.so.6")
+  set(arm64_stage "${QM_BUNDLE_STAGE_DIR}/cross/linux_arm64")
+  qm_stand_in_libs("${arm64_stage}" "${QM_CROSS_CLANG};--target=aarch64-linux-gnu" "${QM_CROSS_AR}" OFF arm64_outputs)
+
+  set(tree "${QM_BUNDLE_TREE}")
+  file(GLOB_RECURSE arm64_sources CONFIGURE_DEPENDS "${tree}/gen/*.c" "${tree}/runtime/*.c")
+  set(arm64_includes "${tree}/include" "${tree}/runtime" "${tree}/ffmpeg/include" "${tree}/vulkan/include")
+  set(sysroot_stamp "${CMAKE_CURRENT_BINARY_DIR}/arm64_sysroot.stamp")
+  add_custom_command(OUTPUT "${sysroot_stamp}"
+    COMMAND ${CMAKE_COMMAND} "-DOUT=${arm64_stage}/sysroot" "-DLIBDIR=${QM_ARM64_LIBDIR}"
+      "-DGCCDIR=${QM_ARM64_GCCDIR}" "-DINCDIR=${QM_ARM64_INCDIR}" "-DCLANG=${QM_CROSS_CLANG}"
+      "-DSOURCES=${arm64_sources}" "-DINCLUDES=${arm64_includes}" "-DSTUB=${QM_STAND_IN_STUBS}/openssl.c"
+      "-DSTAMP=${sysroot_stamp}" -P "${CMAKE_CURRENT_SOURCE_DIR}/cross_sysroot.cmake"
+    DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/cross_sysroot.cmake" "${QM_STAND_IN_STUBS}/openssl.c" ${arm64_sources}
+      "${QM_ARM64_LIBDIR}/libc.so.6"
+    COMMENT "Stand-in game: the aarch64 sysroot"
+    VERBATIM)
+  list(APPEND arm64_outputs "${sysroot_stamp}")
+
+  set(runtime "${QM_BUNDLE_STAGE_DIR}/appimage/runtime-aarch64")
+  set(runtime_src "${PROJECT_SOURCE_DIR}/tools/appimage_runtime/runtime.c")
+  add_custom_command(OUTPUT "${runtime}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${QM_BUNDLE_STAGE_DIR}/appimage"
+    COMMAND "${QM_CROSS_CLANG}" --target=aarch64-linux-gnu -static -O2 -fuse-ld=lld -Wl,-s -o "${runtime}" "${runtime_src}"
+    DEPENDS "${runtime_src}"
+    COMMENT "Stand-in AppImage runtime for aarch64"
+    VERBATIM)
+  list(APPEND arm64_outputs "${runtime}")
+
+  add_custom_target(qm_stand_in_arm64 ALL DEPENDS ${arm64_outputs})
+  set_property(GLOBAL APPEND PROPERTY QM_BUNDLE_STAGE_DEPENDS ${arm64_outputs} qm_stand_in_arm64)
+  set(QM_ARM64_SYSROOT_STAGE "${arm64_stage}/sysroot" CACHE INTERNAL "The staged aarch64 sysroot, for the tests")
+else()
+  message(STATUS "No aarch64 cross packages, Clang, llvm-ar or ld.lld: the bundle carries no Linux ARM64 files")
+endif()

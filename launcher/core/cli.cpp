@@ -7,13 +7,24 @@
 #include "engine/kt_system/clock.h"
 #include "launcher/gamebuild/build_game.h"
 #include "launcher/gamebuild/check_report.h"
+#include "launcher/gamebuild/cross.h"
 #include "launcher/gamebuild/game.h"
 #include "launcher/core/clear_cache.h"
+#include "launcher/core/settings.h"
 
 namespace {
 
 // The game check that modes with check_first run before their own task.
 Task_Proc checking_proc = find_game;
+
+// "--cross-build <target>": the name goes unchanged into the live setting
+// (not saved); the cross build resolves it. Without a value the setting
+// stays as loaded.
+void cross_build_prepare(const std::string* value) {
+    if (!value) return;
+    std::string name = *value;
+    settings_edit([&](Settings& s) { s.cross_target = name; });
+}
 
 // The modes, in no particular order: the command line's order decides.
 const Cli_Mode modes[] = {
@@ -23,6 +34,9 @@ const Cli_Mode modes[] = {
      .proc = cli_task_clear_cache, .wait = Cli_Wait::Plain, .report = nullptr, .prepare = nullptr, .start = nullptr},
     {.option = "--build", .takes_value = false, .check_first = true, .task_name = "Build", .proc = cli_task_build,
      .wait = Cli_Wait::Steps, .report = nullptr, .prepare = nullptr, .start = nullptr},
+    {.option = "--cross-build", .takes_value = true, .check_first = true, .task_name = "Cross-Compile",
+     .proc = cli_task_cross_build, .wait = Cli_Wait::Steps, .report = nullptr, .prepare = cross_build_prepare,
+     .start = nullptr},
 };
 
 // The chosen mode's value; the task procedure receives its address.
@@ -138,6 +152,8 @@ std::string cli_no_window_line() {
     }
     return line;
 }
+
+void cli_task_cross_build(Task& t) { cross_build_task(t); }
 
 void cli_task_clear_cache(Task& t) {
     if (!clear_cache_task(t)) t.failed.store(1);

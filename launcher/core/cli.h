@@ -65,6 +65,10 @@ void cli_print_log(Task& t, const Cli_Out& out);
 // The line printed when there is no mode and no window to open.
 std::string cli_no_window_line();
 
+// The task procedure of "Cross-Compile": the cross build of the target and
+// CPU the settings name.
+void cli_task_cross_build(Task& t);
+
 // The task procedure of "Clear Cache": marks the task failed when not
 // everything could be deleted.
 void cli_task_clear_cache(Task& t);
