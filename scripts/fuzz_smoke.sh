@@ -16,8 +16,8 @@ jobs=${QM_JOBS:-$(nproc)}
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target qm_fuzz_all qm_bundle_data
 
-# Seeds: the decoder's fixture streams with their sizes in front, and the
-# bundle this build packed.
+# Seeds: the decoder's fixture streams with their sizes in front, the
+# bundle this build packed, and small RAR5 archives of the tests' writer.
 seeds="$build/fuzz_seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds/fuzz_lzma" "$seeds/fuzz_bundle_open"
@@ -32,6 +32,8 @@ for name in sorted(os.listdir(src)):
         open(os.path.join(dst, name), "wb").write(struct.pack("<I", size) + data)
 PY
 cp "$build/bundle/bundle.bin" "$seeds/fuzz_bundle_open/"
+mkdir -p "$seeds/fuzz_rar5"
+"$build/fuzz/rar5_seed_writer" "$seeds/fuzz_rar5"
 
 status=0
 for exe in "$build"/fuzz/fuzz_*; do

@@ -1,0 +1,223 @@
+// RAR 5.0 archive reader. See rar5.h.
+#include "launcher/rar5/rar5.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "engine/kt_system/fs.h"
+#include "launcher/rar5/unpack.h"
+
+std::string rar5_error;
+
+namespace rar5 {
+
+namespace {
+
+// Header types and flags.
+constexpr uint64_t type_file = 2;
+constexpr uint64_t type_archive_encryption = 4;
+constexpr uint64_t type_end = 5;
+constexpr uint64_t flag_extra = 0x0001;
+constexpr uint64_t flag_data = 0x0002;
+constexpr uint64_t flag_split = 0x0008 | 0x0010;
+constexpr uint64_t file_directory = 0x0001;
+constexpr uint64_t file_mtime = 0x0002;
+constexpr uint64_t file_crc = 0x0004;
+constexpr uint64_t extra_file_encryption = 1;
+
+uint32_t crc32_of(const uint8_t* p, size_t n, uint32_t crc = 0) {
+    uLong c = crc;
+    while (n > 0) {
+        uInt piece = uInt(std::min<size_t>(n, 1u << 30));
+        c = ::crc32(c, p, piece);
+        p += piece;
+        n -= piece;
+    }
+    return uint32_t(c);
+}
+
+uint32_t u32_at(std::string_view b, size_t pos) {
+    const auto* p = reinterpret_cast<const uint8_t*>(b.data()) + pos;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+int64_t to_i64(uint64_t v) { return v > uint64_t(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max() : int64_t(v); }
+
+// The type's own fields of a file header, from `pos` of the header data.
+bool read_file_header(std::string_view header, size_t pos, uint64_t extra_size, Rar5_Entry& e) {
+    uint64_t flags = 0, unpacked = 0, attributes = 0, info = 0, host = 0, name_length = 0;
+    if (!read_vint(header, pos, flags) || !read_vint(header, pos, unpacked) || !read_vint(header, pos, attributes))
+        return false;
+    if (flags & file_mtime) {
+        if (header.size() - pos < 4) return false;
+        pos += 4;
+    }
+    if (flags & file_crc) {
+        if (header.size() - pos < 4) return false;
+        e.has_crc = true;
+        e.crc32 = u32_at(header, pos);
+        pos += 4;
+    }
+    if (!read_vint(header, pos, info) || !read_vint(header, pos, host) || !read_vint(header, pos, name_length))
+        return false;
+    if (name_length > header.size() - pos) return false;
+    e.name = clone_name(header, pos, size_t(name_length));
+    e.unpacked_size = to_i64(unpacked);
+    e.algorithm_version = int(info & 0x3F);
+    e.solid = (info & 0x40) != 0;
+    e.method = int((info >> 7) & 7);
+    e.is_directory = (flags & file_directory) != 0;
+
+    // Extra area records: size, type, data. Only the encryption record matters.
+    if (extra_size >= 1 && extra_size <= header.size()) {
+        size_t at = header.size() - size_t(extra_size);
+        while (at < header.size()) {
+            uint64_t record_size = 0, record_type = 0;
+            if (!read_vint(header, at, record_size) || record_size == 0 || record_size > header.size()) break;
+            size_t next = at + size_t(record_size);
+            if (read_vint(header, at, record_type) && record_type == extra_file_encryption) e.encrypted = true;
+            at = next;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool open_file(std::string_view path, Rar5_Archive& out) {
+    out = Rar5_Archive{};
+    out.path = std::string(path);
+    File_Info info;
+    if (!fs_stat(path, info) || !info.exists || info.is_dir || info.size > uint64_t(std::numeric_limits<int64_t>::max()))
+        return false;
+    out.size = int64_t(info.size);
+    return true;
+}
+
+Rar5_Archive from_memory(std::string_view bytes) {
+    Rar5_Archive a;
+    a.memory = reinterpret_cast<const uint8_t*>(bytes.data());
+    a.size = int64_t(bytes.size());
+    return a;
+}
+
+bool read_at(const Rar5_Archive& archive, int64_t offset, size_t count, std::string& out) {
+    out.clear();
+    if (archive.size < 0 || offset < 0) return false;
+    if (offset >= archive.size) return true;
+    count = size_t(std::min<uint64_t>(count, uint64_t(archive.size - offset)));
+    if (archive.memory) {
+        out.assign(reinterpret_cast<const char*>(archive.memory) + offset, count);
+        return true;
+    }
+    return fs_read_at(archive.path, uint64_t(offset), count, out);
+}
+
+bool read_vint(std::string_view bytes, size_t& pos, uint64_t& value) {
+    value = 0;
+    for (int i = 0; i < 10; i++) {
+        if (pos >= bytes.size()) return false;
+        uint8_t b = uint8_t(bytes[pos++]);
+        if (i == 9 && b > 1) return false;   // only bit 63 is left, and no further byte
+        value |= uint64_t(b & 0x7F) << (7 * i);
+        if ((b & 0x80) == 0) return true;
+    }
+    return false;
+}
+
+std::string clone_name(std::string_view header, size_t pos, size_t length) {
+    std::string name(header.substr(pos, length));
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+bool list(const Rar5_Archive& archive, std::vector<Rar5_Entry>& entries) {
+    entries.clear();
+    if (archive.size < 8) return false;
+    std::string bytes;
+    if (!read_at(archive, 0, 8, bytes) || bytes.size() != 8 || std::memcmp(bytes.data(), signature, 8) != 0)
+        return false;
+    int64_t p = 8;
+    std::string header;
+    while (p < archive.size) {
+        // CRC (4 bytes) and the header size (a vint of at most 3 bytes here).
+        if (!read_at(archive, p, 7, bytes) || bytes.size() < 5) return false;
+        size_t pos = 4;
+        uint64_t header_size = 0;
+        if (!read_vint(bytes, pos, header_size) || header_size < 1 || header_size > header_size_max) return false;
+        size_t size_length = pos - 4;
+        int64_t header_start = p + 4 + int64_t(size_length);
+        if (!read_at(archive, header_start, size_t(header_size), header) || header.size() != header_size) return false;
+        uint32_t crc = crc32_of(reinterpret_cast<const uint8_t*>(bytes.data()) + 4, size_length);
+        crc = crc32_of(reinterpret_cast<const uint8_t*>(header.data()), header.size(), crc);
+        if (crc != u32_at(bytes, 0)) return false;
+
+        size_t at = 0;
+        uint64_t type = 0, flags = 0, extra_size = 0, data_size = 0;
+        if (!read_vint(header, at, type) || !read_vint(header, at, flags)) return false;
+        if ((flags & flag_extra) && !read_vint(header, at, extra_size)) return false;
+        if ((flags & flag_data) && !read_vint(header, at, data_size)) return false;
+        int64_t data_start = header_start + int64_t(header_size);
+        if (data_size > uint64_t(archive.size - data_start)) return false;   // the data area is cut short
+
+        if (type == type_archive_encryption) return false;
+        if (type == type_end) return true;
+        if (type == type_file) {
+            Rar5_Entry e;
+            if (!read_file_header(header, at, extra_size, e)) return false;
+            e.packed_size = int64_t(data_size);
+            e.data_offset = data_start;
+            e.split = (flags & flag_split) != 0;
+            entries.push_back(std::move(e));
+        }
+        p = data_start + int64_t(data_size);
+    }
+    return true;
+}
+
+bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& e, std::string& out) {
+    rar5_error.clear();
+    out.clear();
+    if (e.is_directory || e.solid || e.split || e.encrypted || e.algorithm_version != 0 || e.method > 5 ||
+        e.packed_size < 0 || e.unpacked_size < 0 || uint64_t(e.packed_size) > entry_size_max ||
+        uint64_t(e.unpacked_size) > entry_size_max) {
+        rar5_error = error_unsupported;
+        return false;
+    }
+    // A compressed byte yields at most 8 repeat symbols of 4,100 bytes each:
+    // a larger size cannot be true, and is refused before 2 GiB are set aside.
+    if (e.method != 0 && uint64_t(e.unpacked_size) > uint64_t(e.packed_size) * 8 * 4100 + 65536) {
+        rar5_error = error_corrupt;
+        return false;
+    }
+    std::string packed;
+    if (e.data_offset < 0 || e.packed_size > archive.size - std::min(archive.size, e.data_offset) ||
+        !read_at(archive, e.data_offset, size_t(e.packed_size), packed) || packed.size() != size_t(e.packed_size)) {
+        rar5_error = "the archive ends early: it is not whole -- download it again";
+        return false;
+    }
+    packed.resize(packed.size() + read_ahead);   // zeros for the bit reader's look-ahead
+    out.assign(size_t(e.unpacked_size), '\0');
+    if (e.method == 0) {
+        std::memcpy(out.data(), packed.data(), std::min<size_t>(size_t(e.packed_size), out.size()));
+    } else if (!out.empty()) {
+        // An empty file needs no data (archivers store it without any).
+        if (!unpack(reinterpret_cast<const uint8_t*>(packed.data()), size_t(e.packed_size),
+                    reinterpret_cast<uint8_t*>(out.data()), out.size())) {
+            if (rar5_error.empty()) rar5_error = error_corrupt;
+            out.clear();
+            return false;
+        }
+    }
+    if (e.has_crc && crc32_of(reinterpret_cast<const uint8_t*>(out.data()), out.size()) != e.crc32) {
+        rar5_error = error_crc;
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace rar5

@@ -1,0 +1,85 @@
+// The test writer's archives read by two independent readers, bsdtar
+// (libarchive) and unar (The Unarchiver), and by ours: all three must give
+// the entries' contents byte for byte. Build machine only; a missing
+// reader is reported as skipped.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
+#include "launcher/rar5/rar5.h"
+#include "tests/rar5/rar5_samples.h"
+#include "tests/rar5/rar5_test_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::string shell_quoted(const std::string& s) { return "'" + s + "'"; }
+
+struct Written {
+    std::string path;
+    rar5_samples::Fixture fixture;
+};
+
+std::vector<Written> write_fixtures(const Temp_Dir& dir) {
+    std::vector<Written> out;
+    for (const rar5_samples::Fixture& f : rar5_samples::fixtures()) {
+        std::string path = path_join({dir.path, f.name});
+        EXPECT_TRUE(fs_write(path, rar5_writer::archive(f.entries)));
+        out.push_back({path, f});
+    }
+    return out;
+}
+
+// Each reader unpacks the whole archive into a folder of its own; every
+// entry there must hold the writer's content, and ours must match it.
+void compare_folder(const std::string& reader, const Written& w, const std::string& out_dir) {
+    rar5::Rar5_Archive archive;
+    ASSERT_TRUE(rar5::open_file(w.path, archive));
+    std::vector<rar5::Rar5_Entry> listed;
+    ASSERT_TRUE(rar5::list(archive, listed)) << w.path;
+    ASSERT_EQ(listed.size(), w.fixture.entries.size());
+    for (size_t i = 0; i < listed.size(); i++) {
+        const std::string& name = w.fixture.entries[i].name;
+        std::string target = path_join({out_dir, name});
+        if (listed[i].is_directory) {
+            EXPECT_TRUE(fs_is_dir(target)) << reader << " " << name;
+            continue;
+        }
+        std::string theirs, ours;
+        ASSERT_TRUE(fs_read(target, theirs)) << reader << " " << w.fixture.name << " " << name;
+        EXPECT_TRUE(theirs == w.fixture.entries[i].content) << reader << " " << w.fixture.name << " " << name;
+        EXPECT_TRUE(rar5::extract_to_memory(archive, listed[i], ours)) << name << ": " << rar5_error;
+        EXPECT_TRUE(ours == theirs) << w.fixture.name << " " << name;
+    }
+}
+
+TEST(Rar5Peers, BsdtarReadsEveryEntryAsWeDo) {
+    if (!have("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
+    Temp_Dir dir;
+    for (const Written& w : write_fixtures(dir)) {
+        std::string out_dir = path_join({dir.path, w.fixture.name + ".bsdtar"});
+        ASSERT_TRUE(fs_make_dirs(out_dir));
+        ASSERT_EQ(std::system(("bsdtar -xf " + shell_quoted(w.path) + " -C " + shell_quoted(out_dir)).c_str()), 0)
+            << w.fixture.name;
+        compare_folder("bsdtar", w, out_dir);
+    }
+}
+
+TEST(Rar5Peers, UnarReadsEveryEntryAsWeDo) {
+    if (!have("unar")) GTEST_SKIP() << "unar is not installed";
+    Temp_Dir dir;
+    for (const Written& w : write_fixtures(dir)) {
+        std::string out_dir = path_join({dir.path, w.fixture.name + ".unar"});
+        ASSERT_EQ(std::system(("unar -q -D -o " + shell_quoted(out_dir) + " " + shell_quoted(w.path) + " >/dev/null").c_str()), 0)
+            << w.fixture.name;
+        compare_folder("unar", w, out_dir);
+    }
+}
+
+}  // namespace
