@@ -17,7 +17,8 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target qm_fuzz_all qm_bundle_data
 
 # Seeds: the decoder's fixture streams with their sizes in front, the
-# bundle this build packed, and small RAR5 archives of the tests' writer.
+# bundle this build packed, small RAR5 archives of the tests' writer and the
+# real ones of tests/rar5/libarchive.
 seeds="$build/fuzz_seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds/fuzz_lzma" "$seeds/fuzz_bundle_open"
@@ -34,6 +35,7 @@ PY
 cp "$build/bundle/bundle.bin" "$seeds/fuzz_bundle_open/"
 mkdir -p "$seeds/fuzz_rar5"
 "$build/fuzz/rar5_seed_writer" "$seeds/fuzz_rar5"
+cp "$root"/tests/rar5/libarchive/*.rar "$seeds/fuzz_rar5/"
 
 status=0
 for exe in "$build"/fuzz/fuzz_*; do
