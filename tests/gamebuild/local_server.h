@@ -30,7 +30,7 @@ struct Local_Server {
         if (std::system(line.c_str()) != 0) return false;
         std::string text;
         if (!fs_read(pid_path, text) || !parse_int(text, pid)) return false;
-        for (int i = 0; i < 200 && port == 0; i++) {
+        for (int i = 0; i < 1200 && port == 0; i++) {  // up to a minute on a busy machine
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             fs_read(log_path, text);
             size_t at = text.find(" port ");
