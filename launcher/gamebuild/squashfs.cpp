@@ -21,12 +21,13 @@ struct Sq_Node {
 };
 
 struct Writer {
-    explicit Writer(const std::vector<Sq_File>& list) : files(list) {}
-    const std::vector<Sq_File>& files;
+    explicit Writer(const std::vector<Sq_Entry>& list) : files(list) {}
+    const std::vector<Sq_Entry>& files;
     Sq_Limits limits;
     uint32_t mtime = 0;
     std::vector<Sq_Node> nodes;
-    std::string image;
+    uint64_t data_end = 96;          // the file data follows the superblock
+    std::vector<size_t> order;       // the files in the order of their data
     std::string inodes;
     std::string dirs;
     uint32_t counter = 0;
@@ -90,13 +91,13 @@ void sq_inode_header(Writer& w, uint16_t type, uint16_t mode, uint32_t number) {
 bool build_tree(Writer& w) {
     w.nodes.push_back(Sq_Node{});
     for (size_t f = 0; f < w.files.size(); ++f) {
-        const std::string& path = w.files[f].path;
+        std::string_view path = w.files[f].path;
         uint32_t at = 0;
         size_t start = 0;
         for (;;) {
             size_t slash = path.find('/', start);
             bool last = slash == std::string::npos;
-            std::string name = path.substr(start, last ? std::string::npos : slash - start);
+            std::string name(path.substr(start, last ? std::string_view::npos : slash - start));
             if (name.empty() || name == "." || name == "..")
                 return w.fail(fmt("The AppImage cannot hold the path \"%s\": it has an empty, \".\" or \"..\" part.", path));
             if (name.size() > 256)
@@ -135,7 +136,7 @@ bool build_tree(Writer& w) {
     return true;
 }
 
-// Numbers a folder's subtree (contents first, the folder last) and appends
+// Numbers a folder's subtree (contents first, the folder last) and places
 // the file data.
 bool number(Writer& w, uint32_t index) {
     for (uint32_t c : w.nodes[index].children) {
@@ -144,12 +145,12 @@ bool number(Writer& w, uint32_t index) {
             w.nodes[index].subfolders++;
             continue;
         }
-        const Sq_File& file = w.files[size_t(w.nodes[c].file)];
-        if (!w.fits(w.image.size(), fmt("the data of %s", file.path)) || !w.fits(file.data.size(), file.path))
-            return false;
+        const Sq_Entry& file = w.files[size_t(w.nodes[c].file)];
+        if (!w.fits(w.data_end, fmt("the data of %s", file.path)) || !w.fits(file.size, file.path)) return false;
         w.nodes[c].inode_number = ++w.counter;
-        w.nodes[c].data_start = uint32_t(w.image.size());
-        w.image.append(file.data);
+        w.nodes[c].data_start = uint32_t(w.data_end);
+        w.data_end += file.size;
+        w.order.push_back(size_t(w.nodes[c].file));
     }
     w.nodes[index].inode_number = ++w.counter;
     return true;
@@ -169,15 +170,15 @@ bool write_dir(Writer& w, uint32_t index, uint32_t parent, const std::string& wh
             if (!write_dir(w, c, w.nodes[index].inode_number, path)) return false;
             continue;
         }
-        const Sq_File& file = w.files[size_t(child.file)];
+        const Sq_Entry& file = w.files[size_t(child.file)];
         if (!take_inode_ref(w, child, fmt("the inodes up to %s", path))) return false;
         sq_inode_header(w, 2, file.executable ? 0755 : 0644, child.inode_number);
         put32(w.inodes, child.data_start);
         put32(w.inodes, 0xFFFFFFFFu);   // no fragment
         put32(w.inodes, 0);
-        put32(w.inodes, uint32_t(file.data.size()));
-        for (uint64_t done = 0; done < file.data.size(); done += sq_block_size) {
-            uint64_t n = std::min<uint64_t>(sq_block_size, file.data.size() - done);
+        put32(w.inodes, uint32_t(file.size));
+        for (uint64_t done = 0; done < file.size; done += sq_block_size) {
+            uint64_t n = std::min<uint64_t>(sq_block_size, file.size - done);
             put32(w.inodes, uint32_t(n) | 0x01000000u);   // stored uncompressed
         }
     }
@@ -237,57 +238,70 @@ Sq_Limits sq_limits() {
     return g_limits;
 }
 
-bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err) {
+bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layout& out, std::string& err) {
     Writer w(files);
     w.limits = sq_limits();
     w.mtime = mtime;
-    // One allocation for the data and the tables (about 64 bytes of
-    // metadata a file), so the data is copied once.
+    out = Sq_Layout{};
+    err.clear();
+    if (!build_tree(w) || !number(w, 0) || !write_dir(w, 0, w.counter + 1, "")) {
+        err = w.err;
+        return false;
+    }
+    // The tables after the data; positions count from the image's start.
+    std::string& t = out.tail;
+    uint64_t inode_table = w.data_end + t.size();
+    sq_put_meta(t, w.inodes);
+    uint64_t directory_table = w.data_end + t.size();
+    sq_put_meta(t, w.dirs);
+    uint64_t id_block = w.data_end + t.size();
+    put16(t, 4 | 0x8000);
+    put32(t, 0);
+    uint64_t id_table = w.data_end + t.size();
+    put64(t, id_block);
+    uint64_t bytes_used = w.data_end + t.size();
+    t.append((4096 - bytes_used % 4096) % 4096, '\0');
+
+    std::string& s = out.head;
+    s.assign(96, '\0');
+    set32(s, 0, 0x73717368);
+    set32(s, 4, w.counter);
+    set32(s, 8, w.mtime);
+    set32(s, 12, sq_block_size);
+    set32(s, 16, 0);        // fragments
+    set16(s, 20, 1);        // gzip, though nothing is compressed
+    set16(s, 22, 17);       // log2 of the block size
+    set16(s, 24, 0x0A1B);   // uncompressed inodes, data, fragments and ids; no fragments, no xattrs
+    set16(s, 26, 1);        // ids
+    set16(s, 28, 4);
+    set16(s, 30, 0);
+    set64(s, 32, w.nodes[0].inode_ref);
+    set64(s, 40, bytes_used);
+    set64(s, 48, id_table);
+    set64(s, 56, ~uint64_t(0));   // no extended attributes
+    set64(s, 64, inode_table);
+    set64(s, 72, directory_table);
+    set64(s, 80, ~uint64_t(0));   // no fragment table
+    set64(s, 88, ~uint64_t(0));   // no export table
+    out.order = std::move(w.order);
+    return true;
+}
+
+bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err) {
+    image.clear();
+    std::vector<Sq_Entry> entries;
+    entries.reserve(files.size());
+    for (const Sq_File& f : files) entries.push_back({f.path, f.data.size(), f.executable});
+    Sq_Layout layout;
+    if (!squashfs_layout(entries, mtime, layout, err)) return false;
+    // One allocation; the data is copied once.
     uint64_t data_bytes = 0;
     for (const Sq_File& f : files) data_bytes += f.data.size();
-    w.image.reserve(size_t(96 + data_bytes + 64 * files.size() + 8192));
-    w.image.assign(96, '\0');
-    image.clear();
-    err.clear();
-    bool ok = build_tree(w) && number(w, 0) && write_dir(w, 0, w.counter + 1, "");
-    if (ok) {
-        uint64_t inode_table = w.image.size();
-        sq_put_meta(w.image, w.inodes);
-        uint64_t directory_table = w.image.size();
-        sq_put_meta(w.image, w.dirs);
-        uint64_t id_block = w.image.size();
-        put16(w.image, 4 | 0x8000);
-        put32(w.image, 0);
-        uint64_t id_table = w.image.size();
-        put64(w.image, id_block);
-        uint64_t bytes_used = w.image.size();
-        w.image.append((4096 - bytes_used % 4096) % 4096, '\0');
-
-        std::string& s = w.image;
-        set32(s, 0, 0x73717368);
-        set32(s, 4, w.counter);
-        set32(s, 8, w.mtime);
-        set32(s, 12, sq_block_size);
-        set32(s, 16, 0);        // fragments
-        set16(s, 20, 1);        // gzip, though nothing is compressed
-        set16(s, 22, 17);       // log2 of the block size
-        set16(s, 24, 0x0A1B);   // uncompressed inodes, data, fragments and ids; no fragments, no xattrs
-        set16(s, 26, 1);        // ids
-        set16(s, 28, 4);
-        set16(s, 30, 0);
-        set64(s, 32, w.nodes[0].inode_ref);
-        set64(s, 40, bytes_used);
-        set64(s, 48, id_table);
-        set64(s, 56, ~uint64_t(0));   // no extended attributes
-        set64(s, 64, inode_table);
-        set64(s, 72, directory_table);
-        set64(s, 80, ~uint64_t(0));   // no fragment table
-        set64(s, 88, ~uint64_t(0));   // no export table
-        image = std::move(w.image);
-        return true;
-    }
-    err = w.err;
-    return false;
+    image.reserve(size_t(layout.head.size() + data_bytes + layout.tail.size()));
+    image += layout.head;
+    for (size_t i : layout.order) image.append(files[i].data);
+    image += layout.tail;
+    return true;
 }
 
 bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err) {

@@ -29,6 +29,22 @@ struct Sq_Limits {
 void sq_set_limits(const Sq_Limits& limits);
 Sq_Limits sq_limits();
 
+// The same by sizes only, for writers that stream the data themselves.
+struct Sq_Entry {
+    std::string_view path;
+    uint64_t size = 0;
+    bool executable = false;
+};
+// An image in three parts: the superblock, then the data of the files in
+// `order` (indices into the list, each file's bytes whole), then the tables
+// and the padding.
+struct Sq_Layout {
+    std::string head;
+    std::vector<size_t> order;
+    std::string tail;
+};
+bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layout& out, std::string& err);
+
 // The image for `files`, modification time `mtime` on every inode and the
 // superblock. False with a one-sentence reason in `err` when the list cannot
 // be packed (an empty or "."/".." path component, a name longer than 256
