@@ -185,6 +185,17 @@ TEST_F(Cross_Build, TheAppImageHoldsItsFilesAndRuns) {
     EXPECT_NE(self.out.find("Quillmarsh: the game is not at " + path_join({lone, "EMBERFALL SAGA"}) + "\n"),
               std::string::npos)
         << self.out;
+
+    // Back to the plain folder: the AppImage goes, the folder's files return.
+    write_settings(false);
+    Shell_Result again = cross_build();
+    ASSERT_EQ(again.code, 0) << again.out;
+    left.clear();
+    ASSERT_TRUE(fs_list(out_dir, left));
+    names.clear();
+    for (const Dir_Entry& e : left) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Quillmarsh", "Quillmarsh.cfg", "README.txt", "cdrive"}));
 }
 
 }  // namespace
