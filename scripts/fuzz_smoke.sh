@@ -36,6 +36,22 @@ cp "$build/bundle/bundle.bin" "$seeds/fuzz_bundle_open/"
 mkdir -p "$seeds/fuzz_rar5"
 "$build/fuzz/rar5_seed_writer" "$seeds/fuzz_rar5"
 cp "$root"/tests/rar5/libarchive/*.rar "$seeds/fuzz_rar5/"
+# A game file list of two chunks.
+mkdir -p "$seeds/fuzz_filelist"
+python3 - "$seeds/fuzz_filelist/two_chunks.bin" <<'PY'
+import struct, sys, zlib
+chunks = [b"0:10:8:chr/pc/c201/bin/c201.win32.trb\0" b"3:20:20:sys/a.bin\0", b"5:4:4:zone/z1.bin\0"]
+packed = [zlib.compress(c) for c in chunks]
+entries = [(7, 0, 0), (8, 1, 0), (9, 0, 38)]
+t = 12 + 8 * len(entries)
+out = struct.pack("<III", t, t + 12 * len(chunks), len(entries))
+out += b"".join(struct.pack("<IHH", *e) for e in entries)
+offset = 0
+for c, p in zip(chunks, packed):
+    out += struct.pack("<III", len(c), len(p), offset)
+    offset += len(p)
+open(sys.argv[1], "wb").write(out + b"".join(packed) + b"TAIL")
+PY
 
 status=0
 for exe in "$build"/fuzz/fuzz_*; do
