@@ -230,7 +230,21 @@ void zlib_compress_rebased(std::string& out, std::string_view input, int64_t reb
                 int64_t d = int64_t(p_rel) - c;
                 if (d > deflate_max_distance || steps >= deflate_chain_limit) break;
                 const uint8_t* there = here - d;
-                if (best == 0 || (best < limit && there[best] == here[best])) {
+                // A candidate can only beat `best` when its bytes up to and
+                // including there[best] agree: the last four are looked at
+                // first (best is 3 or more once a match was kept).
+                bool worth = best == 0;
+                if (!worth && best < limit) {
+                    if (best >= 3) {
+                        uint32_t a, b;
+                        std::memcpy(&a, there + best - 3, 4);
+                        std::memcpy(&b, here + best - 3, 4);
+                        worth = a == b;
+                    } else {
+                        worth = there[best] == here[best];
+                    }
+                }
+                if (worth) {
                     int len = match_length(there, here, limit);
                     if (len == deflate_max_match) {
                         best = len;
