@@ -1,0 +1,93 @@
+// Open files on POSIX systems.
+#include "engine/kt_system/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/kt_system/fs.h"
+
+namespace {
+
+bool fail(std::string* err, int code) {
+    if (err) *err = std::strerror(code);
+    return false;
+}
+
+}  // namespace
+
+bool file_open_read(File& f, std::string_view path, std::string* err) {
+    file_close(f);
+    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(err, errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        close(fd);
+        return fail(err, code);
+    }
+    f.h = fd;
+    f.disk_full = false;
+    return true;
+}
+
+bool file_create(File& f, std::string_view path, std::string* err) {
+    file_close(f);
+    if (fs_hook_refuses(path, err)) return false;
+    std::string p(path);
+    // Unlinking first removes a link itself; O_EXCL with O_NOFOLLOW then
+    // refuses anything that appeared there meanwhile.
+    if (unlink(p.c_str()) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM) return fail(err, errno);
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(err, errno);
+    f.h = fd;
+    f.disk_full = fs_hook_disk_full(path);
+    return true;
+}
+
+int64_t file_read_at(File& f, int64_t offset, void* buf, size_t size, std::string* err) {
+    if (offset < 0) {
+        fail(err, EINVAL);
+        return -1;
+    }
+    for (;;) {
+        ssize_t n = pread(int(f.h), buf, size, off_t(offset));
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        fail(err, errno);
+        return -1;
+    }
+}
+
+bool file_write(File& f, const void* data, size_t size, std::string* err) {
+    if (f.disk_full && size > 0) return fail(err, ENOSPC);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(int(f.h), p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(err, errno);
+        }
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool file_size(File& f, int64_t& size, std::string* err) {
+    struct stat st;
+    if (fstat(int(f.h), &st) != 0) return fail(err, errno);
+    size = int64_t(st.st_size);
+    return true;
+}
+
+bool file_close(File& f, std::string* err) {
+    if (f.h == -1) return true;
+    int fd = int(f.h);
+    f.h = -1;
+    if (close(fd) != 0 && errno != EINTR) return fail(err, errno);
+    return true;
+}
