@@ -351,9 +351,11 @@ bool zip_extract(Zip_Archive& a, const Zip_Entry& e, std::string_view target, Hd
         return fail(fmt("it is too big to unpack compressed (%d MB): make the ZIP again storing the big files uncompressed",
                         e.unpacked / 1048576));
     if (e.method == 0 && e.packed != e.unpacked) return fail(sizes_disagree);
-    if (data_at > size || e.packed > size - data_at)
+    if (data_at > size || e.packed > size - data_at) {
+        int64_t needed = data_at > size ? data_at : e.packed > INT64_MAX - data_at ? INT64_MAX : data_at + e.packed;
         return fail(fmt("the ZIP ends early (at %d of the %d bytes needed): it is not whole -- download it again",
-                        size, data_at > size ? data_at : data_at + e.packed));
+                        size, needed));
+    }
     std::string part = part_path(target);
     File out;
     if (!start_part(target, part, out)) return false;

@@ -5,20 +5,10 @@
 #include "engine/kt_system/path.h"
 #include "launcher/mods/member_name.h"
 #include "launcher/mods/zip.h"
+#include "tests/mods/mod_test_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-std::string read(const std::string& path) {
-    std::string text;
-    fs_read(path, text);
-    return text;
-}
-
-bool exists(const std::string& path) {
-    File_Info info;
-    return fs_stat(path, info);
-}
 
 // Every file below `dir`, as paths relative to it.
 void list_files(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
