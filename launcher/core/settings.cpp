@@ -221,6 +221,16 @@ void settings_apply_preset(Settings& s) {
     s.aa_taa = s.aa_fsr = s.aa_dlss = s.aa_fsr4 = false;
 }
 
+void settings_custom_when_off_preset(Settings& s) {
+    Settings preset = s;
+    settings_apply_preset(preset);
+    if (preset.graphics == graphics_custom) return;
+    bool same = preset.shadow_res == s.shadow_res && preset.aa_quality == s.aa_quality &&
+                preset.aa_fxaa == s.aa_fxaa && preset.aa_taa == s.aa_taa && preset.aa_fsr == s.aa_fsr &&
+                preset.aa_dlss == s.aa_dlss && preset.aa_fsr4 == s.aa_fsr4;
+    if (!same) s.graphics = graphics_custom;
+}
+
 void settings_apply_text(Settings& s, std::string_view text) {
     std::vector<Settings_Line> lines = settings_lines(text);
     int64_t version = 1;

@@ -100,6 +100,10 @@ std::string settings_text(const Settings& s);
 // The preset rule: unless graphics is custom, the preset's shadow
 // resolution and anti-aliasing quality, FXAA on, the other methods off.
 void settings_apply_preset(Settings& s);
+// When a value the preset governs differs from the preset's own, the preset
+// becomes "custom" (as choosing a value on the Game Options page does), so
+// that the next load keeps the value instead of the preset undoing it.
+void settings_custom_when_off_preset(Settings& s);
 
 // --- The live record -------------------------------------------------------
 // Loads <data>/settings.txt into `s` (the live record when none is given).

@@ -301,6 +301,8 @@ bool cfg_import() {
     settings_edit([&](Settings& s) {
         before = settings_text(s);
         apply_menu_keys(s, keys, game);
+        // The game's own anti-aliasing or shadow choice outlives the next load.
+        settings_custom_when_off_preset(s);
         after = settings_text(s);
     });
     if (after != before) save_settings();

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/core/clear_cache.h"
 #include "launcher/core/format.h"
 #include "tests/gamebuild/config_fixture.h"
 
@@ -179,6 +180,43 @@ TEST(CfgImport, AntiAliasing) {
         EXPECT_EQ(s.aa_fsr4, r.fsr4);
         EXPECT_EQ(s.aa_dlss, r.dlss);
         EXPECT_EQ(s.aa_quality, r.quality);
+    }
+}
+
+// A choice the game writes back that the graphics preset would undo makes
+// the preset "custom": the next start keeps it, writes the same files, and
+// Clear Cache still finds settings.txt exactly as this version writes it
+// (it used to delete every setting after such a choice).
+TEST(CfgImport, TheGamesChoiceOutlivesTheGraphicsPreset) {
+    struct Row { const char* lines; bool custom; };
+    const Row rows[] = {
+        {"ZQR_TAA=1\n", true},
+        {"ZQR_FXAA=8\n", true},
+        {"ZQR_FXAA=\n", true},              // MSAA
+        {"ZQR_NO_SHADOWS=1\n", true},
+        {"ZQR_FXAA=4\n", false},            // what the preset says anyway
+        {"ZQR_NO_SHADOWS=0\n", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.lines);
+        Cfg_Fixture f;
+        Settings start;
+        start.graphics = 2;   // "fancy": shadows 1024, FXAA 4
+        settings_apply_preset(start);
+        settings_replace(start);
+        ASSERT_TRUE(import_text(f, std::string("ZQR_MENU_KEYS=ZQR_TAA,ZQR_FXAA,ZQR_NO_SHADOWS\n") + r.lines));
+        const Settings imported = settings_copy();
+        const std::string cfg = read_file(f.cfg_path());
+        EXPECT_EQ(imported.graphics, r.custom ? 4 : 2);
+        if (!r.custom) continue;
+        EXPECT_TRUE(settings_file_exact());
+
+        // The next start: settings.txt is loaded, the cfg written again.
+        Settings next;
+        load_settings(&next);
+        EXPECT_EQ(settings_text(next), settings_text(imported));
+        settings_replace(next);
+        EXPECT_EQ(cfg_text(), cfg);
     }
 }
 
