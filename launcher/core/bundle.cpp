@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/kt_system/fs.h"
@@ -81,18 +82,47 @@ struct Unpack_Context {
     std::atomic<int> changed{0};
     std::mutex failure_lock;
     bool failed = false;
-    std::string failed_name;
+    std::string failed_name, failed_reason;
+    std::unordered_map<uint32_t, std::string> refused;               // entry -> why its folder could not be made
 };
 
-void record_failure(Unpack_Context& ctx, std::string_view name) {
+void record_failure(Unpack_Context& ctx, std::string_view name, std::string_view reason) {
     std::lock_guard<std::mutex> guard(ctx.failure_lock);
     ctx.failed = true;
     ctx.failed_name = std::string(name);
+    ctx.failed_reason = std::string(reason);
+}
+
+// Makes the folder `rel` (a checked entry's folder, "/" separated) under
+// `dest` out of real folders: a link met among its elements is removed and
+// a folder made in its place, so nothing is written through it to
+// wherever it points. `seen` maps the elements already handled this run to
+// their failure's reason (empty when made).
+bool make_real_dirs(const std::string& dest, std::string_view rel,
+                    std::unordered_map<std::string, std::string>& seen, std::string& err) {
+    for (size_t end = 0; end != std::string_view::npos;) {
+        end = rel.find('/', end + 1);
+        std::string part(rel.substr(0, end));
+        auto known = seen.find(part);
+        if (known != seen.end()) {
+            if (known->second.empty()) continue;
+            err = known->second;
+            return false;
+        }
+        std::string path = path_join({dest, part});
+        File_Info info;
+        bool ok = fs_stat(path, info) && info.is_dir;
+        if (!ok && info.is_link) ok = fs_remove_file(path, &err) && fs_make_dirs(path, &err);
+        else if (!ok) ok = fs_make_dirs(path, &err);
+        seen[part] = ok ? std::string() : err;
+        if (!ok) return false;
+    }
+    return true;
 }
 
 // Writes one entry's bytes to path unless the file there already holds them.
 // A link in the file's place is replaced, never written through.
-bool put_file(const std::string& path, std::string_view bytes, bool& written) {
+bool put_file(const std::string& path, std::string_view bytes, bool& written, std::string& err) {
     written = false;
     File_Info info;
     if (fs_stat(path, info) && info.exists) {
@@ -103,10 +133,7 @@ bool put_file(const std::string& path, std::string_view bytes, bool& written) {
             if (fs_read(path, old) && old == bytes) return true;
         }
     }
-    if (!fs_write(path, bytes)) {
-        fs_make_dirs(path_dir(path));
-        if (!fs_write(path, bytes)) return false;
-    }
+    if (!fs_write(path, bytes, &err)) return false;
     written = true;
     return true;
 }
@@ -122,13 +149,19 @@ void unpack_worker(Unpack_Context& ctx) {
         for (uint32_t index : ctx.entries[stream]) {
             const Bundle_Entry& e = bundle_entries[index];
             if (!decoded) {
-                record_failure(ctx, e.name);
+                record_failure(ctx, e.name, "its packed data is damaged");
+                break;
+            }
+            auto refused = ctx.refused.find(index);
+            if (refused != ctx.refused.end()) {
+                record_failure(ctx, e.name, refused->second);
                 break;
             }
             std::string path = path_join({ctx.dest, e.name});
             bool written = false;
-            if (!put_file(path, block.bytes().substr(size_t(e.offset), size_t(e.size)), written)) {
-                record_failure(ctx, e.name);
+            std::string err;
+            if (!put_file(path, block.bytes().substr(size_t(e.offset), size_t(e.size)), written, err)) {
+                record_failure(ctx, e.name, err);
                 break;
             }
             if (written) ctx.changed.fetch_add(1);
@@ -261,14 +294,19 @@ int bundle_extract(Task& task, std::string_view dest, const std::vector<std::str
     }
     ctx.selected = int(selected.size());
 
-    // Folders, each made once before the workers start; a failure here shows
-    // when the file is written.
-    std::unordered_set<std::string> folders;
+    // Folders, each made once before the workers start, of real folders
+    // only; the files of a folder that cannot be made fail when their turn comes.
+    std::unordered_map<std::string, std::string> folders;
     for (uint32_t i : selected) {
-        std::string folder = path_dir(path_join({ctx.dest, bundle_entries[i].name}));
-        if (folder.empty()) folder = ".";
-        if (folders.insert(folder).second) fs_make_dirs(folder);
+        std::string_view name = bundle_entries[i].name;
+        size_t slash = name.rfind('/');
+        std::string err;
+        if (slash != std::string_view::npos && !make_real_dirs(ctx.dest, name.substr(0, slash), folders, err)) {
+            ctx.refused[i] = err;
+        }
     }
+    // (A file at the top gets its folder from the write's failure otherwise.)
+    if (ctx.selected > 0) fs_make_dirs(ctx.dest);
 
     std::sort(ctx.order.begin(), ctx.order.end(), stream_larger);
 
@@ -286,7 +324,7 @@ int bundle_extract(Task& task, std::string_view dest, const std::vector<std::str
     for (Thread& w : workers) thread_join(w);
 
     if (ctx.failed) {
-        logf(task, "Could not unpack %s into %s", ctx.failed_name, dest);
+        logf(task, "Could not unpack %s into %s: %s.", ctx.failed_name, dest, ctx.failed_reason);
         return -1;
     }
     return ctx.changed.load();

@@ -64,7 +64,9 @@ bool bundle_read(std::string_view name, std::string& out);
 // Unpacks every entry whose name begins with one of `prefixes` into
 // dest/<name>, one worker per stream up to the processor count, leaving files
 // that already hold the same bytes untouched. Returns the number of files
-// written, or -1 after logging "Could not unpack %s into %s". A cancelled
+// written, or -1 after logging "Could not unpack %s into %s: %s." (the
+// entry, the folder and the system's reason). A link among the folders under
+// `dest` is replaced by a real folder, never written through. A cancelled
 // run returns the count so far. `max_workers` above 0 lowers the worker
 // count further (benchmarks compare one worker with many).
 int bundle_extract(Task& task, std::string_view dest, const std::vector<std::string>& prefixes, int max_workers = 0);

@@ -160,12 +160,25 @@ void pgo_prepare(Task& t, const Build_Spec& req, std::string_view compiler, std:
                 "version?).");
 }
 
+bool data_folder_writable(std::string& err) {
+    std::string probe = data_path({"write-test.tmp"});
+    if (!fs_make_dirs(data_dir(), &err) || !fs_write(probe, "x", &err)) return false;
+    fs_remove_file(probe);
+    return true;
+}
+
 void build_task(Task& t, const Build_Spec& req) {
     const bool cross = req.target != nullptr;
     const bool android = cross && req.target->android;
     Settings s = settings_copy();
 
-    // 1. Game and compiler.
+    // 1. Game and compiler. Everything the build makes goes into the data
+    // folder: one that cannot be written is said so first, not blamed on the
+    // compiler whose probe could not be written either.
+    std::string unwritable;
+    if (!data_folder_writable(unwritable)) {
+        return fail(t, fmt("The data folder %s cannot be written: %s.", data_dir(), unwritable));
+    }
     set_status(t, 0.0f, "Checking the game");
     std::string exe = game_exe_path(s.game_dir);
     Exe_Check check = check_game_exe(exe);
@@ -300,7 +313,7 @@ void build_task(Task& t, const Build_Spec& req) {
 
     // 14. The game for this computer.
     if (!cross) {
-        bundle_extract(t, data_dir(), {"tools/"});
+        if (bundle_extract(t, data_dir(), {"tools/"}) < 0) return void(t.failed.store(1));
         std::string why;
         if (!cfg_write(out_dir, &why)) return fail(t, fmt("Cannot write %s in %s: %s.", cfg_file_name, out_dir, why));
         if (dlss) dlss_feature(t, out_dir);

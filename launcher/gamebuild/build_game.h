@@ -20,6 +20,8 @@ const Build_Spec& native_build_request();
 
 // The whole build. Ends with the failed flag set, or with "Built" at 1.0.
 void build_task(Task& t, const Build_Spec& req);
+// Whether a file can be made in the data folder; `err` says why not.
+bool data_folder_writable(std::string& err);
 // The procedure of the task "Build" for this computer (the Build and Run
 // buttons, "--build").
 void cli_task_build(Task& t);

@@ -70,6 +70,7 @@ protected:
     void TearDown() override {
         thread_fail_next(0);
         fs_fail_under("");
+        fs_disk_full_under("");
     }
     std::vector<std::string> all_prefixes() const { return {"appimage/", "gen/", "include/", "runtime/", "tools/"}; }
     Temp_Dir tmp;
@@ -241,7 +242,7 @@ TEST_F(Bundle_Test, a_stream_that_does_not_decode_fails_the_run_but_not_the_othe
     EXPECT_EQ(bundle_extract(task, dest, all_prefixes()), -1);
     std::vector<std::string> log = task_view(task).log;
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0], "Could not unpack gen/src/page_0001.c into " + dest);
+    EXPECT_EQ(log[0], "Could not unpack gen/src/page_0001.c into " + dest + ": its packed data is damaged.");
     EXPECT_FALSE(exists(path_join({dest, "gen", "zqr_table.c"})));
     EXPECT_EQ(read(path_join({dest, "include", "zqr.h"})), sample_files()[5].bytes);
     EXPECT_EQ(read(path_join({dest, "tools", "bink2mp4.exe"})), sample_files()[7].bytes);
@@ -253,8 +254,24 @@ TEST_F(Bundle_Test, a_file_that_cannot_be_written_fails_the_run) {
     EXPECT_EQ(bundle_extract(task, dest, all_prefixes()), -1);
     std::vector<std::string> log = task_view(task).log;
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0], "Could not unpack include/empty.h into " + dest);
+    EXPECT_EQ(log[0], "Could not unpack include/empty.h into " + dest + ": refused by the test hook.");
     EXPECT_EQ(read(path_join({dest, "runtime", "zqr_runtime.c"})), sample_files()[6].bytes);
+}
+
+// The system's reason reaches the log: a full disk reads as one.
+TEST_F(Bundle_Test, a_failed_write_says_why) {
+    std::string dest = path_join({tmp.path, "src"});
+    fs_disk_full_under(dest);
+    EXPECT_EQ(bundle_extract(task, dest, {"include/zqr.h"}), -1);
+    fs_disk_full_under("");
+    std::vector<std::string> log = task_view(task).log;
+    ASSERT_EQ(log.size(), 1u);
+    std::string start = "Could not unpack include/zqr.h into " + dest + ": ";
+    ASSERT_EQ(log[0].rfind(start, 0), 0u) << log[0];
+    EXPECT_GT(log[0].size(), start.size() + 5);
+#ifndef _WIN32
+    EXPECT_EQ(log[0], start + "No space left on device.");
+#endif
 }
 
 TEST_F(Bundle_Test, workers_that_cannot_start_leave_no_stream_out) {
@@ -289,6 +306,32 @@ TEST_F(Bundle_Test, a_link_in_a_files_place_is_replaced_not_written_through) {
     ASSERT_TRUE(fs_stat(path_join({dest, "gen", "zqr_table.c"}), info));
     EXPECT_FALSE(info.is_link);
     EXPECT_EQ(read(path_join({dest, "gen", "zqr_table.c"})), sample_files()[3].bytes);
+}
+
+// A linked folder inside the destination, at any depth: the files land in a
+// real folder in its place, nothing where the link pointed.
+TEST_F(Bundle_Test, a_linked_folder_is_replaced_not_written_through) {
+    for (const char* linked : {"gen", "gen/src"}) {
+        SCOPED_TRACE(linked);
+        Temp_Dir dir;
+        std::string dest = path_join({dir.path, "src"});
+        std::string outside = path_join({dir.path, "outside"});
+        ASSERT_TRUE(fs_make_dirs(outside));
+        ASSERT_TRUE(fs_write(path_join({outside, "mine.txt"}), "keep me"));
+        std::string link = path_join({dest, linked});
+        ASSERT_TRUE(fs_make_dirs(path_dir(link)));
+        if (!fs_make_link(outside, link, true)) GTEST_SKIP() << "no links here";
+        EXPECT_EQ(bundle_extract(task, dest, {"gen/"}), 3);
+        std::vector<Dir_Entry> left;
+        ASSERT_TRUE(fs_list(outside, left));
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(read(path_join({outside, "mine.txt"})), "keep me");
+        File_Info info;
+        ASSERT_TRUE(fs_stat(link, info));
+        EXPECT_TRUE(info.is_dir);
+        EXPECT_FALSE(info.is_link);
+        EXPECT_EQ(read(path_join({dest, "gen", "src", "page_0002.c"})), sample_files()[2].bytes);
+    }
 }
 
 TEST_F(Bundle_Test, prune_deletes_only_files_the_bundle_does_not_hold) {

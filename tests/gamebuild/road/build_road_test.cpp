@@ -255,6 +255,33 @@ TEST_F(Road, ABrokenPageFailsTheBuildWithThirtyLines) {
     EXPECT_FALSE(file_exists(path_join({data, "obj", "pages.stamp"})));
 }
 
+// The helper programs ("tools/") that cannot be unpacked fail the build,
+// which used to end with "Built" and exit 0 all the same.
+TEST_F(Road, ToolsThatCannotBeUnpackedFailTheBuild) {
+    settle();
+    clean = false;
+    std::string tools = path_join({data, "tools"});
+    ASSERT_TRUE(fs_remove_tree(tools));
+    ASSERT_TRUE(fs_write(tools, "a file where the folder goes"));
+    Launch r = build();
+    fs_remove_file(tools);
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_EQ(count_prefix(r.lines, "Could not unpack tools/"), 1u) << r.out;
+    EXPECT_EQ(count_prefix(r.lines, "Built "), 0u) << r.out;
+}
+
+// A data folder that cannot be written is named as the fault, with the
+// system's reason, not the compiler (whose probe cannot be written there).
+TEST_F(Road, AnUnwritableDataFolderIsTheFaultNamed) {
+    Temp_Dir other;
+    std::string local_file = path_join({other.path, "efsg-launcher"});
+    ASSERT_TRUE(fs_write(local_file, "a file where the data folder goes"));
+    Launch r = run_program({launcher, "--build"}, app, {"LOCALAPPDATA=" + other.path});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_EQ(count_prefix(r.lines, "The data folder " + local_file + " cannot be written: "), 1u) << r.out;
+    EXPECT_EQ(count_prefix(r.lines, "No C compiler"), 0u) << r.out;
+}
+
 // A launcher whose bundle differs in one byte: the build it finds is not
 // its own, so every object is compiled again, and the launcher it replaced
 // sees the new build as stale.
