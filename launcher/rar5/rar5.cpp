@@ -8,6 +8,8 @@
 #include <limits>
 
 #include "engine/kt_system/fs.h"
+#include "launcher/mods/member_name.h"
+#include "launcher/mods/zip.h"
 #include "launcher/rar5/unpack.h"
 
 std::string rar5_error;
@@ -218,6 +220,24 @@ bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& e, std::st
         return false;
     }
     return true;
+}
+
+bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target) {
+    import_error().clear();
+    std::string out;
+    if (!extract_to_memory(archive, entry, out)) return false;
+    return write_checked(target, out, 0, false);   // the CRC was checked above
+}
+
+bool extract_into(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view folder, std::string* target) {
+    rar5_error.clear();
+    std::string path, why;
+    if (!member_path(folder, entry.name, path, &why)) {
+        rar5_error = "its name is not safe to unpack (" + why + ")";
+        return false;
+    }
+    if (target) *target = path;
+    return extract(archive, entry, path);
 }
 
 }  // namespace rar5

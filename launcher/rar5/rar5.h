@@ -82,4 +82,15 @@ bool list(const Rar5_Archive& archive, std::vector<Rar5_Entry>& entries);
 // read whole).
 bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string& out);
 
+// Unpacks one entry to the file `target` (extract_to_memory, then written
+// through target + ".part" by write_checked). On false either `rar5_error`
+// holds the reason, or, when the file could not be written, import_error().
+bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target);
+
+// The checked extraction site: the entry's name must pass member_path below
+// `folder` (rar5_error "its name is not safe to unpack (...)" otherwise),
+// then extract to that path. `target` (may be null) gets the path.
+bool extract_into(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view folder,
+                  std::string* target = nullptr);
+
 }  // namespace rar5
