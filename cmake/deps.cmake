@@ -1,5 +1,9 @@
 # Third-party libraries, all from Debian's packages (see scripts/setup.sh).
 
+# The Windows build links zlib statically like everything else (no zlib1.dll).
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
 find_package(ZLIB REQUIRED)
 
 # libcrypto: the system's on Linux; on Windows the static build that
