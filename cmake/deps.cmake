@@ -43,6 +43,11 @@ endforeach()
 add_library(qm_headers INTERFACE)
 target_include_directories(qm_headers SYSTEM INTERFACE "${QM_HEADERS_DIR}")
 
+# SDL2: the Linux back end of the window, input and game pads.
+if(NOT WIN32)
+  find_package(SDL2 REQUIRED)
+endif()
+
 # Threads.
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)

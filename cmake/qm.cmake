@@ -24,15 +24,18 @@ function(qm_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...])
+# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY])
 # One GoogleTest program is one CTest test. A test that belongs to the other
 # target is still registered, and reported by CTest as skipped.
+# DISPLAY: the program runs under an X server of its own (scripts/with_xvfb.sh;
+# under wine for the Windows build) and is labelled "display"; exit code 77
+# (no Xvfb, or a tool it needs is missing) is reported as skipped.
 function(qm_test name)
   set(args ${ARGN})
   if(name STREQUAL "NAME")   # qm_test(NAME x ...) and qm_test(x ...) both work
     list(POP_FRONT args name)
   endif()
-  cmake_parse_arguments(A "" "ONLY" "SOURCES;DEPS;LABELS" ${args})
+  cmake_parse_arguments(A "DISPLAY" "ONLY" "SOURCES;DEPS;LABELS" ${args})
   if(A_ONLY AND NOT A_ONLY STREQUAL QM_TARGET_OS)
     add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${name} runs on ${A_ONLY} only")
     set_tests_properties(${name} PROPERTIES LABELS "${A_ONLY}-only;${A_LABELS}"
@@ -43,8 +46,20 @@ function(qm_test name)
   target_compile_options(${name} PRIVATE ${QM_WARNINGS})
   target_link_libraries(${name} PRIVATE ${A_DEPS} qm_gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  add_test(NAME ${name} COMMAND ${name})
   set(labels ${A_LABELS})
+  if(A_DISPLAY)
+    add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/with_xvfb.sh
+      ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+      # Under one wineserver the first window's process starts the desktop
+      # on its own X server, which goes when that test ends: one at a time.
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+    endif()
+    list(APPEND labels display)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(A_ONLY)
     list(APPEND labels ${A_ONLY}-only)
   endif()

@@ -15,6 +15,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 libarchive-tools unzip unar zip
   libc6-dev-arm64-cross libgcc-12-dev-arm64-cross qemu-user squashfs-tools
+  libsdl2-dev xvfb xauth xdotool
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

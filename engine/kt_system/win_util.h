@@ -8,10 +8,17 @@
 
 #include "engine/kt_system/utf.h"
 
-// UTF-8 text as the NUL-terminated UTF-16 string a system call takes.
-inline std::wstring wide_z(std::string_view text) {
+// UTF-8 text as the NUL-terminated UTF-16 string a system call takes; with
+// `turn_slashes` every "/" becomes a backslash.
+inline std::wstring wide_z(std::string_view text, bool turn_slashes = false) {
     std::u16string w = utf16_from_utf8(text);
-    return std::wstring(w.begin(), w.end());
+    std::wstring out(w.begin(), w.end());
+    if (turn_slashes) {
+        for (wchar_t& c : out) {
+            if (c == L'/') c = L'\\';
+        }
+    }
+    return out;
 }
 
 // UTF-16 text from the system as UTF-8.

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs a command with DISPLAY set to an X server of its own: a fresh Xvfb on
+# a display number it picks itself (-displayfd), stopped afterwards, so that
+# several runs on one machine never meet. Exits 77 (CTest: skipped) when
+# Xvfb is not installed.
+#   with_xvfb.sh COMMAND [ARGS...]
+set -u
+if ! command -v Xvfb >/dev/null 2>&1; then
+  echo "skipped: Xvfb is not installed"
+  exit 77
+fi
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb=$!
+for _ in $(seq 1 200); do
+  [ -s "$tmp/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || break
+  sleep 0.05
+done
+if [ ! -s "$tmp/display" ]; then
+  echo "with_xvfb: Xvfb did not start:" >&2
+  cat "$tmp/xvfb.log" >&2
+  kill "$xvfb" 2>/dev/null
+  exit 1
+fi
+export DISPLAY=":$(tr -d '[:space:]' <"$tmp/display")"
+"$@"
+rc=$?
+kill "$xvfb" 2>/dev/null
+wait "$xvfb" 2>/dev/null
+exit $rc
