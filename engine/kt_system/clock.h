@@ -7,6 +7,8 @@ int64_t clock_ns();
 // Wall-clock time in ns since the Unix epoch.
 int64_t wall_ns();
 void sleep_ms(int64_t ms);
+// CPU time this process has used so far (user and system, every thread).
+int64_t process_cpu_ns();
 
 // The system's counter itself, which the test seam below never replaces.
 int64_t clock_system_ns();

@@ -17,6 +17,12 @@ int64_t wall_ns() {
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+int64_t process_cpu_ns() {
+    struct timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 void sleep_ms(int64_t ms) {
     if (ms <= 0) return;
     struct timespec t;

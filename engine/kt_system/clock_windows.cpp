@@ -31,6 +31,13 @@ int64_t wall_ns() {
     return filetime_ns(ft);
 }
 
+int64_t process_cpu_ns() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto ticks = [](FILETIME t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) * 100;
+}
+
 void sleep_ms(int64_t ms) {
     if (ms <= 0) return;
     // Sleep() rounds up to the scheduler tick (often 15.6 ms), too coarse for

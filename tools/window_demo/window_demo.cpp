@@ -3,9 +3,11 @@
 // frame in which something changed, e.g.
 //   frame 12 press=A release=A text="hé" mouse=120,80 click=Left wheel=0,1 changes=resized size=640x480
 // It ends after --frames frames (0 = no limit) or when the window is asked
-// to close, printing "closed" then.
+// to close, printing "closed" then. With --cpu it ends with the CPU time it
+// used from its first frame on, as a share of one core:
+//   cpu 52 ms in 10013 ms: 0.52% of one core
 //
-//   window_demo [--frames N] [--sleep-ms MS] [--size WxH] [--borderless] [--title TEXT]
+//   window_demo [--frames N] [--sleep-ms MS] [--size WxH] [--borderless] [--title TEXT] [--cpu]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,7 +85,8 @@ std::string num(float v) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: window_demo [--frames N] [--sleep-ms MS] [--size WxH] [--borderless] [--title TEXT]\n");
+    std::fprintf(stderr,
+                 "usage: window_demo [--frames N] [--sleep-ms MS] [--size WxH] [--borderless] [--title TEXT] [--cpu]\n");
     return 2;
 }
 
@@ -91,6 +94,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     long frames = 0, sleep_ms_per_frame = 16;
+    bool report_cpu = false;
     Window_Desc desc;
     desc.title = "window_demo";
     desc.width = 640;
@@ -108,6 +112,8 @@ int main(int argc, char** argv) {
             sleep_ms_per_frame = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--size" && has_value) {
             if (std::sscanf(argv[++i], "%dx%d", &desc.width, &desc.height) != 2) return usage();
+        } else if (a == "--cpu") {
+            report_cpu = true;
         } else if (a == "--borderless") {
             desc.flags |= window_borderless;
         } else if (a == "--title" && has_value) {
@@ -131,6 +137,7 @@ int main(int argc, char** argv) {
     bool connected[pad_count] = {};
     bool shown_known = false;   // the pointer position last printed
     float shown_x = 0, shown_y = 0;
+    int64_t cpu_start = process_cpu_ns(), wall_start = clock_ns();
     for (long frame = 1; frames == 0 || frame <= frames; ++frame) {
         window_pump();
         uint8_t changes = window_take_changes(w);
@@ -183,6 +190,13 @@ int main(int argc, char** argv) {
         }
         sleep_ms(sleep_ms_per_frame);
     }
+    if (report_cpu) {
+        double cpu_ms = double(process_cpu_ns() - cpu_start) / 1e6;
+        double wall_ms = double(clock_ns() - wall_start) / 1e6;
+        std::printf("cpu %.0f ms in %.0f ms: %.2f%% of one core\n", cpu_ms, wall_ms,
+                    wall_ms > 0 ? 100.0 * cpu_ms / wall_ms : 0.0);
+    }
+    std::fflush(stdout);
     destroy_window(w);
     return 0;
 }
