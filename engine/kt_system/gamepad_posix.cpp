@@ -39,9 +39,13 @@ SDL_GameController* controller_for(int user) {
 
 int pad_read_system(int user, Pad_State* out) {
     if (user < 0 || user >= pad_count || !controllers_ready()) return -1;
+    // Plugged and unplugged pads show after an update; a controller just
+    // opened reads its axes from the next one.
     SDL_GameControllerUpdate();
+    bool had = slots[user] != nullptr;
     SDL_GameController* c = controller_for(user);
     if (!c) return -1;
+    if (!had) SDL_GameControllerUpdate();
     static const struct {
         SDL_GameControllerButton from;
         Gamepad_Button to;
