@@ -53,7 +53,8 @@ function(qm_test name)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
     if(CMAKE_CROSSCOMPILING_EMULATOR)
       # Under one wineserver the first window's process starts the desktop
-      # on its own X server, which goes when that test ends: one at a time.
+      # on its X server: run alone (scripts/wine_ctest.sh gives the whole run
+      # one server), such tests must not end each other's desktop.
       set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
     endif()
     list(APPEND labels display)

@@ -3,6 +3,12 @@
 # build folder, a persistent wineserver detached from the terminal, and the
 # crash debugger off (with it a crashing test would exit 0).
 set -euo pipefail
+# The whole run shares one X server of its own when Xvfb is there: the first
+# process that makes a window starts wine's desktop on its display, and every
+# later window of the run lives on that desktop.
+if [ -z "${QM_XVFB_DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
+  exec bash "$(dirname "$0")/with_xvfb.sh" bash "$0" "$@"
+fi
 build=$(cd "$1" && pwd); shift
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all

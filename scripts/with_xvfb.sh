@@ -3,8 +3,13 @@
 # a display number it picks itself (-displayfd), stopped afterwards, so that
 # several runs on one machine never meet. Exits 77 (CTest: skipped) when
 # Xvfb is not installed.
+# Inside another with_xvfb.sh (QM_XVFB_DISPLAY is DISPLAY) the outer server
+# is used as it is.
 #   with_xvfb.sh COMMAND [ARGS...]
 set -u
+if [ -n "${QM_XVFB_DISPLAY:-}" ] && [ "${QM_XVFB_DISPLAY}" = "${DISPLAY:-}" ]; then
+  exec "$@"
+fi
 if ! command -v Xvfb >/dev/null 2>&1; then
   echo "skipped: Xvfb is not installed"
   exit 77
@@ -25,6 +30,7 @@ if [ ! -s "$tmp/display" ]; then
   exit 1
 fi
 export DISPLAY=":$(tr -d '[:space:]' <"$tmp/display")"
+export QM_XVFB_DISPLAY=$DISPLAY
 "$@"
 rc=$?
 kill "$xvfb" 2>/dev/null
