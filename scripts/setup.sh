@@ -13,7 +13,7 @@ packages=(
   zlib1g-dev libssl-dev libstb-dev libvulkan-dev liblzma-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 libarchive-tools unzip unar zip
+  wine wine64 libarchive-tools unzip unar zip ffmpeg
   libc6-dev-arm64-cross libgcc-12-dev-arm64-cross qemu-user squashfs-tools
   libsdl2-dev xvfb xauth xdotool
 )

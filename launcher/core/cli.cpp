@@ -11,6 +11,7 @@
 #include "launcher/gamebuild/game.h"
 #include "launcher/core/clear_cache.h"
 #include "launcher/core/settings.h"
+#include "launcher/mods/mod_import.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ void cross_build_prepare(const std::string* value) {
     std::string name = *value;
     settings_edit([&](Settings& s) { s.cross_target = name; });
 }
+// "--hd-import PATH": the path is kept by the import itself (an option
+// without its path imports "").
+void start_hd_import(const std::string* value) { hd_import_start(value ? *value : std::string()); }
 
 // The modes, in no particular order: the command line's order decides.
 const Cli_Mode modes[] = {
@@ -37,6 +41,9 @@ const Cli_Mode modes[] = {
     {.option = "--cross-build", .takes_value = true, .check_first = true, .task_name = "Cross-Compile",
      .proc = cli_task_cross_build, .wait = Cli_Wait::Steps, .report = nullptr, .prepare = cross_build_prepare,
      .start = nullptr},
+    {.option = "--hd-import", .takes_value = true, .check_first = true, .task_name = "HD Textures",
+     .proc = hd_import_any, .wait = Cli_Wait::Steps, .report = nullptr, .prepare = nullptr,
+     .start = start_hd_import},
 };
 
 // The chosen mode's value; the task procedure receives its address.

@@ -1,5 +1,6 @@
 #include "launcher/mods/hard_mode.h"
 
+#include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
@@ -60,4 +61,13 @@ void hard_apply_preset(Settings& s, int preset) {
 
 bool hard_imported() {
     return file_exists(data_path({"mod_src", "hardmode", "EFSAGA_Hard_CTG+30.txt"}));
+}
+
+std::string_view hard_first_missing(std::string_view folder) {
+    for (const Hard_Option& o : hard_options) {
+        for (std::string_view file : o.files) {
+            if (!file.empty() && !file_exists(path_join({folder, file}))) return file;
+        }
+    }
+    return {};
 }

@@ -36,3 +36,6 @@ void hard_apply_preset(Settings& s, int preset);
 // True when the Hard Mode option files have been imported into the data
 // folder's "mod_src/hardmode".
 bool hard_imported();
+// The first option file (table order) that the folder lacks as a file; ""
+// when it holds all 11.
+std::string_view hard_first_missing(std::string_view folder);

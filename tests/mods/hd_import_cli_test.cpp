@@ -1,0 +1,76 @@
+// "--hd-import PATH" end to end: the built launcher with its data folder in
+// a temporary folder, on each kind of archive the player can hand it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
+#include "launcher/core/parse_int.h"
+#include "tests/core/cli/launcher_run.h"
+#include "tests/mods/mod_archives.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// A step text the import may show before its log (printed when the
+// launcher looked while it stood).
+bool step_line(const std::string& line) {
+    for (const char* start : {"Importing ", "Unpacking ", "Checking "})
+        if (line.rfind(start, 0) == 0) return true;
+    return line.ends_with(" imported") || line == "Imported";
+}
+
+}  // namespace
+
+TEST(HdImportCli, EachKindOfArchive) {
+    Temp_Dir tmp;
+    std::string exe = launcher_copy(QM_LAUNCHER_EXE, path_join({tmp.path, "app"}), path_base(QM_LAUNCHER_EXE));
+    ASSERT_FALSE(exe.empty());
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int code;
+        std::vector<std::string> log;
+    };
+    const std::string project = " is not a mod this build of the launcher can import (HD Project textures cannot be "
+                                "imported yet).";
+    const std::string rar4 = " is an old RAR (RAR 4) archive: unpack it with 7-Zip or WinRAR and make a ZIP of it, or "
+                             "get the mod again.";
+    const Case cases[] = {
+        {"Hard Mode 1.16.zip", make_zip(hard_mode_members()), 0,
+         {"Hard Mode: 12 files imported. Pick its options on Features & Mods; they apply the next time the game "
+          "starts."}},
+        {"Body Sculpting.zip", make_zip(sculpt_members()), 0,
+         {"Body Sculpting imported. Pick the shapes on Features & Mods, then Apply Sculpting."}},
+        {"HD Models+.zip", make_zip(hd_models_members()), 0,
+         {"HD Models+ imported. Pick each character's model on Features & Mods, then Apply HD Models."}},
+        {"HD Fonts.rar", rar5_bytes(), 1,
+         {"HD Fonts.rar is a RAR5 archive: this build of the launcher cannot read RAR5 archives yet; use the ZIP of "
+          "the mod."}},
+        {"HD Fonts.zip", make_zip({{"HD Fonts/HD_Textures/hash_database.txt", "x"}}), 1,
+         {"HD Fonts.zip holds HD Fonts and GUI, which this build of the launcher cannot import yet."}},
+        {"old.rar", rar4_bytes(), 1, {"old.rar" + rar4}},
+        {"tiny.zip", "PK\x03", 1, {"tiny.zip" + project}},
+        {"notes.zip", "no archive at all, only text", 1, {"notes.zip" + project}},
+    };
+    for (const Case& c : cases) {
+        std::string local = path_join({tmp.path, "local", c.name});
+        std::string archive = path_join({tmp.path, c.name});
+        ASSERT_TRUE(fs_write(archive, c.bytes));
+        Run_Result r = run_program(exe, {"--hd-import", archive}, {{"LOCALAPPDATA", local}}, tmp.path);
+        EXPECT_EQ(r.code, c.code) << c.name << "\n" << r.out << r.err;
+        std::vector<std::string> lines;
+        for (std::string_view l : split_at(r.out, '\n')) lines.emplace_back(l);
+        if (!lines.empty() && lines.back().empty()) lines.pop_back();
+        ASSERT_GE(lines.size(), c.log.size()) << c.name << "\n" << r.out;
+        std::vector<std::string> tail(lines.end() - long(c.log.size()), lines.end());
+        EXPECT_EQ(tail, c.log) << c.name;
+        for (size_t i = 0; i + c.log.size() < lines.size(); i++)
+            EXPECT_TRUE(step_line(lines[i])) << c.name << ": " << lines[i];
+    }
+    // The imports went into the data folder named by LOCALAPPDATA.
+    EXPECT_TRUE(fs_is_dir(path_join({tmp.path, "local", "HD Models+.zip", "efsg-launcher", "mod_src", "hdmodels",
+                                     "SupportFiles"})));
+}
