@@ -14,13 +14,13 @@
 #include "launcher/mods/member_name.h"
 #include "launcher/mods/sculpt.h"
 #include "launcher/mods/zip.h"
+#include "launcher/rar5/rar5.h"
 
 namespace {
 
 std::mutex import_path_lock;
 std::string import_path;
 
-constexpr unsigned char rar5_signature[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
 
 // The last element of a member name ("/" separated).
 std::string_view member_file_name(std::string_view name) {
@@ -68,11 +68,6 @@ void rewrite_cfg() { cfg_write_file(exe_dir(), Cfg_When::If_Present); }
 
 // The kinds whose importers this build does not have yet end the task with
 // one sentence each.
-void rar5_not_readable(Task& t, std::string_view name) {
-    logf(t, "%s is a RAR5 archive: this build of the launcher cannot read RAR5 archives yet; use the ZIP of the mod.",
-         name);
-    t.failed.store(1);
-}
 void gui_not_importable(Task& t, std::string_view name) {
     logf(t, "%s holds HD Fonts and GUI, which this build of the launcher cannot import yet.", name);
     t.failed.store(1);
@@ -140,12 +135,20 @@ void hd_import_any(Task& t) {
     }
     unsigned char head[8] = {};
     int64_t got = size > 0 ? file_read_at(archive.file, 0, head, size < 8 ? size_t(size) : 8) : 0;
-    if (got == 8 && std::equal(head, head + 8, rar5_signature)) {
+    if (got == 8 && std::equal(head, head + 8, rar5::signature)) {
         archive = Zip_Archive{};
-        rar5_not_readable(t, name);
+        // Every RAR5 archive is taken for HD Fonts and GUI.
+        rar5::Rar5_Archive rar;
+        std::vector<rar5::Rar5_Entry> listing;
+        if (!rar5::open_file(path, rar) || !rar5::list(rar, listing)) {
+            logf(t, "%s is a RAR archive this launcher cannot read (encrypted, multi-part, or damaged).", name);
+            t.failed.store(1);
+            return;
+        }
+        gui_not_importable(t, name);
         return;
     }
-    if (got >= 4 && std::equal(head, head + 4, rar5_signature)) {
+    if (got >= 4 && std::equal(head, head + 4, rar5::signature)) {
         archive = Zip_Archive{};
         logf(t,
              "%s is an old RAR (RAR 4) archive: unpack it with 7-Zip or WinRAR and make a ZIP of it, or get the mod "

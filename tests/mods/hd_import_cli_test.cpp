@@ -46,9 +46,8 @@ TEST(HdImportCli, EachKindOfArchive) {
          {"Body Sculpting imported. Pick the shapes on Features & Mods, then Apply Sculpting."}},
         {"HD Models+.zip", make_zip(hd_models_members()), 0,
          {"HD Models+ imported. Pick each character's model on Features & Mods, then Apply HD Models."}},
-        {"HD Fonts.rar", rar5_bytes(), 1,
-         {"HD Fonts.rar is a RAR5 archive: this build of the launcher cannot read RAR5 archives yet; use the ZIP of "
-          "the mod."}},
+        {"HD Fonts.rar", rar5_fonts(), 1,
+         {"HD Fonts.rar holds HD Fonts and GUI, which this build of the launcher cannot import yet."}},
         {"HD Fonts.zip", make_zip({{"HD Fonts/HD_Textures/hash_database.txt", "x"}}), 1,
          {"HD Fonts.zip holds HD Fonts and GUI, which this build of the launcher cannot import yet."}},
         {"old.rar", rar4_bytes(), 1, {"old.rar" + rar4}},

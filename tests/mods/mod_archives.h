@@ -10,6 +10,7 @@
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
 #include "tests/mods/zip_maker.h"
+#include "tests/rar5/rar5_test_writer.h"
 
 inline std::vector<Zip_Member> hard_mode_members() {
     std::vector<Zip_Member> m = {{"Hard Mode 1.16/", ""}};
@@ -77,5 +78,14 @@ inline std::vector<Zip_Member> button_members() {
             {"Better Button Icons v2.0/360/system.win32.360", button_file(glyph_sheet(2)), true}};
 }
 
-inline std::string rar5_bytes() { return std::string("Rar!\x1a\x07\x01\x00", 8) + "rest of a RAR5 archive"; }
+// HD Fonts and GUI as a RAR5 archive, and a file with only its signature.
+inline std::string rar5_fonts() {
+    rar5_writer::Entry folder, db;
+    folder.name = "HD Fonts";
+    folder.directory = true;
+    db.name = "HD Fonts/HD_Textures/hash_database.txt";
+    db.content = "hash list";
+    return rar5_writer::archive({folder, db});
+}
+inline std::string rar5_damaged() { return std::string("Rar!\x1a\x07\x01\x00", 8) + "rest of a RAR5 archive"; }
 inline std::string rar4_bytes() { return std::string("Rar!\x1a\x07\x00", 7) + "rest of a RAR 4 archive"; }

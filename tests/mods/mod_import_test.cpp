@@ -166,9 +166,10 @@ TEST(ModImport, FilesThatAreNoModZip) {
     Import_Fixture f;
     struct Case { const char* what; std::string name; std::string bytes; std::string line; };
     const Case cases[] = {
-        {"RAR5", "Fonts.rar", rar5_bytes(),
-         "Fonts.rar is a RAR5 archive: this build of the launcher cannot read RAR5 archives yet; use the ZIP of the "
-         "mod."},
+        {"HD Fonts and GUI as RAR5", "Fonts.rar", rar5_fonts(),
+         "Fonts.rar holds HD Fonts and GUI, which this build of the launcher cannot import yet."},
+        {"RAR5 that cannot be listed", "damaged.rar", rar5_damaged(),
+         "damaged.rar is a RAR archive this launcher cannot read (encrypted, multi-part, or damaged)."},
         {"RAR 4", "old.rar", rar4_bytes(),
          "old.rar is an old RAR (RAR 4) archive: unpack it with 7-Zip or WinRAR and make a ZIP of it, or get the mod "
          "again."},
