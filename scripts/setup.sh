@@ -16,6 +16,7 @@ packages=(
   wine wine64 libarchive-tools unzip unar zip ffmpeg
   libc6-dev-arm64-cross libgcc-12-dev-arm64-cross qemu-user squashfs-tools
   libsdl2-dev xvfb xauth xdotool
+  fonts-noto-core fonts-liberation2 fonts-noto-cjk fonts-play
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
