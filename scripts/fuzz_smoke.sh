@@ -52,6 +52,11 @@ for c, p in zip(chunks, packed):
     offset += len(p)
 open(sys.argv[1], "wb").write(out + b"".join(packed) + b"TAIL")
 PY
+# The batch interpreter: the mod-shaped batch file, with a model list after it.
+mkdir -p "$seeds/fuzz_batch"
+cp "$root/tests/mods/fixtures/kestrel_sculpt.bat" "$seeds/fuzz_batch/"
+{ cat "$root/tests/mods/fixtures/kestrel_sculpt.bat"; printf '\n--- list\nMODEL c201\n  Mesh_Body 1.0\n;x\n'; } \
+  >"$seeds/fuzz_batch/kestrel_with_list.bat"
 
 status=0
 for exe in "$build"/fuzz/fuzz_*; do

@@ -143,3 +143,11 @@ std::string fmt_args(std::string_view f, const Fmt_Arg* args, size_t count) {
     }
     return out;
 }
+
+std::string ascii_lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    }
+    return out;
+}

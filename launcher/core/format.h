@@ -46,3 +46,6 @@ std::string fmt(std::string_view format, const A&... args) {
         return fmt_args(format, list, sizeof...(A));
     }
 }
+
+// The text with ASCII letters in lower case (other bytes unchanged).
+std::string ascii_lower(std::string_view s);

@@ -14,11 +14,26 @@ std::vector<std::string_view> split_at(std::string_view text, char sep) {
     }
 }
 
-static int digit_value(char c) {
+int digit_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'z') return c - 'a' + 10;
     if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
     return 99;
+}
+
+int take_base_prefix(std::string_view& s) {
+    if (s.size() < 3 || s[0] != '0') return 10;
+    int base = 0;
+    switch (s[1]) {
+    case 'b': base = 2; break;
+    case 'o': base = 8; break;
+    case 'd': base = 10; break;
+    case 'z': base = 12; break;
+    case 'x': base = 16; break;
+    default: return 10;
+    }
+    s.remove_prefix(2);
+    return base;
 }
 
 bool parse_int(std::string_view text, int64_t& out) {
@@ -28,19 +43,7 @@ bool parse_int(std::string_view text, int64_t& out) {
         negative = s[0] == '-';
         s.remove_prefix(1);
     }
-    int base = 10;
-    if (s.size() >= 2 && s[0] == '0') {
-        switch (s[1]) {
-        case 'b': base = 2; break;
-        case 'o': base = 8; break;
-        case 'd': base = 10; break;
-        case 'z': base = 12; break;
-        case 'x': base = 16; break;
-        default: base = 0; break;
-        }
-        if (base) s.remove_prefix(2);
-        else base = 10;
-    }
+    int base = take_base_prefix(s);
     // The magnitude may reach 2^63 for the most negative value.
     const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
     uint64_t value = 0;
