@@ -1,5 +1,10 @@
 #include "launcher/mods/hd_models.h"
 
+#include <map>
+#include <mutex>
+
+#include "engine/kt_system/fs.h"
+
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
@@ -89,4 +94,97 @@ void hdm_parse(Settings& s, std::string_view text) {
 
 bool hdm_imported() {
     return file_exists(data_path({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"}));
+}
+
+const Model_Size Original_Model_Sizes[original_model_count] = {
+    {"chr/pc/c201/bin/c201.win32.trb", 794339},  {"chr/pc/c201/bin/c201.win32.imgb", 2130264},
+    {"chr/pc/c202/bin/c202.win32.trb", 886815},  {"chr/pc/c202/bin/c202.win32.imgb", 2410136},
+    {"chr/pc/c203/bin/c203.win32.trb", 777069},  {"chr/pc/c203/bin/c203.win32.imgb", 2128868},
+    {"chr/pc/c204/bin/c204.win32.trb", 714859},  {"chr/pc/c204/bin/c204.win32.imgb", 2326632},
+    {"chr/pc/c205/bin/c205.win32.trb", 719745},  {"chr/pc/c205/bin/c205.win32.imgb", 2164820},
+    {"chr/pc/c206/bin/c206.win32.trb", 830980},  {"chr/pc/c206/bin/c206.win32.imgb", 2288372},
+};
+
+// Whether an answers file holds "::A", remembered with the size and time
+// it had, so that the page's every-frame question costs a status read.
+static bool holds_weapon_answers(const std::string& path) {
+    struct Known {
+        uint64_t size;
+        int64_t mtime;
+        bool holds;
+    };
+    static std::mutex lock;
+    static std::map<std::string, Known> known;
+    File_Info info;
+    if (!fs_stat(path, info) || !info.exists || info.is_dir) return false;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        auto it = known.find(path);
+        if (it != known.end() && it->second.size == info.size && it->second.mtime == info.mtime_ns)
+            return it->second.holds;
+    }
+    std::string text;
+    if (!fs_read(path, text)) return false;
+    bool holds = text.find("::A") != std::string::npos;
+    std::lock_guard<std::mutex> g(lock);
+    known[path] = {info.size, info.mtime_ns, holds};
+    return holds;
+}
+
+std::string hdm_asks(const Settings& s, int row) {
+    int choice = hdm_choice(s, row);
+    if (choice == 0) return {};
+    const Hdm_Variant& v = hdm_characters[row].variants[size_t(choice)];
+    for (std::string_view f : v.files) {
+        if (holds_weapon_answers(data_path({"mod_src", "hdmodels", "Data", f})))
+            return fmt("%s%s", v.label, s.hd_models_hide ? ", weapon hidden" : ", weapon shown");
+    }
+    return std::string(v.label);
+}
+
+std::string hdm_out_path(std::string_view id, std::string_view ext) {
+    return data_path({"hdmodels", "out", "chr", "pc", id, "bin", fmt("%s.win32%s", id, ext)});
+}
+
+static std::string marker_path(int row) {
+    return data_path({"hdmodels", "out", fmt("%s.txt", ascii_lower(hdm_characters[row].name))});
+}
+
+std::string hdm_applied(int row) {
+    std::string raw;
+    if (!fs_read(marker_path(row), raw)) return {};
+    std::string text(trim_space(raw));
+    for (const Hdm_Variant& v : hdm_characters[row].variants) {
+        if (v.models.empty() || text.compare(0, v.label.size(), v.label) != 0) continue;
+        for (std::string_view id : v.models)
+            for (std::string_view ext : {".trb", ".imgb"})
+                if (!file_exists(hdm_out_path(id, ext))) return {};
+    }
+    return text;
+}
+
+std::string hdm_answer_txt(std::string_view text, bool hide_weapon) {
+    std::string out;
+    bool in_section = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        std::string_view line = text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+        start = nl == std::string_view::npos ? text.size() : nl + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string_view t = trim_space(line);
+        if (t.substr(0, 3) == "::A") continue;
+        if (t.substr(0, 3) == "::I") {
+            in_section = true;
+            continue;
+        }
+        if (t.substr(0, 3) == "::E") {
+            in_section = false;
+            continue;
+        }
+        if (in_section && !hide_weapon) continue;
+        out.append(line);
+        out.append("\r\n");
+    }
+    return out;
 }

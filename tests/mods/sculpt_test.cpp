@@ -111,3 +111,21 @@ TEST(Sculpt, MakeTxtFailures) {
     Data_Folder empty;
     EXPECT_EQ(sculpt_make_txt(1, {}, {}).message, "Cannot read SAGA Mirela Body Sculpting.bat (import Body Sculpting again).");
 }
+
+TEST(Sculpt, AppliedNeedsTheStateFileAndAllFourOutputs) {
+    Data_Folder data;
+    auto put = [](const std::string& path, std::string_view text) {
+        ASSERT_TRUE(fs_make_dirs(path_dir(path)));
+        ASSERT_TRUE(fs_write(path, text));
+    };
+    put(data_path({"sculpt", "out", "c205.txt"}), " 5555595\n");
+    EXPECT_EQ(sculpt_applied(1), "");
+    put(sculpt_out_path("c205", ".trb"), "t");
+    put(sculpt_out_path("c205", ".imgb"), "i");
+    put(sculpt_out_path("c005", ".trb"), "t");
+    EXPECT_EQ(sculpt_applied(1), "");
+    put(sculpt_out_path("c005", ".imgb"), "i");
+    EXPECT_EQ(sculpt_applied(1), "5555595");
+    EXPECT_EQ(sculpt_applied(0), "");
+    EXPECT_EQ(sculpt_out_path("c005", ".imgb"), data_path({"sculpt", "out", "chr", "pc", "c005", "bin", "c005.win32.imgb"}));
+}
