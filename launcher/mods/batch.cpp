@@ -82,13 +82,13 @@ std::string bang_one(std::string_view inner, const std::map<std::string, std::st
     if (tilde != std::string_view::npos) {
         std::string value = lookup(vars, inner.substr(0, tilde));
         int64_t len = int64_t(value.size());
-        std::vector<std::string_view> spec = split_at(inner.substr(tilde + 2), ',');
-        int64_t start = leading_int(spec[0]);
+        std::vector<std::string_view> range = split_at(inner.substr(tilde + 2), ',');
+        int64_t start = leading_int(range[0]);
         if (start < 0) start += len;
         start = start < 0 ? 0 : start > len ? len : start;
         int64_t end = len;
-        if (spec.size() > 1) {
-            int64_t m = leading_int(spec[1]);
+        if (range.size() > 1) {
+            int64_t m = leading_int(range[1]);
             end = m < 0 ? len + m : start + m;
             end = end < start ? start : end > len ? len : end;
         }
@@ -284,9 +284,9 @@ void run_command(Bat_State& st, const Bat_Stmt& s) {
 }
 
 void run_for(Bat_State& st, const Bat_Stmt& s) {
-    std::string spec = bat_bang(s.text, st.vars, &st.too_long);
-    if (!expanded_ok(st, spec.size())) return;
-    std::string_view path = trim_space(spec);
+    std::string target = bat_bang(s.text, st.vars, &st.too_long);
+    if (!expanded_ok(st, target.size())) return;
+    std::string_view path = trim_space(target);
     size_t slash = path.find_last_of("\\/");
     std::string key = path.empty() ? "." : ascii_lower(slash == std::string_view::npos ? path : path.substr(slash + 1));
     auto it = st.files.find(key);

@@ -4,7 +4,7 @@ the format description alone, and a checker of zlib streams.
 
   filelist_peer.py read LIST            prints "entry VALUE CHUNK OFFSET TEXT"
                                         lines, then "tail HEX"
-  filelist_peer.py make SPEC.json LIST  writes a list from a JSON description
+  filelist_peer.py make DESC.json LIST  writes a list from a JSON description
   filelist_peer.py inflate DIR          every DIR/N.z must inflate to DIR/N.raw
 
 Exits 1 with a message on standard error when something does not hold.
@@ -50,9 +50,9 @@ def read(path):
     return {"entries": entries, "sizes": sizes, "tail": data[end:].hex(), "table": table, "data": chunk_data}
 
 
-def make(spec_path, out_path):
-    spec = json.load(open(spec_path))
-    chunks = [b"".join(line.encode("latin-1") + b"\0" for line in lines) for lines in spec["chunks"]]
+def make(desc_path, out_path):
+    desc = json.load(open(desc_path))
+    chunks = [b"".join(line.encode("latin-1") + b"\0" for line in lines) for lines in desc["chunks"]]
     packed = [zlib.compress(c, 9) for c in chunks]
     # Chunks stored back to front, to show that offsets are followed.
     order = list(range(len(packed)))[::-1]
@@ -60,17 +60,17 @@ def make(spec_path, out_path):
     for i in order:
         offsets[i] = len(blob)
         blob += packed[i]
-    gap = spec.get("gap", 0)
-    table = 12 + 8 * len(spec["entries"]) + gap
+    gap = desc.get("gap", 0)
+    table = 12 + 8 * len(desc["entries"]) + gap
     chunk_data = table + 12 * len(chunks)
-    out = struct.pack("<III", table, chunk_data, len(spec["entries"]))
-    for value, chunk, line in spec["entries"]:
-        offset = sum(len(l.encode("latin-1")) + 1 for l in spec["chunks"][chunk][:line])
+    out = struct.pack("<III", table, chunk_data, len(desc["entries"]))
+    for value, chunk, line in desc["entries"]:
+        offset = sum(len(l.encode("latin-1")) + 1 for l in desc["chunks"][chunk][:line])
         out += struct.pack("<IHH", value, chunk, offset)
     out += b"\0" * gap
     for i, c in enumerate(chunks):
         out += struct.pack("<III", len(c), len(packed[i]), offsets[i])
-    out += blob + bytes.fromhex(spec.get("tail", ""))
+    out += blob + bytes.fromhex(desc.get("tail", ""))
     open(out_path, "wb").write(out)
 
 

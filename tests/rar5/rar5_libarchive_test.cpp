@@ -68,7 +68,7 @@ TEST(Rar5Libarchive, SolidAndSplitEntriesAreRefused) {
         const char* file;
         size_t first_refused;
     };
-    for (const Case& c : {Case{"solid.rar", 1}, Case{"multiarchive.part01.rar", 0}}) {
+    for (const Case& c : {Case{"solid.rar", 1}, Case{"multiarchive_vol1.rar", 0}}) {
         Listed l = open_and_list(c.file);
         ASSERT_TRUE(l.ok) << c.file;
         for (size_t i = 0; i < l.entries.size(); i++) {
