@@ -1,12 +1,16 @@
 // Runs a copy of the built launcher from a folder of its own, with the data
 // folder in a chosen place, and collects its exit code and output.
 #pragma once
-#include <cstdlib>
+#include <cctype>
+#include <cstdint>
+#include <string_view>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/kt_system/child.h"
+#include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 
@@ -36,63 +40,59 @@ inline std::string launcher_copy(const std::string& built, const std::string& di
     return to;
 }
 
-inline std::string shell_quoted(const std::string& s) {
-#ifdef _WIN32
-    return "\"" + s + "\"";
-#else
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
-    }
-    return q + "'";
-#endif
-}
-
-// Runs `exe` with `args` and the variables in `env` added to this process's
-// environment; standard output and error are written into files in
-// `scratch` and read back.
+// Runs `exe` with `args`, standard input from the null device, in `cwd`,
+// with this process's environment where the variables in `env` are set (an
+// empty value removes one). `out` gets standard output and error together,
+// in the order the program wrote them, with CR LF line ends made LF; `err`
+// says why the program could not be started, and is empty otherwise.
 inline Run_Result run_program(const std::string& exe, const std::vector<std::string>& args,
                               const std::vector<std::pair<std::string, std::string>>& env,
-                              const std::string& scratch) {
-    std::string out_file = path_join({scratch, "stdout.txt"});
-    std::string err_file = path_join({scratch, "stderr.txt"});
-    std::string cmd;
+                              const std::string& cwd) {
+    auto same_name = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
 #ifdef _WIN32
-    // cmd.exe: `set "NAME=value"` for each variable (an empty value removes it).
-    for (const auto& [name, value] : env) cmd += "set \"" + name + "=" + value + "\" & ";
+            if (std::tolower((unsigned char)a[i]) != std::tolower((unsigned char)b[i])) return false;
 #else
-    for (const auto& [name, value] : env) cmd += name + "=" + shell_quoted(value) + " ";
+            if (a[i] != b[i]) return false;
 #endif
-    cmd += shell_quoted(exe);
-    for (const std::string& a : args) cmd += " " + shell_quoted(a);
-#ifdef _WIN32
-    cmd += " <NUL";
-#else
-    cmd += " </dev/null";
-#endif
-    cmd += " >" + shell_quoted(out_file) + " 2>" + shell_quoted(err_file);
+        }
+        return true;
+    };
+    std::vector<std::string> vars;
+    for (const std::string& v : env_all()) {
+        std::string_view name = std::string_view(v).substr(0, v.find('=', 1));
+        bool replaced = false;
+        for (const auto& e : env) replaced = replaced || same_name(name, e.first);
+        if (!replaced) vars.push_back(v);
+    }
+    for (const auto& [name, value] : env)
+        if (!value.empty()) vars.push_back(name + "=" + value);
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
 
     Run_Result r;
-    int status = std::system(cmd.c_str());
-#ifdef _WIN32
-    r.code = status;
-#else
-    // The shell's wait status: the exit code in the second byte unless a signal ended it.
-    r.code = status != -1 && (status & 0x7f) == 0 ? (status >> 8) & 0xff : -1;
-#endif
-    fs_read(out_file, r.out);
-    fs_read(err_file, r.err);
-    // Text-mode output on Windows ends its lines with CR LF.
-    for (std::string* text : {&r.out, &r.err}) {
-        std::string plain;
-        for (size_t i = 0; i < text->size(); ++i) {
-            if ((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') continue;
-            plain += (*text)[i];
-        }
-        *text = plain;
+    Child* c = child_start(argv, cwd, &vars, &r.err);
+    if (!c) {
+        if (r.err.empty()) r.err = "could not start " + exe;
+        return r;
     }
-    fs_remove_file(out_file);
-    fs_remove_file(err_file);
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        if (!child_look(c, 1000)) continue;
+        int64_t n = child_read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+    }
+    uint32_t code = 0;
+    child_wait(c, -1, code);
+    child_close(c);
+    r.code = int(code);
+    // Text-mode output on Windows ends its lines with CR LF.
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        r.out += text[i];
+    }
     return r;
 }

@@ -20,6 +20,7 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "road_support.h"
+#include "tests/core/cli/launcher_run.h"
 #include "tests/support/temp_dir.h"
 #include "tools/fixture_game/fixture_game.h"
 
@@ -31,32 +32,12 @@ struct Launch {
     std::vector<std::string> lines;
 };
 
-Launch run_program(const std::vector<std::string>& args, const std::string& cwd, const std::vector<std::string>& extra_env) {
-    std::vector<std::string> env;
-    for (const std::string& v : env_all()) {
-        bool replaced = false;
-        for (const std::string& e : extra_env) replaced = replaced || v.compare(0, e.find('=') + 1, e, 0, e.find('=') + 1) == 0;
-        if (!replaced) env.push_back(v);
-    }
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
+Launch launch(const std::vector<std::string>& args, const std::string& cwd,
+              const std::vector<std::pair<std::string, std::string>>& extra_env) {
+    Run_Result run = run_program(args[0], {args.begin() + 1, args.end()}, extra_env, cwd);
     Launch r;
-    std::string err;
-    Child* c = child_start(args, cwd, &env, &err);
-    if (!c) {
-        r.out = "could not start: " + err;
-        return r;
-    }
-    char buf[4096];
-    for (;;) {
-        if (!child_look(c, 1000)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, size_t(n));
-    }
-    uint32_t code = 0;
-    child_wait(c, -1, code);
-    child_close(c);
-    r.code = code;
+    r.code = run.code;
+    r.out = run.err.empty() ? run.out : "could not start: " + run.err;
     size_t start = 0;
     for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
         r.lines.push_back(r.out.substr(start, nl - start));
@@ -87,7 +68,7 @@ struct Road : ::testing::Test {
         fs_write(path_join({data, "settings.txt"}), text);
     }
     static Launch build(const std::string& program = "") {
-        return run_program({program.empty() ? launcher : program, "--build"}, app, {"LOCALAPPDATA=" + local});
+        return launch({program.empty() ? launcher : program, "--build"}, app, {{"LOCALAPPDATA", local}});
     }
 
     static void SetUpTestSuite() {
@@ -149,7 +130,7 @@ TEST_F(Road, FirstBuildWritesTheGameAndItsFiles) {
     EXPECT_EQ(id.substr(0, 17), fmt("%016x\n", bundle_identity_of(embedded_bundle())));
 
     // The game runs from anywhere and reads the file beside it.
-    Launch played = run_program({game}, root->path, {});
+    Launch played = launch({game}, root->path, {});
     ASSERT_EQ(played.code, 0) << played.out;
     EXPECT_TRUE(has_line(played.lines, "Quillmarsh stand-in game (frame limit 60, tools off)")) << played.out;
     EXPECT_TRUE(has_line(played.lines, "  ZQR_GAME_DIR=" + game_dir)) << played.out;
@@ -160,7 +141,7 @@ TEST_F(Road, FirstBuildWritesTheGameAndItsFiles) {
 TEST_F(Road, TheGamesMenuChoiceIsReadBack) {
     ASSERT_EQ(first.code, 0) << first.out;
     std::string game = path_join({app, "Quillmarsh"});
-    Launch played = run_program({game}, app, {"ZQR_MENU_SET=ZQR_FPS=144"});
+    Launch played = launch({game}, app, {{"ZQR_MENU_SET", "ZQR_FPS=144"}});
     ASSERT_EQ(played.code, 0) << played.out;
     EXPECT_TRUE(has_line(played.lines, "menu: wrote ZQR_FPS=144 back to " + path_join({app, "Quillmarsh.cfg"})));
 
@@ -210,7 +191,7 @@ TEST_F(Road, ChangedOptionsRecompileTheirGroups) {
     Launch r = build();
     ASSERT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(compiled(r), std::make_pair(5, all_jobs)) << r.out;   // the table, the override, the runtime
-    Launch played = run_program({path_join({app, "Quillmarsh"})}, app, {});
+    Launch played = launch({path_join({app, "Quillmarsh"})}, app, {});
     EXPECT_TRUE(has_line(played.lines, "Quillmarsh stand-in game (frame limit 60, tools off, experimental)")) << played.out;
 
     write_settings("experimental 1\nopt_level 2\n");
@@ -276,7 +257,7 @@ TEST_F(Road, AnUnwritableDataFolderIsTheFaultNamed) {
     Temp_Dir other;
     std::string local_file = path_join({other.path, "efsg-launcher"});
     ASSERT_TRUE(fs_write(local_file, "a file where the data folder goes"));
-    Launch r = run_program({launcher, "--build"}, app, {"LOCALAPPDATA=" + other.path});
+    Launch r = launch({launcher, "--build"}, app, {{"LOCALAPPDATA", other.path}});
     EXPECT_EQ(r.code, 1) << r.out;
     EXPECT_EQ(count_prefix(r.lines, "The data folder " + local_file + " cannot be written: "), 1u) << r.out;
     EXPECT_EQ(count_prefix(r.lines, "No C compiler"), 0u) << r.out;
