@@ -128,6 +128,18 @@ std::string timeout_name(const std::vector<std::string>& args) {
     return args.empty() ? std::string() : after_last_separator(args[0]);
 }
 
+std::vector<std::string> exe_runner_command(const std::vector<std::string>& args) {
+#ifdef _WIN32
+    return args;
+#else
+    std::string runner = env_get("QM_EXE_RUNNER");
+    if (args.empty() || runner.empty() || !ends_with_exe(args[0])) return args;
+    std::vector<std::string> out{runner};
+    out.insert(out.end(), args.begin(), args.end());
+    return out;
+#endif
+}
+
 bool child_run(Task& t, const std::vector<std::string>& args, std::string_view cwd, Output_Mode mode,
                std::string* capture, const Line_Proc& on_line, int64_t timeout_ns, int64_t* exit_code,
                const std::vector<std::string>& extra_path) {
@@ -140,7 +152,7 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
     std::vector<std::string> env;
     if (any_lead) env = child_env(env_all(), lead);
 
-    Child* c = args.empty() ? nullptr : child_start(args, cwd, any_lead ? &env : nullptr);
+    Child* c = args.empty() ? nullptr : child_start(exe_runner_command(args), cwd, any_lead ? &env : nullptr);
     if (!c) {
         if (mode == Output_Mode::Log) logf(t, "Could not start %s", args.empty() ? std::string() : args[0]);
         return false;

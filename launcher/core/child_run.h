@@ -35,6 +35,12 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
                std::string* capture, const Line_Proc& on_line, int64_t timeout_ns, int64_t* exit_code,
                const std::vector<std::string>& extra_path = {});
 
+// The command child_run starts for `args`. Outside Windows, a program whose
+// path ends in ".exe" (any case) runs through the program named by the
+// environment variable QM_EXE_RUNNER when it is set (e.g. "wine"): the
+// runner, then the arguments as they are. Otherwise the arguments as they are.
+std::vector<std::string> exe_runner_command(const std::vector<std::string>& args);
+
 inline constexpr size_t child_capture_limit = size_t(4) << 20;
 inline constexpr size_t child_line_limit = size_t(64) << 10;
 

@@ -1,0 +1,75 @@
+// A stand-in for the mods' own Windows programs. Copied under a tool's name
+// (e.g. "SupportFiles/efsgtool.exe"), it appends its working folder and
+// arguments to "<own path>.calls" and plays the scenario in
+// "<own path>.scenario", one step a line:
+//   banner TEXT      prints TEXT and a line break
+//   write FILE TEXT  writes TEXT into FILE (relative to the working folder)
+//   spew N           prints N bytes of text in lines of 100
+//   hang MS          waits MS milliseconds
+//   exit N           ends with code N (the end of the scenario ends with 0)
+// Run with a first argument that names a ".exe" file, it acts as the runner
+// of that file (as wine would): the file's path is its own path, and the
+// arguments after it are the tool's.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/kt_system/fs.h"
+
+namespace {
+
+bool names_exe(const std::string& s) {
+    if (s.size() < 4) return false;
+    std::string tail = s.substr(s.size() - 4);
+    for (char& c : tail) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return tail == ".exe";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string self = argv[0];
+    if (!args.empty() && names_exe(args[0]) && names_exe(args[0]) != names_exe(self)) {
+        self = args[0];
+        args.erase(args.begin());
+    }
+    std::string calls;
+    fs_read(self + ".calls", calls);
+    calls += "cwd=" + std::filesystem::current_path().string() + "\n";
+    for (const std::string& a : args) calls += "arg=" + a + "\n";
+    calls += "--\n";
+    fs_write(self + ".calls", calls);
+
+    std::string scenario;
+    fs_read(self + ".scenario", scenario);
+    size_t at = 0;
+    while (at < scenario.size()) {
+        size_t end = scenario.find('\n', at);
+        if (end == std::string::npos) end = scenario.size();
+        std::string line = scenario.substr(at, end - at);
+        at = end + 1;
+        size_t blank = line.find(' ');
+        std::string verb = line.substr(0, blank), rest = blank == std::string::npos ? "" : line.substr(blank + 1);
+        if (verb == "banner") {
+            std::printf("%s\n", rest.c_str());
+        } else if (verb == "write") {
+            size_t b = rest.find(' ');
+            fs_write(rest.substr(0, b), b == std::string::npos ? "" : rest.substr(b + 1));
+        } else if (verb == "spew") {
+            long long n = std::stoll(rest);
+            std::string line100(99, 'o');
+            for (long long i = 0; i < n; i += 100) std::printf("%s\n", line100.c_str());
+        } else if (verb == "hang") {
+            std::fflush(stdout);
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::stoll(rest)));
+        } else if (verb == "exit") {
+            std::fflush(stdout);
+            return std::stoi(rest);
+        }
+    }
+    return 0;
+}
