@@ -172,6 +172,7 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
     Emit_State state;
     Capped_Capture kept;
     std::string line;
+    bool after_cr = false;   // the byte before was a CR (also across reads)
     char buf[4096];
     for (;;) {
         if (!child_look(c, int(look_ms))) {
@@ -193,10 +194,16 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
         for (int64_t i = 0; i < n; ++i) {
             char b = buf[i];
             if (b == '\r' || b == '\n') {
-                if (capture) kept.add(line);
+                // Windows programs end their lines with CR LF: the LF after
+                // a CR ends an empty line for the log, but the capture,
+                // which callers read as text lines, takes the pair as one
+                // line end.
+                if (capture && !(b == '\n' && after_cr)) kept.add(line);
                 emit(t, line, b == '\r', state, mode, nullptr, on_line);
                 line.clear();
+                after_cr = b == '\r';
             } else {
+                after_cr = false;
                 line.push_back(b);
                 if (line.size() >= child_line_limit) {
                     if (capture) kept.add(line);

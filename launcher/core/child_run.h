@@ -14,7 +14,8 @@
 //   cwd       working folder; empty = the launcher's current folder.
 //   mode      Log: output lines also go to the task log; Quiet: only to
 //             `capture` and `on_line`, and nothing is logged but the time-out.
-//   capture   when given, every output line is appended with a "\n",
+//   capture   when given, every output line is appended with a "\n" (a CR
+//             LF pair ends one line here, unlike in the log),
 //             within child_capture_limit bytes: past it the first and
 //             the last half are kept (whole lines), joined by the line
 //             "[... N bytes left out ...]".

@@ -171,7 +171,7 @@ TEST(ChildRun, OutputBecomesLogLines) {
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.log, (Lines{"one", "30%", "done", "a", "", "tail"}));
-    EXPECT_EQ(r.capture, "one\n10%\n20%\n30%\ndone\na\n\ntail\n");
+    EXPECT_EQ(r.capture, "one\n10%\n20%\n30%\ndone\na\ntail\n");   // CR LF: one line end
 }
 
 TEST(ChildRun, ExitCodes) {
