@@ -150,3 +150,33 @@ if(QM_CROSS_CLANG AND QM_CROSS_AR AND QM_CROSS_LLD AND QM_ARM64_GCCDIR AND EXIST
 else()
   message(STATUS "No aarch64 cross packages, Clang, llvm-ar or ld.lld: the bundle carries no Linux ARM64 files")
 endif()
+
+# The Android ARM64 cross build's inputs, under "cross/android_arm64/": a
+# minimal sysroot of our own (Debian has no Android NDK) and the APK's
+# compiled manifest and resources, made with Debian's aapt. Without Clang,
+# llvm-ar and ld.lld the bundle carries no files for the target; without
+# aapt it carries no APK files, and an Android build says so.
+find_program(QM_AAPT NAMES aapt)
+if(QM_CROSS_CLANG AND QM_CROSS_AR AND QM_CROSS_LLD)
+  set(android_src "${CMAKE_CURRENT_SOURCE_DIR}/android")
+  set(android_stage "${QM_BUNDLE_STAGE_DIR}/cross/android_arm64")
+  set(android_stamp "${CMAKE_CURRENT_BINARY_DIR}/android_inputs.stamp")
+  file(GLOB_RECURSE android_inputs CONFIGURE_DEPENDS "${android_src}/*")
+  set(aapt_arg)
+  if(QM_AAPT)
+    set(aapt_arg "-DAAPT=${QM_AAPT}")
+  else()
+    message(STATUS "No aapt: the bundle carries no APK files for Android ARM64")
+  endif()
+  add_custom_command(OUTPUT "${android_stamp}"
+    COMMAND ${CMAKE_COMMAND} "-DOUT=${android_stage}" "-DSRC=${android_src}" "-DCLANG=${QM_CROSS_CLANG}"
+      "-DAR=${QM_CROSS_AR}" ${aapt_arg} "-DSTAMP=${android_stamp}" -P "${android_src}/android_inputs.cmake"
+    DEPENDS ${android_inputs}
+    COMMENT "Stand-in game: the Android ARM64 sysroot and APK files"
+    VERBATIM)
+  add_custom_target(qm_stand_in_android ALL DEPENDS "${android_stamp}")
+  set_property(GLOBAL APPEND PROPERTY QM_BUNDLE_STAGE_DEPENDS "${android_stamp}" qm_stand_in_android)
+  set(QM_ANDROID_STAGE "${android_stage}" CACHE INTERNAL "The staged Android ARM64 inputs, for the tests")
+else()
+  message(STATUS "No Clang, llvm-ar or ld.lld: the bundle carries no Android ARM64 files")
+endif()

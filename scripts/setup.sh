@@ -15,6 +15,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 libarchive-tools unzip unar zip ffmpeg
   libc6-dev-arm64-cross libgcc-12-dev-arm64-cross qemu-user squashfs-tools
+  apksigner zipalign aapt
   libsdl2-dev xvfb xauth xdotool
   fonts-noto-core fonts-liberation2 fonts-noto-cjk fonts-play
 )

@@ -122,8 +122,8 @@ void cross_build_task(Task& t) {
 bool cross_write_output(Task& t, const Cross_Target& target, std::string_view out_dir, std::string_view linked,
                         bool appimage, std::string& out_name) {
     if (target.android) {
-        log_line(t, fmt("This launcher cannot write packages for %s yet.", target.label));
-        return false;
+        out_name = "Quillmarsh.apk";
+        return android_write_output(t, target, out_dir, linked);
     }
     if (appimage) {
         out_name = appimage_name(cross_arch(target));

@@ -49,8 +49,7 @@ void cross_build_task(Task& t);
 
 // The output step after a cross link: an APK for Android, else one AppImage
 // or a plain folder. True on success (the reason is logged otherwise);
-// `out_name` gets the name of the package written. Android builds get their
-// own branch here.
+// `out_name` gets the name of the package written.
 bool cross_write_output(Task& t, const Cross_Target& target, std::string_view out_dir, std::string_view linked,
                         bool appimage, std::string& out_name);
 // Linux, plain folder: the configuration with "./" paths, "cdrive", the FSR
@@ -60,6 +59,15 @@ bool cross_write_extras(Task& t, const Cross_Target& target, std::string_view ou
 // "README.txt".
 bool cross_write_appimage(Task& t, const Cross_Target& target, std::string_view out_dir, std::string_view linked);
 
+// Android: "Quillmarsh.apk" (manifest, resources, "res/", the configuration
+// as "assets/Quillmarsh.cfg", the library as "lib/arm64-v8a/libmain.so"),
+// signed with the data folder's key, and "README.txt".
+bool android_write_output(Task& t, const Cross_Target& target, std::string_view out_dir, std::string_view linked);
+// The configuration inside the APK: two comment lines and the game's
+// options, no folder or executable.
+std::string android_cfg_text(const Cross_Target& target);
+
 // The "README.txt" texts.
+std::string cross_readme_android(std::string_view cpu);
 std::string cross_readme_folder(const Cross_Target& target, std::string_view cpu);
 std::string cross_readme_appimage(const Cross_Target& target, std::string_view cpu, std::string_view appimage);

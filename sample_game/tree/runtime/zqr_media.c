@@ -19,11 +19,21 @@ int SDL_Init(unsigned flags);
 void SDL_Quit(void);
 #endif
 
+#ifndef __ANDROID__
 static void version_text(char *out, size_t size, const char *name, unsigned v) {
     snprintf(out, size, "%s %u.%u.%u", name, v >> 16, (v >> 8) & 0xff, v & 0xff);
 }
+#endif
 
 void zqr_media_summary(char *out, size_t size) {
+#ifdef __ANDROID__
+    /* Android decodes through the system's own media libraries
+       (libmediandk, AAudio): FFmpeg is not linked there. */
+    uint32_t vk = VK_HEADER_API_VERSION;
+    snprintf(out, size, "Android media (mediandk, aaudio), Vulkan %u.%u", VK_API_VERSION_MAJOR(vk),
+             VK_API_VERSION_MINOR(vk));
+    return;
+#else
     char a[48], b[48], c[48], d[48];
     version_text(a, sizeof a, "avformat", avformat_version());
     version_text(b, sizeof b, "avcodec", avcodec_version());
@@ -37,5 +47,6 @@ void zqr_media_summary(char *out, size_t size) {
              VK_API_VERSION_MINOR(vk), sdl == 0 ? "ready" : "failed");
 #else
     snprintf(out, size, "%s, %s, %s, %s, Vulkan %u.%u", a, b, c, d, VK_API_VERSION_MAJOR(vk), VK_API_VERSION_MINOR(vk));
+#endif
 #endif
 }

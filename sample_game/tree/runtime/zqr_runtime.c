@@ -85,4 +85,17 @@ int zqr_run(int argc, char **argv) {
     return menu_write_back(&cfg, path);
 }
 
+#ifdef __ANDROID__
+#include "android_native_app_glue.h"
+
+/* On Android the activity glue calls this on its own thread; the
+   configuration and the saves live in the app's own files folder. */
+void android_main(struct android_app *app) {
+    char program[1024];
+    snprintf(program, sizeof program, "%s/Quillmarsh", app->activity->internalDataPath);
+    char *argv[] = {program, NULL};
+    app->exit_code = zqr_run(1, argv);
+}
+#else
 int main(int argc, char **argv) { return zqr_run(argc, argv); }
+#endif
