@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <shared_mutex>
+#include <string_view>
 #include <thread>
 
 // A slim reader/writer lock, taken exclusively for short copies.
@@ -23,8 +24,15 @@ bool thread_start(Thread& t, std::function<void()> body);
 void thread_join(Thread& t);
 // Starts a thread that nobody joins; it releases its own resources.
 bool thread_start_detached(std::function<void()> body);
-// Logical processors, at least 1.
+// The logical processors this process may use, at least 1: those of its
+// affinity mask (and, on Linux, no more than its control group's CPU
+// quota allows), not all of the machine's.
 int cpu_count();
+// The processors a control group's CPU quota allows, rounded up, from the
+// text "QUOTA PERIOD" (cgroup v2's cpu.max, or v1's quota and period joined
+// by a blank): "150000 100000" gives 2. 0 when there is no limit ("max",
+// a negative quota) or the text is not understood.
+int cpu_quota_cpus(std::string_view text);
 
 // Test seam: the next `count` thread starts fail.
 void thread_fail_next(int count);

@@ -13,6 +13,13 @@
 #include "engine/kt_system/thread.h"
 #include "tests/support/temp_dir.h"
 
+// The affinity test narrows the mask with the system's own calls.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sched.h>
+#endif
+
 namespace {
 
 // Waits (at most about ten seconds) until `done` says so.
@@ -68,6 +75,57 @@ TEST(Thread, FailNextRefusesThatManyStarts) {
 }
 
 TEST(Thread, CpuCountIsAtLeastOne) { EXPECT_GE(cpu_count(), 1); }
+
+// A machine's cores are not the process's: with its affinity narrowed to one
+// processor, one worker is all it should start.
+TEST(Thread, CpuCountFollowsTheAffinityMask) {
+#ifdef _WIN32
+    HANDLE self = GetCurrentProcess();
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(self, &process, &system));
+    DWORD_PTR lowest = process & (~process + 1);
+    ASSERT_TRUE(SetProcessAffinityMask(self, lowest));
+    int narrowed = cpu_count();
+    SetProcessAffinityMask(self, process);
+    EXPECT_EQ(narrowed, 1);
+#else
+    // The mask is the calling thread's: narrow a thread of its own.
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &all)) ++first;
+    int narrowed = 0;
+    std::thread t([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        if (sched_setaffinity(0, sizeof one, &one) == 0) narrowed = cpu_count();
+    });
+    t.join();
+    EXPECT_EQ(narrowed, 1);
+#endif
+}
+
+TEST(Thread, QuotaTextGivesTheProcessorsItAllows) {
+    struct Case {
+        const char* text;
+        int cpus;
+    } cases[] = {
+        {"150000 100000", 2},      // one and a half rounds up
+        {"100000 100000\n", 1},
+        {"50000 100000", 1},       // less than one is still one
+        {"800000 100000", 8},
+        {"max 100000", 0},         // no limit
+        {"-1 100000", 0},          // cgroup v1's "no limit"
+        {"", 0},
+        {"100000", 0},             // no period
+        {"100000 0", 0},
+        {"100000 100000 5", 0},
+        {"99999999999999999999 1", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(cpu_quota_cpus(c.text), c.cpus) << c.text;
+}
 
 TEST(DynLib, OpensASystemLibraryAndFindsItsSymbols) {
 #ifdef _WIN32
