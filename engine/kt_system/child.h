@@ -4,7 +4,9 @@
 // so that stopping it stops the whole tree:
 //   Windows: the process is created suspended and put into a job object of
 //            its own (kill on close) before it runs;
-//   POSIX:   the process leads a process group of its own.
+//   POSIX:   the process leads a process group of its own; on Linux it is
+//            killed when the thread that started it ends, so a killed
+//            launcher leaves none behind.
 // Only the handles the child needs are passed to it (an explicit handle list
 // on Windows; close-on-exec on every descriptor on POSIX), so children that
 // several threads start at the same moment never hold each other's pipes.
@@ -40,8 +42,12 @@ void child_close_output(Child* c);
 // Exit codes are the program's 32-bit exit code taken as unsigned: on
 // Windows the process exit code as it is (a crash 0xC0000005 reads
 // 3221225477); on POSIX the exit status (0..255), and for a program ended by
-// a signal 128 + the signal's number, the way a shell reports it (SIGSEGV
-// 139, SIGKILL 137), except after child_terminate (below).
+// a signal child_signal_base + the signal's number (SIGSEGV 267, SIGKILL
+// 265), which no exit status can be: a program's own "exit 139" is not a
+// crash. After child_terminate, see below.
+inline constexpr uint32_t child_signal_base = 256;
+// The signal that ended the program with exit code `code` (POSIX), else 0.
+int child_signal_of(uint32_t code);
 
 // Whether the program has ended, without waiting; `code` gets its exit code.
 bool child_ended(Child* c, uint32_t& code);
@@ -55,8 +61,9 @@ bool child_wait(Child* c, int64_t wait_ms, uint32_t& code);
 // reads or waits, until child_close.
 void child_terminate(Child* c, uint32_t code);
 
-// Releases the record: closes the pipe and ends whatever of the tree still
-// runs (the program itself should have ended; it is stopped otherwise).
+// Releases the record and closes the pipe. A program that still runs, or
+// was stopped by child_terminate, is ended with everything it started; what
+// a program that ended by itself left running is left alone.
 void child_close(Child* c);
 
 // Process id (for messages and tests).

@@ -1,6 +1,8 @@
-// Child processes on POSIX systems: posix_spawn into a process group of the
-// child's own, one close-on-exec pipe whose write end becomes the child's
-// standard output and error, standard input from /dev/null.
+// Child processes on POSIX systems: fork and exec into a process group of
+// the child's own, one close-on-exec pipe whose write end becomes the
+// child's standard output and error, standard input from /dev/null. On
+// Linux the child is killed when the thread that started it ends (so also
+// when the launcher is killed).
 //
 // The child is tested for its end with WNOWAIT and reaped only by
 // child_close, so its process id, and with it the process group id, cannot
@@ -11,10 +13,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -41,7 +46,7 @@ uint32_t code_of(Child* c, const siginfo_t& info) {
     if (info.si_code == CLD_EXITED) return static_cast<uint32_t>(info.si_status) & 0xff;
     int sig = info.si_status;
     if (sig == SIGKILL && c->stopped.load()) return c->stop_code.load();
-    return 128u + static_cast<uint32_t>(sig);
+    return child_signal_base + static_cast<uint32_t>(sig);
 }
 
 // Looks at the child's state without reaping it; with `block` it waits.
@@ -65,6 +70,31 @@ bool see_end(Child* c, bool block) {
     }
 }
 
+// The file that execvp would run for `name`: a name with a "/" as it is,
+// else the first executable file of that name in this process's PATH.
+// Empty when there is none, with `err` saying why.
+std::string program_path(const std::string& name, int& err) {
+    err = ENOENT;
+    if (name.empty()) return std::string();
+    if (name.find('/') != std::string::npos) return name;
+    std::string path = env_get("PATH");
+    if (path.empty()) path = "/bin:/usr/bin";
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find(':', start);
+        std::string folder = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+            err = EACCES;
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 Child* child_start(const std::vector<std::string>& args, std::string_view cwd,
@@ -73,32 +103,15 @@ Child* child_start(const std::vector<std::string>& args, std::string_view cwd,
         if (err) *err = "no program given";
         return nullptr;
     }
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        if (err) *err = error_text("pipe", errno);
+    int not_found = 0;
+    std::string program = program_path(args[0], not_found);
+    if (program.empty()) {
+        if (err) *err = error_text(args[0].c_str(), not_found);
         return nullptr;
     }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    // Everything the new process needs is made before the fork: between the
+    // fork and the exec it may only make system calls.
     std::string dir(cwd);
-    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // dup2 in the child only; the originals are close-on-exec.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setpgroup(&attr, 0);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -111,14 +124,72 @@ Child* child_start(const std::vector<std::string>& args, std::string_view cwd,
     for (const std::string& v : *env) envp.push_back(const_cast<char*>(v.c_str()));
     envp.push_back(nullptr);
 
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        if (err) *err = error_text("pipe", errno);
+        return nullptr;
+    }
+    // The exec's failure comes back through a second pipe; its success closes it.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        if (err) *err = error_text("pipe", errno);
         close(fds[0]);
-        if (err) *err = error_text(args[0].c_str(), rc);
+        close(fds[1]);
+        return nullptr;
+    }
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        close(fds[0]);
+        setpgid(0, 0);
+#ifdef __linux__
+        // Ended with this process: a killed launcher leaves no compiler behind.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+#endif
+        struct sigaction plain;
+        std::memset(&plain, 0, sizeof plain);
+        plain.sa_handler = SIG_DFL;
+        for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(sig, &plain, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        int failure = 0;
+        if (!dir.empty() && chdir(dir.c_str()) != 0) failure = errno;
+        int null = failure ? -1 : open("/dev/null", O_RDONLY);
+        if (!failure && null < 0) failure = errno;
+        if (!failure && (dup2(null, 0) < 0 || dup2(fds[1], 1) < 0 || dup2(fds[1], 2) < 0)) failure = errno;
+        if (!failure) {
+            if (null > 2) close(null);
+            execve(program.c_str(), argv.data(), envp.data());
+            failure = errno;
+        }
+        while (write(report[1], &failure, sizeof failure) < 0 && errno == EINTR) {
+        }
+        _exit(127);
+    }
+    int fork_error = errno;
+    close(fds[1]);
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        close(fds[0]);
+        if (err) *err = error_text("fork", fork_error);
+        return nullptr;
+    }
+    // Also here, so that the group exists before anyone signals it.
+    setpgid(pid, pid);
+    int failure = 0;
+    ssize_t got;
+    while ((got = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        close(fds[0]);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        if (err) *err = error_text(args[0].c_str(), failure);
         return nullptr;
     }
     Child* c = new Child;
@@ -187,8 +258,9 @@ void child_terminate(Child* c, uint32_t code) {
 void child_close(Child* c) {
     if (!c) return;
     child_close_output(c);
-    // Whatever of the group still runs ends with the record.
-    kill(-c->pid, SIGKILL);
+    // A program that ended by itself may have left something running on
+    // purpose; one that still runs, or was stopped, goes with its group.
+    if (!see_end(c, false) || c->stopped.load()) kill(-c->pid, SIGKILL);
     int status = 0;
     while (waitpid(c->pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -196,3 +268,7 @@ void child_close(Child* c) {
 }
 
 uint64_t child_pid(const Child* c) { return static_cast<uint64_t>(c->pid); }
+
+int child_signal_of(uint32_t code) {
+    return code > child_signal_base && code < child_signal_base + 128 ? static_cast<int>(code - child_signal_base) : 0;
+}

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "engine/kt_system/utf.h"
@@ -21,6 +22,7 @@ struct Child {
     DWORD pid = 0;
     bool ended = false;
     uint32_t code = 0;
+    std::atomic<bool> stopped{false};   // child_terminate was called
 };
 
 namespace {
@@ -186,6 +188,7 @@ bool child_wait(Child* c, int64_t wait_ms, uint32_t& code) {
 bool child_ended(Child* c, uint32_t& code) { return child_wait(c, 0, code); }
 
 void child_terminate(Child* c, uint32_t code) {
+    c->stopped.store(true);
     if (c->job && TerminateJobObject(c->job, code)) return;
     TerminateProcess(c->process, code);
 }
@@ -193,11 +196,19 @@ void child_terminate(Child* c, uint32_t code) {
 void child_close(Child* c) {
     if (!c) return;
     child_close_output(c);
-    // Whatever of the tree still runs ends with the record.
+    // A program that ended by itself may have left something running on
+    // purpose: its job no longer kills on close. One that still runs, or
+    // was stopped, goes with everything it started.
+    bool ended = WaitForSingleObject(c->process, 0) == WAIT_OBJECT_0;
     if (c->job) {
-        TerminateJobObject(c->job, 1);
+        if (ended && !c->stopped) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+            SetInformationJobObject(c->job, JobObjectExtendedLimitInformation, &info, sizeof info);
+        } else {
+            TerminateJobObject(c->job, 1);
+        }
         CloseHandle(c->job);
-    } else if (WaitForSingleObject(c->process, 0) != WAIT_OBJECT_0) {
+    } else if (!ended) {
         TerminateProcess(c->process, 1);
     }
     CloseHandle(c->process);
@@ -205,3 +216,5 @@ void child_close(Child* c) {
 }
 
 uint64_t child_pid(const Child* c) { return c->pid; }
+
+int child_signal_of(uint32_t) { return 0; }

@@ -27,6 +27,9 @@ struct Dir_Entry {
 bool fs_stat(std::string_view path, File_Info& out);
 // True when something exists at the path and it is a folder (links followed).
 bool fs_is_dir(std::string_view path);
+// An existing file (not a folder) that this process may run: on POSIX one
+// with execute permission for it; on Windows any file.
+bool fs_is_executable(std::string_view path);
 // Modification time in ns of what the path names, 0 when it cannot be read.
 int64_t fs_mtime(std::string_view path);
 

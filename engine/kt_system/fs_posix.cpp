@@ -130,6 +130,12 @@ bool fs_is_dir(std::string_view path) {
     return stat(z(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool fs_is_executable(std::string_view path) {
+    std::string p = z(path);
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
+}
+
 int64_t fs_mtime(std::string_view path) {
     struct stat st;
     if (stat(z(path).c_str(), &st) != 0) return 0;

@@ -189,6 +189,12 @@ bool fs_is_dir(std::string_view path) {
     return stat_followed(path, is_dir, mtime) && is_dir;
 }
 
+bool fs_is_executable(std::string_view path) {
+    bool is_dir = false;
+    int64_t mtime = 0;
+    return stat_followed(path, is_dir, mtime) && !is_dir;
+}
+
 int64_t fs_mtime(std::string_view path) {
     bool is_dir = false;
     int64_t mtime = 0;

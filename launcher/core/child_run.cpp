@@ -74,10 +74,9 @@ struct Capped_Capture {
     }
 };
 
-bool is_program_file(const std::string& path) {
-    File_Info info;
-    return fs_stat(path, info) && info.exists && !info.is_dir && !fs_is_dir(path);
-}
+// A file that can be run: a stray "clang" without execute permission early
+// on PATH does not hide the real one.
+bool is_program_file(const std::string& path) { return fs_is_executable(path); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/kt_system/clock.h"
+#include "engine/kt_system/interrupt.h"
 #include "launcher/gamebuild/build_game.h"
 #include "launcher/gamebuild/check_report.h"
 #include "launcher/gamebuild/cross.h"
@@ -49,6 +50,16 @@ const Cli_Mode modes[] = {
 // The chosen mode's value; the task procedure receives its address.
 std::string chosen_value;
 
+// Set once Ctrl-C (or its kin) cancelled the running task.
+bool interrupted = false;
+
+// Ctrl-C cancels the running task the way the window's Cancel does.
+void cancel_on_interrupt(Task& t) {
+    if (interrupted || !interrupt_seen() || !t.running.load()) return;
+    interrupted = true;
+    task_cancel(t);
+}
+
 }  // namespace
 
 std::span<const Cli_Mode> cli_modes() { return modes; }
@@ -83,7 +94,10 @@ void cli_stdout(std::string_view text) {
 }
 
 void cli_wait_plain(Task& t) {
-    while (t.running.load()) sleep_ms(10);
+    while (t.running.load()) {
+        cancel_on_interrupt(t);
+        sleep_ms(10);
+    }
 }
 
 void cli_wait_steps(Task& t, const Cli_Out& out, int64_t interval_ms) {
@@ -101,6 +115,7 @@ void cli_wait_steps(Task& t, const Cli_Out& out, int64_t interval_ms) {
         // Printed outside the lock: a blocked output must not stall the task.
         if (changed) out(printed + "\n");
         for (int64_t waited = 0; waited < interval_ms && t.running.load(); waited += 10) {
+            cancel_on_interrupt(t);
             sleep_ms(std::min<int64_t>(10, interval_ms - waited));
         }
         if (!t.running.load()) return;
@@ -123,25 +138,34 @@ int cli_run(const Cli_Choice& choice, const Cli_Out& out) {
     const std::string* value = choice.has_value ? &chosen_value : nullptr;
     if (m.prepare) m.prepare(value);
 
+    interrupt_catch();
+    interrupted = false;
     Task& t = the_task();
     if (m.check_first && checking_proc) {
         task_start("Checking", checking_proc, 0);
         cli_wait_plain(t);
     }
-    if (m.start) {
-        m.start(value);
-    } else {
-        task_start(m.task_name, m.proc, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&chosen_value)));
-    }
-    if (m.wait == Cli_Wait::Steps) {
-        cli_wait_steps(t, out);
-    } else {
-        cli_wait_plain(t);
+    // An interrupted check ends the mode with its own log.
+    if (!interrupted) {
+        if (m.start) {
+            m.start(value);
+        } else {
+            task_start(m.task_name, m.proc, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&chosen_value)));
+        }
+        if (m.wait == Cli_Wait::Steps) {
+            cli_wait_steps(t, out);
+        } else {
+            cli_wait_plain(t);
+        }
     }
     cli_print_log(t, out);
 
     int code = t.failed.load() ? 1 : 0;
-    if (m.report) {
+    if (interrupted) {
+        // 128 + SIGINT, as a shell reports a program ended by Ctrl-C.
+        code = 130;
+        interrupt_finished();
+    } else if (m.report) {
         m.report(out);
         code = 0;
     }

@@ -49,6 +49,9 @@ Cli_Choice cli_choose(const std::vector<std::string>& args, std::span<const Cli_
 Cli_Choice cli_choose(const std::vector<std::string>& args);
 
 // Runs the chosen mode to its end and returns the process's exit code.
+// Ctrl-C (SIGINT, SIGTERM; Ctrl+Break and closing the console on Windows)
+// cancels the running task as the window's Cancel does, starts no further
+// task, prints the log (ending with "Cancelled.") and gives 130.
 int cli_run(const Cli_Choice& choice, const Cli_Out& out);
 
 // Standard output, flushed after every piece.

@@ -1,5 +1,6 @@
 #include "launcher/gamebuild/deps.h"
 
+#include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
@@ -119,9 +120,27 @@ std::string crash_reason(int64_t code) {
         case 0xC0000139u: return "a DLL it needs is the wrong version";
         default: break;
     }
-    // Elsewhere a program ended by a signal reports 128 + the signal.
-    if (!windows_host && code > 128 && code < 128 + 65) return "it crashed";
+    // Elsewhere a signal ended it (an exit status of its own, 139 say, is
+    // not a crash).
+    if (code >= 0 && code <= 0xFFFFFFFF) {
+        int sig = child_signal_of(static_cast<uint32_t>(code));
+        if (sig != 0) return fmt("it crashed with signal %d", sig);
+    }
     return std::string();
+}
+
+std::atomic<int64_t> g_probe_limit_ms{0};
+
+int64_t probe_limit_ns() {
+    int64_t ms = g_probe_limit_ms.load();
+    return (ms > 0 ? ms : probe_time_limit_s * 1000) * 1000000;
+}
+
+// The reason for a program of the probe that the time limit stopped.
+std::string no_answer_reason() {
+    int64_t ms = g_probe_limit_ms.load();
+    return ms > 0 ? fmt("it did not answer within %d ms", ms)
+                  : fmt("it did not answer within %d seconds", probe_time_limit_s);
 }
 
 std::string first_line(std::string_view text) {
@@ -148,7 +167,7 @@ std::vector<Compiler> probe_all(Task& t, std::vector<std::string>& notes) {
         }
         std::string version;
         int64_t code = 0;
-        child_run(t, {candidate, "--version"}, "", Output_Mode::Quiet, &version, nullptr, 0, &code);
+        child_run(t, {candidate, "--version"}, "", Output_Mode::Quiet, &version, nullptr, probe_limit_ns(), &code);
         std::string identity = version_identity(version);
         bool same = false;
         for (const std::string& s : seen) same = same || s == identity;
@@ -179,6 +198,8 @@ void dependency_set(Dep_Kind kind, const Dependency& d) {
     Lock_Guard guard(g_deps_lock);
     g_deps[static_cast<int>(kind)] = d;
 }
+
+void probe_set_time_limit_ms(int64_t ms) { g_probe_limit_ms.store(ms > 0 ? ms : 0); }
 
 bool compilers_probed() { return g_probed.load() != 0; }
 
@@ -213,8 +234,12 @@ bool probe_compiler(Task& t, std::string_view compiler, std::string& reason) {
     for (const std::string& lib : host_probe_libs()) build.push_back(lib);
     std::string output;
     int64_t code = 0;
-    if (!child_run(t, build, "", Output_Mode::Quiet, &output, nullptr, 0, &code)) {
+    if (!child_run(t, build, "", Output_Mode::Quiet, &output, nullptr, probe_limit_ns(), &code)) {
         reason = "it does not start";
+        return false;
+    }
+    if (code == -1) {
+        reason = no_answer_reason();
         return false;
     }
     if (code != 0) {
@@ -224,7 +249,11 @@ bool probe_compiler(Task& t, std::string_view compiler, std::string& reason) {
     }
     std::string said;
     code = 0;
-    bool started = child_run(t, {program}, "", Output_Mode::Quiet, &said, nullptr, 0, &code);
+    bool started = child_run(t, {program}, "", Output_Mode::Quiet, &said, nullptr, probe_limit_ns(), &code);
+    if (started && code == -1) {
+        reason = fmt("the programs it makes do not run here (%s)", no_answer_reason());
+        return false;
+    }
     std::string crash = started ? crash_reason(code) : std::string();
     if (!crash.empty()) {
         reason = fmt("the programs it makes do not run here (%s)", crash);

@@ -56,8 +56,14 @@ std::string compiler_label(std::string_view path);
 // The candidates, in order, each once (compared lower-cased).
 std::vector<std::string> compiler_candidates();
 // Builds and runs the probe program with `compiler`. True when it printed
-// "ok 4"; otherwise `reason` says why.
+// "ok 4"; otherwise `reason` says why. Each program it runs (the build, the
+// probe program, "--version") is stopped after probe_time_limit_s seconds:
+// a compiler that never answers is reported as such and does not hold up
+// the check.
 bool probe_compiler(Task& t, std::string_view compiler, std::string& reason);
+inline constexpr int64_t probe_time_limit_s = 120;
+// Test seam: the limit in milliseconds (0 = probe_time_limit_s).
+void probe_set_time_limit_ms(int64_t ms);
 // The probe program's text.
 extern const char probe_source[];
 

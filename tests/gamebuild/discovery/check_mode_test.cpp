@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
+#endif
+#include <cstdio>
+
+#include "engine/kt_system/child.h"
+#include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
@@ -101,5 +109,98 @@ TEST(Check_Mode, ReportsTheFixtureInstallAndTheCompilers) {
         for (const std::string& l : lines) EXPECT_NE(l.rfind("compiler: ", 0), 0u) << r.out;
     }
 }
+
+#ifndef _WIN32
+// Whether a process is gone (a zombie waiting for its parent counts as gone).
+bool process_gone(int64_t pid) {
+    std::string stat;
+    if (!fs_read("/proc/" + std::to_string(pid) + "/stat", stat)) return true;
+    size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
+}
+
+bool all_gone(const std::vector<int64_t>& pids) {
+    for (int i = 0; i < 500; ++i) {
+        bool gone = true;
+        for (int64_t pid : pids) gone = gone && process_gone(pid);
+        if (gone) return true;
+        sleep_ms(10);
+    }
+    return false;
+}
+
+// A compiler that never answers, and a process of its own: the script
+// writes "SHELL_PID SLEEP_PID" into the file named by QM_TREE_PIDS.
+const char hanging_clang[] =
+    "#!/bin/sh\n"
+    "sleep 300 &\n"
+    "echo \"$$ $!\" > \"$QM_TREE_PIDS.part\"\n"
+    "mv \"$QM_TREE_PIDS.part\" \"$QM_TREE_PIDS\"\n"
+    "wait\n";
+
+// Ctrl-C (or SIGTERM) while "--check" waits on a compiler that never
+// answers cancels the check: the log ends with "Cancelled.", the launcher
+// ends with 130 and no process of the compiler's tree is left. A launcher
+// killed outright takes the compiler it started with it.
+TEST(Check_Mode, AnInterruptCancelsTheCheckAndEndsTheCompilersTree) {
+    struct Case {
+        int sig;
+        const char* name;
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGKILL, "SIGKILL"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Temp_Dir tmp;
+        std::string bin = path_join({tmp.path, "bin"});
+        std::string clang = path_join({bin, "clang"});
+        ASSERT_TRUE(fs_make_dirs(bin));
+        ASSERT_TRUE(fs_write(clang, hanging_clang));
+        ASSERT_EQ(chmod(clang.c_str(), 0755), 0);
+        std::string pids_file = path_join({tmp.path, "pids"});
+        std::vector<std::string> env;
+        for (const std::string& v : env_all()) {
+            if (v.rfind("PATH=", 0) == 0) env.push_back("PATH=" + bin + ":" + v.substr(5));
+            else if (v.rfind("LOCALAPPDATA=", 0) != 0 && v.rfind("HOME=", 0) != 0) env.push_back(v);
+        }
+        env.push_back("LOCALAPPDATA=" + path_join({tmp.path, "local"}));
+        env.push_back("HOME=" + path_join({tmp.path, "home"}));
+        env.push_back("QM_TREE_PIDS=" + pids_file);
+        std::string err;
+        Child* launcher = child_start({QM_LAUNCHER_EXE, "--check"}, tmp.path, &env, &err);
+        ASSERT_NE(launcher, nullptr) << err;
+
+        std::string out;
+        char buf[4096];
+        auto read_some = [&] {
+            if (!child_look(launcher, 10)) return true;
+            int64_t n = child_read(launcher, buf, sizeof buf);
+            if (n > 0) out.append(buf, size_t(n));
+            return n > 0;
+        };
+        std::string pids;
+        for (int i = 0; i < 3000 && !fs_read(pids_file, pids); ++i) read_some();
+        ASSERT_FALSE(pids.empty()) << "the compiler never started:\n" << out;
+        long long shell = 0, sleeper = 0;
+        ASSERT_EQ(std::sscanf(pids.c_str(), "%lld %lld", &shell, &sleeper), 2) << pids;
+
+        kill(pid_t(child_pid(launcher)), c.sig);
+        while (read_some()) {
+        }
+        uint32_t code = 0;
+        EXPECT_TRUE(child_wait(launcher, 20000, code)) << "the launcher did not end";
+        child_close(launcher);
+        if (c.sig == SIGKILL) {
+            EXPECT_EQ(child_signal_of(code), SIGKILL);
+            EXPECT_TRUE(all_gone({shell})) << "the compiler outlived the killed launcher";
+            kill(pid_t(sleeper), SIGKILL);   // what the compiler started is its own to end
+        } else {
+            EXPECT_EQ(code, 130u) << out;
+            std::vector<std::string> lines = lines_of(out);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.back(), "Cancelled.") << out;
+            EXPECT_TRUE(all_gone({shell, sleeper})) << "a process of the compiler's tree survived";
+        }
+    }
+}
+#endif
 
 }  // namespace

@@ -17,8 +17,10 @@ namespace {
 
 #ifdef _WIN32
 const char* const exe_suffix = ".exe";
+constexpr bool windows = true;
 #else
 const char* const exe_suffix = "";
+constexpr bool windows = false;
 #endif
 
 // A path the build system wrote, as this program sees it (under wine the
@@ -66,12 +68,16 @@ TEST_F(Deps_Test, StandInCompilersFailForTheirOwnReasons) {
         bool ok;
         std::string reason;
     };
+    // A crash is an access violation on Windows, SIGSEGV elsewhere; an
+    // ordinary exit code of 139 is no crash on either.
+    const std::string crashed = windows ? "it crashed" : "it crashed with signal 11";
     const Case cases[] = {
         {"fake-clang", true, ""},
         {"fail-cc", false, "it cannot build the game (fail-cc: error: cannot find the thread library)"},
-        {"crash-cc", false, "it crashed"},
+        {"crash-cc", false, crashed},
+        {"exit139-cc", false, "it cannot build the game (exit139-cc: error: gave up)"},
         {"ok5-cc", false, "the programs it makes do not run here"},
-        {"crashprog-cc", false, "the programs it makes do not run here (it crashed)"},
+        {"crashprog-cc", false, "the programs it makes do not run here (" + crashed + ")"},
     };
     for (const Case& c : cases) {
         Task t;
@@ -83,6 +89,18 @@ TEST_F(Deps_Test, StandInCompilersFailForTheirOwnReasons) {
     std::string reason;
     EXPECT_FALSE(probe_compiler(t, path_join({bin, "missing-cc"}), reason));
     EXPECT_EQ(reason, "it does not start");
+}
+
+TEST_F(Deps_Test, ACompilerThatNeverAnswersIsStoppedAtTheTimeLimit) {
+    probe_set_time_limit_ms(1000);
+    Task t;
+    std::string reason, hang = tool("hang-cc");
+    bool ok = probe_compiler(t, hang, reason);
+    probe_set_time_limit_ms(0);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(reason, "it did not answer within 1000 ms");
+    EXPECT_NE(log_text(t).find(path_base(hang) + " did not finish within 1 seconds: stopped."), std::string::npos)
+        << log_text(t);
 }
 
 TEST_F(Deps_Test, AProbeFolderThatCannotBeWrittenIsTheReason) {

@@ -7,6 +7,8 @@
 //   gnu-cc         the same, but "--version" names GCC
 //   fail-cc        fails to build: a first line with blanks around it, exit 1
 //   crash-cc       crashes whenever it runs
+//   exit139-cc     fails to build with the exit code 139 (not a crash)
+//   hang-cc        never answers (sleeps ten minutes)
 //   ok5-cc         makes a program that prints "ok 5"
 //   crashprog-cc   makes a program that crashes
 //   ffmpeg-x264, ffmpeg
@@ -93,6 +95,11 @@ int main(int argc, char** argv) {
         }
         return make_program(args, self, "ok 4");
     }
+    if (name == "exit139-cc") {
+        std::printf("exit139-cc: error: gave up\n");
+        return 139;
+    }
+    if (name == "hang-cc") std::this_thread::sleep_for(std::chrono::minutes(10));
     if (name == "ok5-cc") return make_program(args, self, "ok 5");
     if (name == "crashprog-cc") return make_program(args, self, "crash");
     if (name == "ffmpeg") name = "ffmpeg-x264";
