@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "launcher/lzma/lzma.h"
@@ -46,25 +47,27 @@ int64_t liblzma_decode(const std::string& packed, uint8_t* out, size_t capacity)
     return r == LZMA_STREAM_END ? n : -1;
 }
 
-// The size a stream decodes to, from liblzma (growing the buffer as needed).
+// The size a stream decodes to, from liblzma, decoded through one small
+// buffer: a truncated or hostile stream costs no memory. -1 when liblzma
+// cannot decode it to its end (it stops making progress on a cut stream).
 int64_t reference_size(const std::string& packed) {
-    size_t capacity = std::max<size_t>(packed.size() * 8, 1 << 20);
-    for (int tries = 0; tries < 12; tries++) {
-        std::unique_ptr<uint8_t[]> buf(new uint8_t[capacity]);
-        lzma_stream s = LZMA_STREAM_INIT;
-        if (lzma_alone_decoder(&s, UINT64_MAX) != LZMA_OK) return -1;
-        s.next_in = reinterpret_cast<const uint8_t*>(packed.data());
-        s.avail_in = packed.size();
-        s.next_out = buf.get();
-        s.avail_out = capacity;
+    lzma_stream s = LZMA_STREAM_INIT;
+    if (lzma_alone_decoder(&s, UINT64_MAX) != LZMA_OK) return -1;
+    s.next_in = reinterpret_cast<const uint8_t*>(packed.data());
+    s.avail_in = packed.size();
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[1 << 16]);
+    int64_t total = 0;
+    for (;;) {
+        s.next_out = chunk.get();
+        s.avail_out = 1 << 16;
         lzma_ret r = lzma_code(&s, LZMA_FINISH);
-        int64_t n = int64_t(capacity - s.avail_out);
-        lzma_end(&s);
-        if (r == LZMA_STREAM_END) return n;
-        if (r != LZMA_OK && r != LZMA_BUF_ERROR) return -1;
-        capacity *= 4;
+        total += int64_t((1 << 16) - s.avail_out);
+        if (r == LZMA_STREAM_END) break;
+        if (r != LZMA_OK) total = -1;   // LZMA_BUF_ERROR: no progress is possible
+        if (r != LZMA_OK) break;
     }
-    return -1;
+    lzma_end(&s);
+    return total;
 }
 
 // Best time of several runs, at least `rounds` and about a second in all.
@@ -105,7 +108,13 @@ int main(int argc, char** argv) {
             Lzma_Header h;
             lzma_header_check(packed, 0, h);
             if (packed.size() >= lzma_header_size && h.size_field != lzma_size_unknown && h.size_field < (1ull << 32)) {
-                std::unique_ptr<uint8_t[]> out(new uint8_t[size_t(h.size_field) + 1]);
+                // The header's size is the stream's word: memory may refuse it.
+                std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t(h.size_field) + 1]);
+                if (!out) {
+                    std::printf("%s: liblzma refuses it; its size (%llu bytes) is too large to try ours\n", argv[i],
+                                static_cast<unsigned long long>(h.size_field));
+                    continue;
+                }
                 bool ours_ok = lzma_alone_decode(packed, out.get(), size_t(h.size_field));
                 std::printf("%s: liblzma refuses it; ours %s\n", argv[i], ours_ok ? "accepts it" : "refuses it too");
             } else {
