@@ -39,6 +39,11 @@ bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr
 bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err = nullptr);
 // Creates or truncates the file and writes `data` as its whole content.
 bool fs_write(std::string_view path, std::string_view data, std::string* err = nullptr);
+// fs_write for a secret (a signing key): elsewhere than on Windows the file
+// is readable and writable by its owner only (mode 0600), also when it
+// existed before with a wider mode; on Windows the user's own profile folder
+// already keeps it private.
+bool fs_write_private(std::string_view path, std::string_view data, std::string* err = nullptr);
 // Replaces the file's content as one step: `data` goes to a new file with a
 // temporary name beside it, is flushed to the disk and renamed over `path`
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on

@@ -195,6 +195,15 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
     return close_written(f, err);
 }
 
+bool fs_write_private(std::string_view path, std::string_view data, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    Fd f(open(z(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (f.fd < 0) return fail(err, errno);
+    if (fchmod(f.fd, 0600) != 0) return fail(err, errno);
+    if (!write_all(f.fd, data.data(), data.size(), err, fs_hook_disk_full(path))) return false;
+    return close_written(f, err);
+}
+
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     static std::atomic<unsigned> serial{0};

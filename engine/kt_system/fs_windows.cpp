@@ -261,6 +261,10 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
     return close_written(f, err);
 }
 
+bool fs_write_private(std::string_view path, std::string_view data, std::string* err) {
+    return fs_write(path, data, err);
+}
+
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     static std::atomic<unsigned> serial{0};

@@ -188,7 +188,7 @@ bool apk_key(Task& t, Apk_Key& key) {
         return false;
     }
     fs_make_dirs(data_dir());
-    if (!fs_write(key_path, key.scalar) || !fs_write(cert_path, key.cert)) {
+    if (!fs_write_private(key_path, key.scalar) || !fs_write(cert_path, key.cert)) {
         logf(t, "Cannot keep the APK's signing key in %s.", key_path);
         return false;
     }

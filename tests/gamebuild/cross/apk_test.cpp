@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
@@ -182,6 +185,18 @@ TEST_F(Key_Files, MadeOnceThenReused) {
     EXPECT_EQ(first.log[0], "A new signing key for your APKs: " + key_path +
                                 " (keep it: an update installs over the app only when signed by the same key)");
     EXPECT_TRUE(certificate_matches(a.cert, a.scalar));
+#ifndef _WIN32
+    // The private key is its owner's alone, also over an older readable file.
+    struct stat st {};
+    ASSERT_EQ(stat(key_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod(key_path.c_str(), 0644), 0);
+    ASSERT_TRUE(fs_write(key_path, "short"));
+    Task remade;
+    ASSERT_TRUE(apk_key(remade, a));
+    ASSERT_EQ(stat(key_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
     Task second;
     Apk_Key b;
     ASSERT_TRUE(apk_key(second, b));
