@@ -52,6 +52,31 @@ for c, p in zip(chunks, packed):
     offset += len(p)
 open(sys.argv[1], "wb").write(out + b"".join(packed) + b"TAIL")
 PY
+# ZIP archives of python's zipfile: stored and deflated members in folders,
+# one with ZIP64 records and one with a data descriptor.
+mkdir -p "$seeds/fuzz_zip"
+python3 - "$seeds/fuzz_zip" <<'PY'
+import io, os, sys, zipfile
+dst = sys.argv[1]
+def make(name, zip64=False):
+    with zipfile.ZipFile(os.path.join(dst, name), "w") as z:
+        z.writestr(zipfile.ZipInfo("textures/a.dds"), b"stored " * 20)
+        z.writestr("data/b.txt", b"deflated text " * 40, compress_type=zipfile.ZIP_DEFLATED)
+        z.writestr("SupportFiles/", b"")
+        if zip64:
+            with z.open("big/c.bin", "w", force_zip64=True) as f:
+                f.write(b"zip64 member")
+make("plain.zip")
+make("zip64.zip", True)
+class Unseekable(io.RawIOBase):
+    def __init__(self): self.data = bytearray()
+    def writable(self): return True
+    def write(self, b): self.data += b; return len(b)
+out = Unseekable()
+with zipfile.ZipFile(out, "w") as z:
+    z.writestr("streamed.txt", b"with a data descriptor", compress_type=zipfile.ZIP_DEFLATED)
+open(os.path.join(dst, "streamed.zip"), "wb").write(out.data)
+PY
 # The batch interpreter: the mod-shaped batch file, with a model list after it.
 mkdir -p "$seeds/fuzz_batch"
 cp "$root/tests/mods/fixtures/kestrel_sculpt.bat" "$seeds/fuzz_batch/"

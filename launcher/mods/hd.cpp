@@ -108,6 +108,22 @@ bool hd_zip_wanted(std::string_view member) {
            starts_with_lower(member, "supportfiles/");
 }
 
+void hd_clean_dir(std::string_view work, const Keep_Set& keep) {
+    std::vector<Dir_Entry> entries;
+    if (!fs_list(work, entries)) return;
+    for (const Dir_Entry& e : entries) {
+        std::string low = e.name;
+        for (char& c : low) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (e.is_dir && (low == "data" || low == "textures" || low == "supportfiles")) {
+            prune_tree(work, e.name, keep);
+            continue;
+        }
+        std::string path = path_join({work, e.name});
+        if (e.is_dir) fs_remove_tree(path);
+        else fs_remove_file(path);   // a link goes itself
+    }
+}
+
 struct Hd_Class { char code; const char* folder; };
 static const Hd_Class hd_classes[] = {
     {'F', "fa"}, {'M', "mon"}, {'N', "npc"}, {'P', "pc"}, {'S', "summon"}, {'W', "weapon"},

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/mods/zip.h"
+
 inline constexpr std::string_view hd_folder_name = "amber_data_hd";
 inline constexpr std::string_view hd_marker_file = "quillmarsh_hd.txt";
 inline constexpr std::string_view hd_gui_marker_file = "quillmarsh_hd_gui.txt";
@@ -55,5 +57,10 @@ Hd_Old_Assets hd_old_assets();
 // The ZIP members an HD import keeps: "textures/", "data/", "supportfiles/"
 // (compared in lower case).
 bool hd_zip_wanted(std::string_view member);
+// Reduces an import's work folder to the wanted ZIP members: its "data",
+// "textures" and "supportfiles" folders (any case) are pruned to the files
+// whose lower-cased paths relative to the work folder are kept; every other
+// entry is deleted with its content. Links are deleted, never followed.
+void hd_clean_dir(std::string_view work, const Keep_Set& keep);
 // The class folder of a one-letter model class code; false for any other code.
 bool hd_class_dir(std::string_view code, std::string& folder);

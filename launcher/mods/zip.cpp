@@ -129,7 +129,8 @@ bool inflate_member(Zip_Archive& a, const Zip_Entry& e, int64_t data_at, File& o
         ~Ender() { inflateEnd(z); }
     } ender{&z};
     std::vector<unsigned char> in(size_t(std::min<int64_t>(std::max<int64_t>(e.packed, 1), piece_bytes)));
-    std::vector<unsigned char> outbuf(piece_bytes);
+    // Sized for the member: many are small, and every one is unpacked alone.
+    std::vector<unsigned char> outbuf(size_t(std::min<int64_t>(e.unpacked + 1, piece_bytes)));
     int64_t read = 0, written = 0;
     bool ended = false;
     while (!ended) {
@@ -383,8 +384,9 @@ bool zip_extract_into(Zip_Archive& a, const Zip_Entry& e, std::string_view folde
 File_Crc file_crc32(std::string_view path, Hd_Progress* progress) {
     File_Crc r;
     File in;
-    if (!file_open_read(in, path)) return r;
-    std::vector<char> buf(piece_bytes);
+    int64_t size = 0;
+    if (!file_open_read(in, path) || !file_size(in, size)) return r;
+    std::vector<char> buf(size_t(std::clamp<int64_t>(size, 1, piece_bytes)));
     uint32_t crc = 0;
     int64_t count = 0;
     for (;;) {

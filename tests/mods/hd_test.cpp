@@ -219,6 +219,41 @@ TEST(Hd, WantedMembersAndClassFolders) {
     }
 }
 
+TEST(Hd, CleaningAWorkFolderKeepsOnlyTheWantedMembers) {
+    Temp_Dir tmp;
+    std::string work = path_join({tmp.path, "work"});
+    std::string outside = path_join({tmp.path, "outside"});
+    Hd_Fixture::put(path_join({outside, "keep.dds"}), "k");
+    struct File { const char* rel; bool stays; };
+    const File files[] = {
+        {"Textures/UI/a.dds", true},        // kept, any case
+        {"Textures/UI/old.dds", false},     // not in the set
+        {"data/x.bin", true},
+        {"SupportFiles/efsgtool.exe", true},
+        {"SupportFiles/readme.txt", false},
+        {"readme.txt", false},              // not below a wanted folder
+        {"extras/textures/a.dds", false},   // a wanted name one level too deep
+    };
+    for (const File& f : files) Hd_Fixture::put(path_join({work, f.rel}), "x");
+    bool links = fs_make_link(outside, path_join({work, "textures", "linked"}), true) &&
+                 fs_make_link(outside, path_join({work, "other"}), true);
+    Keep_Set keep{{"textures/ui/a.dds", true}, {"data/x.bin", true}, {"supportfiles/efsgtool.exe", true},
+                  {"readme.txt", true}, {"extras/textures/a.dds", true}, {"textures/linked/keep.dds", true}};
+
+    hd_clean_dir(work, keep);
+    for (const File& f : files) EXPECT_EQ(file_exists(path_join({work, f.rel})), f.stays) << f.rel;
+    EXPECT_FALSE(fs_is_dir(path_join({work, "extras"})));
+    EXPECT_TRUE(fs_is_dir(path_join({work, "Textures", "UI"})));
+    if (links) {
+        File_Info info;
+        EXPECT_FALSE(fs_stat(path_join({work, "other"}), info) && info.exists);
+    }
+    std::string kept;
+    EXPECT_TRUE(fs_read(path_join({outside, "keep.dds"}), kept));   // never followed
+    EXPECT_EQ(kept, "k");
+    hd_clean_dir(path_join({tmp.path, "missing"}), keep);           // nothing to do
+}
+
 TEST(Hd, ButtonIconsNeedBothFiles) {
     struct Case { const char* what; bool ps, xb, xb_folder; bool present; };
     const Case cases[] = {
