@@ -224,8 +224,10 @@ void build_task(Task& t, const Build_Spec& req) {
         }
     }
 
-    // 6. FSR 4.
-    if (!cross && s.aa_fsr4) {
+    // 6. FSR 4 (Windows files: a native Linux build goes without).
+    if (!cross && s.aa_fsr4 && !upscaler_dlls_native) {
+        log_line(t, "FSR 4: Windows only, not in this build.");
+    } else if (!cross && s.aa_fsr4) {
         if (fsr4_fetch(t)) {
             logf(t, "FSR 4: AMD FidelityFX SDK %s DLLs in %s (AMD's license: license.md there)", fsr4_version,
                  fsr4_dir());
@@ -236,7 +238,8 @@ void build_task(Task& t, const Build_Spec& req) {
 
     // 7. DLSS.
     bool have_lld = !find_lld(compiler).empty();
-    bool dlss = s.aa_dlss && dlss_fetch(t, cross, have_lld);
+    if (!cross && s.aa_dlss && !upscaler_dlls_native) log_line(t, "DLSS: Windows only, not in this build.");
+    bool dlss = s.aa_dlss && (cross || upscaler_dlls_native) && dlss_fetch(t, cross, have_lld);
     Cmd dlss_compile = dlss ? dlss_compile_flags() : Cmd{};
     Cmd dlss_link = dlss ? dlss_link_flags() : Cmd{};
     flags.runtime = runtime_flags(req, src, own_ffmpeg, dlss_compile);

@@ -136,11 +136,13 @@ void cfg_game_lines(std::string& out, const Cross_Target* target) {
     if (s.skip_movies || (identified && !game.some_converted && !game.convertible)) out += "ZQR_SKIP_MOVIES=1\n";
     if (s.tools && s.profiler && !android) out += "ZQR_PROF=1\n";
 
-    // Anti-aliasing: the first method that applies to this target.
+    // Anti-aliasing: the first method that applies to this target. DLSS
+    // and FSR 4 are Windows files: a native Linux game has neither.
     const bool linux_arm64 = target && std::string_view(target->name) == "linux_arm64";
-    if (s.aa_dlss && native) {
+    const bool native_windows = native && upscaler_dlls_native;
+    if (s.aa_dlss && native_windows) {
         out += "ZQR_DLSS=1\nZQR_TAA=1\n";
-    } else if (s.aa_fsr4 && native && fsr4_present()) {
+    } else if (s.aa_fsr4 && native_windows && fsr4_present()) {
         out += fmt("ZQR_FSR=4\nZQR_FSR4_DLL=%s\nZQR_FSR_DLL=%s\n", path_join({fsr4_dir(), "amd_fidelityfx_loader_vk.dll"}),
                    data_path({"tools", "amd_fidelityfx_vk.dll"}));
     } else if (s.aa_fsr && native) {

@@ -13,6 +13,14 @@ struct Cross_Target;
 
 inline constexpr std::string_view cfg_file_name = "Quillmarsh.cfg";
 
+// Whether the native build can use DLSS and FSR 4 (Windows DLLs): only on
+// Windows. A native Linux build skips them.
+#ifdef _WIN32
+inline constexpr bool upscaler_dlls_native = true;
+#else
+inline constexpr bool upscaler_dlls_native = false;
+#endif
+
 // The whole text of the native file (the build for this computer).
 std::string cfg_text();
 // Appends the option lines to `out`: with no target for this computer, else

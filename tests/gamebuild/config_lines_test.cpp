@@ -244,12 +244,14 @@ TEST(CfgLines, AntiAliasingByTarget) {
     enum Flag { Fxaa = 1, Taa = 2, Fsr = 4, Fsr4 = 8, Dlss = 16 };
     struct Row { int flags; int64_t quality; const Cross_Target* target; bool fsr4_files; std::string want; };
     const Row rows[] = {
-        {Dlss | Taa | Fxaa, 4, nullptr, false, "ZQR_DLSS=1\nZQR_TAA=1\n"},
+        // DLSS and FSR 4 are Windows files: a native Linux game goes on with the next rules.
+        {Dlss | Taa | Fxaa, 4, nullptr, false, upscaler_dlls_native ? "ZQR_DLSS=1\nZQR_TAA=1\n" : "ZQR_TAA=1\n"},
         // DLSS does not travel to another computer: the next rules decide.
         {Dlss | Taa | Fxaa, 4, linux_target, false, "ZQR_TAA=1\n"},
         {Dlss | Taa | Fxaa, 4, android_target, false, "ZQR_FXAA=4\n"},
         {Fsr4 | Fsr | Taa | Fxaa, 4, nullptr, true,
-         "ZQR_FSR=4\nZQR_FSR4_DLL=" + loader + "\nZQR_FSR_DLL=" + fsr_dll + "\n"},
+         upscaler_dlls_native ? "ZQR_FSR=4\nZQR_FSR4_DLL=" + loader + "\nZQR_FSR_DLL=" + fsr_dll + "\n"
+                              : "ZQR_FSR=1\nZQR_FSR_DLL=" + fsr_dll + "\n"},
         // Without AMD's files FSR 4 falls back to FSR 3.1.
         {Fsr4 | Fsr | Taa | Fxaa, 4, nullptr, false, "ZQR_FSR=1\nZQR_FSR_DLL=" + fsr_dll + "\n"},
         {Fsr4 | Fsr | Taa | Fxaa, 4, linux_target, true, "ZQR_FSR=1\n"},
