@@ -7,6 +7,7 @@
 
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
+#include "launcher/core/settings.h"
 #include "tests/core/cli/launcher_run.h"
 #include "tests/support/temp_dir.h"
 
@@ -93,6 +94,29 @@ TEST(Launcher_Start, a_damaged_bundle_ends_the_program_before_any_mode) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "Quillmarsh: its bundled sources are missing or damaged\n");
     EXPECT_TRUE(exists(s.marker));
+}
+
+// Start-up loads settings.txt before it takes the game's menu choices from
+// "Quillmarsh.cfg": the other way round the import would be saved over the
+// defaults, and every setting the game does not name would be lost.
+TEST(Launcher_Start, the_games_menu_choices_join_the_loaded_settings) {
+    Temp_Dir tmp;
+    Launcher_Setup s = prepare(tmp, QM_LAUNCHER_EXE);
+    ASSERT_FALSE(s.exe.empty());
+    std::string settings_file = path_join({s.local, "efsg-launcher", "settings.txt"});
+    Settings mine = settings_defaults();
+    mine.hdr_peak = 2000;   // not among the game's menu keys
+    ASSERT_TRUE(fs_write(settings_file, settings_text(mine)));
+    ASSERT_TRUE(fs_write(path_join({path_dir(s.exe), "Quillmarsh.cfg"}), "ZQR_MENU_KEYS=ZQR_STRETCH\nZQR_STRETCH=1\n"));
+
+    Run_Result r = run(s, {"--check"}, tmp);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    std::string text;
+    ASSERT_TRUE(fs_read(settings_file, text));
+    Settings after = settings_defaults();
+    settings_apply_text(after, text);
+    EXPECT_TRUE(after.stretch) << text;
+    EXPECT_EQ(after.hdr_peak, 2000) << text;
 }
 
 }  // namespace
