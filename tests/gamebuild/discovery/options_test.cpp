@@ -258,6 +258,36 @@ TEST_F(Options_Test, TheMachinesClangAcceptsEveryGroup) {
         }
     }
 }
+
+// The game's floating point is IEEE's: the guards after "-ffast-math" take
+// back what changes results, and Clang itself says whether they did (with
+// "-ffast-math" last it defines __FAST_MATH__ and finite-only math).
+TEST_F(Options_Test, TheFloatingPointGuardsWinOverFastMath) {
+    env.set("PATH", machine_path);
+    std::string clang = find_program("clang");
+    if (clang.empty()) GTEST_SKIP() << "no clang on this machine";
+    use(clang, true, 2);
+    std::string source = path_join({tmp.path, "empty.c"});
+    ASSERT_TRUE(fs_write(source, "int quillmarsh_probe;\n"));
+    for (const Cross_Target* target : {static_cast<const Cross_Target*>(nullptr), &linux_target()}) {
+        Build_Spec r = request(target);
+        r.sysroot = tmp.path;
+        for (const Cmd& flags : {page_flags(r, tmp.path), runtime_flags(r, tmp.path, tmp.path, {})}) {
+            Cmd cmd{clang};
+            cmd.insert(cmd.end(), flags.begin(), flags.end());
+            if (target) cmd.emplace_back("-nostdinc");
+            for (const char* a : {"-E", "-dM"}) cmd.emplace_back(a);
+            cmd.push_back(source);
+            Task t;
+            std::string out;
+            int64_t code = -1;
+            ASSERT_TRUE(child_run(t, cmd, "", Output_Mode::Quiet, &out, nullptr, 0, &code));
+            ASSERT_EQ(code, 0) << out;
+            EXPECT_EQ(out.find("#define __FAST_MATH__"), std::string::npos) << (target ? target->name : "native");
+            EXPECT_NE(out.find("#define __FINITE_MATH_ONLY__ 0"), std::string::npos) << (target ? target->name : "native");
+        }
+    }
+}
 #endif
 
 }  // namespace
