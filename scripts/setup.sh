@@ -17,6 +17,7 @@ packages=(
   libc6-dev-arm64-cross libgcc-12-dev-arm64-cross qemu-user squashfs-tools
   apksigner zipalign aapt
   libsdl2-dev xvfb xauth xdotool
+  glslc mesa-vulkan-drivers vulkan-validationlayers imagemagick
   fonts-noto-core fonts-liberation2 fonts-noto-cjk fonts-play
 )
 
