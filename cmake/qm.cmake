@@ -24,18 +24,24 @@ function(qm_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY])
+# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY] [WRAP_EMULATED ...])
 # One GoogleTest program is one CTest test. A test that belongs to the other
 # target is still registered, and reported by CTest as skipped.
 # DISPLAY: the program runs under an X server of its own (scripts/with_xvfb.sh;
 # under wine for the Windows build) and is labelled "display"; exit code 77
 # (no Xvfb, or a tool it needs is missing) is reported as skipped.
+# WRAP_EMULATED: a command put in front of the emulator (wine) when the
+# target's tests run under one.
 function(qm_test name)
   set(args ${ARGN})
   if(name STREQUAL "NAME")   # qm_test(NAME x ...) and qm_test(x ...) both work
     list(POP_FRONT args name)
   endif()
-  cmake_parse_arguments(A "DISPLAY" "ONLY" "SOURCES;DEPS;LABELS" ${args})
+  cmake_parse_arguments(A "DISPLAY" "ONLY" "SOURCES;DEPS;LABELS;WRAP_EMULATED" ${args})
+  set(wrap)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(wrap ${A_WRAP_EMULATED})
+  endif()
   if(A_ONLY AND NOT A_ONLY STREQUAL QM_TARGET_OS)
     add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${name} runs on ${A_ONLY} only")
     set_tests_properties(${name} PROPERTIES LABELS "${A_ONLY}-only;${A_LABELS}"
@@ -49,7 +55,7 @@ function(qm_test name)
   set(labels ${A_LABELS})
   if(A_DISPLAY)
     add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/with_xvfb.sh
-      ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+      ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
     if(CMAKE_CROSSCOMPILING_EMULATOR)
       # Under one wineserver the first window's process starts the desktop
@@ -58,6 +64,8 @@ function(qm_test name)
       set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
     endif()
     list(APPEND labels display)
+  elseif(wrap)
+    add_test(NAME ${name} COMMAND ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()

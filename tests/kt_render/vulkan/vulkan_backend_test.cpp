@@ -57,6 +57,9 @@ TEST_F(Vulkan, ProbeNamesLavapipe) {
 }
 
 TEST_F(Vulkan, NoDriverGivesTheEmptyBackendAndTheReport) {
+#ifdef _WIN32
+    GTEST_SKIP() << "under wine the host's loader reads the Unix environment, which this process cannot change";
+#endif
     std::string saved = env_get("VK_ICD_FILENAMES");
     env_set("VK_ICD_FILENAMES", "/nonexistent/none.json");
     Renderer r;
