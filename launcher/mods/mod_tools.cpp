@@ -140,12 +140,15 @@ bool copy_tree_changed(Task& t, std::string_view from, std::string_view to) {
             if (!copy_tree_changed(t, source, target)) return false;
             continue;
         }
+        // A re-imported file of the same size differs in its time: the
+        // copy takes the source's time, so an unchanged file matches both.
         File_Info info;
-        if (fs_stat(target, info) && !info.is_dir && info.size == e.size) continue;
+        if (fs_stat(target, info) && !info.is_dir && info.size == e.size && info.mtime_ns == e.mtime_ns) continue;
         if (!ensure_dir(to) || !copy_file_safely(source, target)) {
             logf(t, "Cannot copy %s (is there room?).", source);
             return false;
         }
+        fs_set_mtime(target, e.mtime_ns);
     }
     return true;
 }

@@ -70,7 +70,7 @@ bool move_into(Hd_Tool& ctx, std::string_view from, std::string_view to);
 bool copy_tree_suffix(Hd_Tool& ctx, std::string_view from, std::string_view to,
                       const std::vector<std::string>& suffixes);
 // Copies the files below `from` whose counterpart below `to` is missing or
-// of another size. Logs "Cannot read %s." or "Cannot copy %s (is there room?)."
+// of another size or modification time (a copy takes the source's time). Logs "Cannot read %s." or "Cannot copy %s (is there room?)."
 bool copy_tree_changed(Task& t, std::string_view from, std::string_view to);
 // Makes `to` and every folder below `from` again below it; no files.
 void mirror_dirs(std::string_view from, std::string_view to);

@@ -229,15 +229,20 @@ TEST(FileTree, CopyMoveAndTreeCopies) {
     EXPECT_FALSE(exists(path_join({out, "sub", "x.win32.txt"})));
     EXPECT_TRUE(copy_tree_suffix(ctx, path_join({tmp.path, "nothing"}), out, {".trb"}));
 
-    // Changed files only: same size is left alone, another size is copied.
+    // Changed files only: same size and time is left alone; another size
+    // or, at the same size, another time (a re-import) is copied.
     std::string mirror = path_join({tmp.path, "mirror"});
-    put("mirror/X.WIN32.TRB", "T");
+    std::string same = put("mirror/X.WIN32.TRB", "T"), renewed = put("mirror/sub/x.win32.txt", "SKIP");
     put("mirror/sub/y.imgb", "longer");
+    ASSERT_TRUE(fs_set_mtime(same, fs_mtime(path_join({tmp.path, "tree", "X.WIN32.TRB"}))));
+    ASSERT_TRUE(fs_set_mtime(renewed, fs_mtime(path_join({tmp.path, "tree", "sub", "x.win32.txt"})) - 3000000000));
     task.log.clear();
     EXPECT_TRUE(copy_tree_changed(task, path_join({tmp.path, "tree"}), mirror));
     EXPECT_EQ(read(path_join({mirror, "X.WIN32.TRB"})), "T");
     EXPECT_EQ(read(path_join({mirror, "sub", "y.imgb"})), "i");
     EXPECT_EQ(read(path_join({mirror, "sub", "x.win32.txt"})), "skip");
+    // The copies took their sources' times, so the next run leaves them alone.
+    EXPECT_EQ(fs_mtime(path_join({mirror, "sub", "y.imgb"})), fs_mtime(path_join({tmp.path, "tree", "sub", "y.imgb"})));
     EXPECT_FALSE(copy_tree_changed(task, path_join({tmp.path, "nothing"}), mirror));
     EXPECT_EQ(task.log.back(), "Cannot read " + path_join({tmp.path, "nothing"}) + ".");
 }
