@@ -77,6 +77,21 @@ with zipfile.ZipFile(out, "w") as z:
     z.writestr("streamed.txt", b"with a data descriptor", compress_type=zipfile.ZIP_DEFLATED)
 open(os.path.join(dst, "streamed.zip"), "wb").write(out.data)
 PY
+# Hard Mode edits: an option file with every kind of edit, a NUL, a table.
+mkdir -p "$seeds/fuzz_mod_edits"
+python3 - "$seeds/fuzz_mod_edits/edits.bin" <<'PY'
+import struct, sys
+records = [(b"enemy", struct.pack(">10I", *([0x11111111] * 10))), (b"!!string", b"\0Boar\0Wolf\0")]
+head = b"WPD\0" + struct.pack(">I", len(records)) + bytes(8)
+at, table, body = 16 + 32 * len(records), b"", b""
+for name, data in records:
+    table += name.ljust(16, b"\0") + struct.pack(">II", at, len(data)) + bytes(8)
+    at += len(data)
+    body += data
+text = (b"db\\enemy.wdb\nenemy, 0, w, 0x12345678\nenemy, 1, f, 1.5\nenemy, 2, f, 0h40490FDB\n"
+        b"enemy, 4, l, Wolf\nenemy, 5, t0001, 1\nenemy, 6, b, 0xAB\nenemy, 7, p4s, 0xBEEF\nenemy, -1, w, 5\n")
+open(sys.argv[1], "wb").write(text + b"\0" + head + table + body)
+PY
 # The batch interpreter: the mod-shaped batch file, with a model list after it.
 mkdir -p "$seeds/fuzz_batch"
 cp "$root/tests/mods/fixtures/kestrel_sculpt.bat" "$seeds/fuzz_batch/"

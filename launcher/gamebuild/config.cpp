@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <iterator>
 #include <mutex>
 
@@ -17,6 +18,7 @@
 #include "launcher/core/settings.h"
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hd.h"
+#include "launcher/mods/mod_data.h"
 #include "launcher/ui/inputmap.h"
 
 static std::atomic<int> g_core_count{0};
@@ -83,10 +85,15 @@ void cfg_game_lines(std::string& out, const Cross_Target* target) {
             std::string hd = hd_dir();
             if (!hd.empty()) out += fmt("ZQR_HD_DIR=%s\n", hd);
         }
-        // TODO(mods_make): the mod data are rebuilt here, on every native
-        // text (so under the write lock of cfg_write_file); its log text goes
-        // to standard output, and "ZQR_MOD_DIR=<data>/mods" follows when it
-        // made mod files.
+        // The mod data are rebuilt on every native text, so before every
+        // game start; what went wrong goes to standard output.
+        std::string mod_messages;
+        bool mods = mods_make(mod_messages);
+        if (!mod_messages.empty()) {
+            std::fputs(mod_messages.c_str(), stdout);
+            std::fflush(stdout);
+        }
+        if (mods) out += fmt("ZQR_MOD_DIR=%s\n", data_path({"mods"}));
         if ((s.button_icons || s.force_buttons >= 3) && bb_present())
             out += fmt("ZQR_BUTTON_ICONS=%s\n", data_path({"button_icons"}));
     }

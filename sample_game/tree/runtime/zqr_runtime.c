@@ -47,6 +47,26 @@ static int menu_write_back(zqr_cfg *cfg, const char *path) {
     return 0;
 }
 
+/* The mod data the launcher made: "zqr_mods.txt" in ZQR_MOD_DIR names each
+   patched file list with the archive it extends and that archive's size. */
+static void print_mods(const zqr_cfg *cfg) {
+    const char *dir = zqr_cfg_get(cfg, "ZQR_MOD_DIR");
+    if (!dir || !*dir) return;
+    char path[1200];
+    snprintf(path, sizeof path, "%s/zqr_mods.txt", dir);
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        printf("mods: cannot read %s\n", path);
+        return;
+    }
+    char line[1024], list[512], archive[512];
+    long long base;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "%511s %511s %lld", list, archive, &base) == 3)
+            printf("mods: %s extends %s (%lld bytes)\n", list, archive, base);
+    fclose(f);
+}
+
 int zqr_run(int argc, char **argv) {
     (void)argc;
     char folder[1024], path[1200];
@@ -76,6 +96,7 @@ int zqr_run(int argc, char **argv) {
     int from_env = zqr_cfg_apply_env(&cfg);
     printf("config: %s (%d keys, %d from the environment)\n", path, cfg.count, from_env);
     for (int i = 0; i < cfg.count; i++) printf("  %s=%s\n", cfg.key[i], cfg.value[i]);
+    print_mods(&cfg);
 
     zqr_state s = {0, 0, 0, 0};
     int last = 0;

@@ -21,6 +21,7 @@
 #include "launcher/core/settings.h"
 #include "road_support.h"
 #include "tests/core/cli/launcher_run.h"
+#include "tests/mods/mod_data_fixture.h"
 #include "tests/support/temp_dir.h"
 #include "tools/fixture_game/fixture_game.h"
 
@@ -165,6 +166,40 @@ TEST_F(Road, SecondBuildCompilesNothingAndStillLinks) {
     EXPECT_EQ(compiled(r), std::make_pair(0, all_jobs)) << r.out;
     EXPECT_GT(fs_mtime(game), 1000000000LL * 1000000000LL);
     EXPECT_TRUE(has_line(r.lines, "Built " + game));
+}
+
+// Hard Mode and HD Models+ applied: the build writes the mod data, names
+// their folder in the configuration, and the game reads their index.
+TEST_F(Road, ModDataAreMadeAndTheGameReadsThem) {
+    settle();
+    clean = false;
+    ASSERT_TRUE(write_pair(game_dir, "sys/filelistu.win32.bin", "sys/amber_imgu.win32.bin",
+                           {{"db/enemy.wdb", enemy_table(), true}}, 1000));
+    ASSERT_TRUE(write_pair(game_dir, "sys/filelist_scru.win32.bin", "sys/amber_scru.win32.bin",
+                           {{"chr/pc/c201/bin/c201.win32.trb", "old", false}}, 2048));
+    std::string hard = path_join({data, "mod_src", "hardmode"});
+    std::string bin = path_join({data, "hdmodels", "out", "chr", "pc", "c201", "bin"});
+    ASSERT_TRUE(fs_make_dirs(hard) && fs_make_dirs(bin));
+    ASSERT_TRUE(fs_write(path_join({hard, "EFSAGA_Hard_CTG+30.txt"}), "db/enemy.wdb\nboss, 1, w, 9\n"));
+    ASSERT_TRUE(fs_write(path_join({data, "hdmodels", "out", "kestrel.txt"}), "High Quality\n"));
+    ASSERT_TRUE(fs_write(path_join({bin, "c201.win32.trb"}), hd_model_bytes('a')));
+    ASSERT_TRUE(fs_write(path_join({bin, "c201.win32.imgb"}), hd_model_bytes('b')));
+    write_settings("hard 1,0,0,0,0,0,0,0\nhd_models_on 1\nhd_models 1,0,0,0,0,0\n");
+
+    Launch r = build();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(compiled(r), std::make_pair(0, all_jobs)) << r.out;
+    EXPECT_TRUE(has_line(r.lines, "mods: 1 entries changed in sys")) << r.out;
+    std::string mods = path_join({data, "mods"});
+    std::string cfg;
+    ASSERT_TRUE(fs_read(path_join({app, "Quillmarsh.cfg"}), cfg));
+    EXPECT_NE(cfg.find("\nZQR_MOD_DIR=" + mods + "\n"), std::string::npos) << cfg;
+    Launch played = launch({path_join({app, "Quillmarsh"})}, app, {});
+    ASSERT_EQ(played.code, 0) << played.out;
+    EXPECT_TRUE(has_line(played.lines, "mods: sys/filelistu.win32.bin extends sys/amber_imgu.win32.bin (1000 bytes)"))
+        << played.out;
+    EXPECT_TRUE(has_line(played.lines, "mods: sys/filelist_scru.win32.bin extends sys/amber_scru.win32.bin (2048 bytes)"))
+        << played.out;
 }
 
 // The header becomes just newer than every object, but stays in the past, so
