@@ -70,6 +70,9 @@ bool fs_copy_file(std::string_view from, std::string_view to, std::string* err =
 bool fs_free_space(std::string_view path, uint64_t& bytes, std::string* err = nullptr);
 // Sets the modification time of a file (ns since the Unix epoch).
 bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err = nullptr);
+// Cuts an existing file down to `size` bytes (its first bytes stay as they
+// were). A link at the path is refused, never followed.
+bool fs_truncate(std::string_view path, uint64_t size, std::string* err = nullptr);
 // Marks a file read-only or writable again (the read-only attribute on
 // Windows; the write permission bits elsewhere).
 bool fs_set_read_only(std::string_view path, bool read_only, std::string* err = nullptr);

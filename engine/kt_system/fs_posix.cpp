@@ -364,6 +364,14 @@ bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, s
     return true;
 }
 
+bool fs_truncate(std::string_view path, uint64_t size, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    Fd f(open(z(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (f.fd < 0) return fail(err, errno);
+    if (ftruncate(f.fd, static_cast<off_t>(size)) != 0) return fail(err, errno);
+    return true;
+}
+
 bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     struct timespec times[2];

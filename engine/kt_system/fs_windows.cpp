@@ -470,6 +470,29 @@ bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, s
     return true;
 }
 
+bool fs_truncate(std::string_view path, uint64_t size, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    HANDLE h = CreateFileW(wide_path_z(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return fail_last(err);
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    bool ok = GetFileInformationByHandle(h, &info) != FALSE;
+    DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ok = false;
+        code = ERROR_CANT_ACCESS_FILE;
+    }
+    if (ok && !(SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h))) {
+        ok = false;
+        code = GetLastError();
+    }
+    CloseHandle(h);
+    if (!ok) return fail(err, code);
+    return true;
+}
+
 bool fs_set_mtime(std::string_view path, int64_t mtime_ns, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     HANDLE h = CreateFileW(wide_path_z(path).c_str(), FILE_WRITE_ATTRIBUTES,
