@@ -59,11 +59,18 @@ static void print_mods(const zqr_cfg *cfg) {
         printf("mods: cannot read %s\n", path);
         return;
     }
-    char line[1024], list[512], archive[512];
-    long long base;
-    while (fgets(line, sizeof line, f))
-        if (sscanf(line, "%511s %511s %lld", list, archive, &base) == 3)
-            printf("mods: %s extends %s (%lld bytes)\n", list, archive, base);
+    char line[1024];
+    while (fgets(line, sizeof line, f)) {
+        /* "list archive base": three words, one blank between them. */
+        char *archive = strchr(line, ' ');
+        char *base = archive ? strchr(archive + 1, ' ') : NULL;
+        if (!base) continue;
+        *archive++ = 0;
+        *base++ = 0;
+        size_t n = strlen(base);
+        while (n > 0 && (base[n - 1] == '\n' || base[n - 1] == '\r')) base[--n] = 0;
+        printf("mods: %s extends %s (%s bytes)\n", line, archive, base);
+    }
     fclose(f);
 }
 
