@@ -29,3 +29,8 @@ void console_utf8();
 void console_restore();
 // No system dialogs for critical errors, crashes or missing files.
 void set_quiet_error_mode();
+// A program started from Explorer gets a console of its own, which would
+// stay open empty beside its window: when this process is the only one
+// attached to its console, it lets the console go (Windows; nothing
+// elsewhere). True when it did.
+bool console_release_if_own();

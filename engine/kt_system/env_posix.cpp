@@ -86,4 +86,5 @@ std::string current_dir() {
 // Terminals here take UTF-8 already; there is no error-dialog mode.
 void console_utf8() {}
 void console_restore() {}
+bool console_release_if_own() { return false; }
 void set_quiet_error_mode() {}

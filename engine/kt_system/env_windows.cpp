@@ -90,6 +90,13 @@ void console_utf8() {
     SetConsoleOutputCP(CP_UTF8);
 }
 
+bool console_release_if_own() {
+    DWORD ids[2];
+    if (GetConsoleProcessList(ids, 2) != 1) return false;
+    console_restore();
+    return FreeConsole() != 0;
+}
+
 void console_restore() {
     if (saved_output_cp == 0) return;
     SetConsoleOutputCP(saved_output_cp);

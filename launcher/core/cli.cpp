@@ -177,16 +177,6 @@ int cli_run(const Cli_Choice& choice, const Cli_Out& out) {
     return code;
 }
 
-std::string cli_no_window_line() {
-    std::string line = "Quillmarsh: the window is not available in this build; use ";
-    std::span<const Cli_Mode> table = cli_modes();
-    for (size_t i = 0; i < table.size(); ++i) {
-        if (i > 0) line += i + 1 == table.size() ? " or " : ", ";
-        line += table[i].option;
-    }
-    return line;
-}
-
 void cli_task_cross_build(Task& t) { cross_build_task(t); }
 
 void cli_task_clear_cache(Task& t) {

@@ -65,9 +65,6 @@ void cli_wait_steps(Task& t, const Cli_Out& out, int64_t interval_ms = 2000);
 // Prints every line of the task's log, each with a line break.
 void cli_print_log(Task& t, const Cli_Out& out);
 
-// The line printed when there is no mode and no window to open.
-std::string cli_no_window_line();
-
 // The task procedure of "Cross-Compile": the cross build of the target and
 // CPU the settings name.
 void cli_task_cross_build(Task& t);

@@ -15,6 +15,7 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/startup_tables.h"
+#include "launcher/ui/window_main.h"
 
 namespace {
 
@@ -68,8 +69,8 @@ int launcher_main(const std::vector<std::string>& args) {
     Cli_Choice choice = cli_choose(args);
     if (choice.mode) return cli_run(choice, cli_stdout);
 
-    print_error_line(cli_no_window_line());
-    return 1;
+    // 8 to 14, the main loop and shut-down: the window.
+    return window_main();
 }
 
 }  // namespace

@@ -18,17 +18,11 @@ const char* const cleared_without_settings =
     "Cleared the cache (1 items deleted; the saves, imported Button Icons / Hard Mode files and the Android key "
     "stay).\n";
 
-const char* const no_window_start = "Quillmarsh: the window is not available in this build";
+const char* const no_window = "Quillmarsh: could not open a window\n";
 
 bool exists(const std::string& path) {
     File_Info info;
     return fs_stat(path, info) && info.exists;
-}
-
-size_t line_count(const std::string& text) {
-    size_t n = 0;
-    for (char c : text) n += c == '\n';
-    return n;
 }
 
 // A launcher copy in <tmp>/app and a data folder under <tmp>/local holding
@@ -47,7 +41,15 @@ Launcher_Setup prepare(const Temp_Dir& tmp, const char* built) {
 }
 
 Run_Result run(const Launcher_Setup& s, const std::vector<std::string>& args, const Temp_Dir& tmp) {
-    return run_program(s.exe, args, {{"LOCALAPPDATA", s.local}, {"QM_TEST_FAIL_UNDER", ""}}, tmp.path);
+    // Without a mode the launcher opens its window: here on no display (one
+    // frame at most, should a window system answer anyway).
+    return run_program(s.exe, args,
+                       {{"LOCALAPPDATA", s.local},
+                        {"QM_TEST_FAIL_UNDER", ""},
+                        {"DISPLAY", ""},
+                        {"WAYLAND_DISPLAY", ""},
+                        {"QM_EXIT_AFTER_FRAMES", "1"}},
+                       tmp.path);
 }
 
 struct Mode_Case {
@@ -78,9 +80,13 @@ TEST(Launcher_Modes, the_first_whole_known_argument_chooses_the_mode) {
             EXPECT_EQ(r.err, "");
             EXPECT_FALSE(exists(s.marker));
         } else {
-            EXPECT_EQ(r.code, 1);
-            EXPECT_EQ(r.out.rfind(no_window_start, 0), 0u) << r.out;
-            EXPECT_EQ(line_count(r.out), 1u) << r.out;
+            // The window's road: no mode ran, nothing was cleared. Some
+            // video driver may still answer: then one frame runs.
+            if (r.code == 1) {
+                EXPECT_EQ(r.out, no_window);
+            } else {
+                EXPECT_EQ(r.code, 0) << r.out;
+            }
             EXPECT_TRUE(exists(s.marker));
         }
     }

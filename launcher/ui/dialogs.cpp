@@ -1,0 +1,168 @@
+#include "launcher/ui/dialogs.h"
+
+#include "launcher/core/format.h"
+#include "launcher/core/i18n.h"
+#include "launcher/gamebuild/game.h"
+#include "launcher/ui/layout.h"
+#include "launcher/ui/widgets.h"
+
+uint32_t dialogs_showing(const Ui_Shared& s) {
+    uint32_t m = 0;
+    if (s.updated_dialog == 1 && !s.movies_dialog) m |= dialog_updated;
+    if (s.movies_dialog) m |= dialog_movies;
+    if (s.assets_dialog && !s.movies_dialog) m |= dialog_assets;
+    if (s.uninstall_dialog == 1 && !s.movies_dialog && !s.assets_dialog) m |= dialog_uninstall;
+    if (s.compiler_probe == 1) m |= dialog_compiler;
+    if (s.browser_open) m |= dialog_browser;
+    return m;
+}
+
+namespace {
+
+// Title and body of a dialog; returns the y below the body.
+int64_t dialog_text(Ui_State& ui, const Ui_Rect& box, std::string_view title, const std::string& body) {
+    Font* tf = ui.title_font;
+    draw_text_at(ui, tf, shown(title), box.x + px(ui, 24), box.y + px(ui, 22), ui_text);
+    int64_t y = box.y + px(ui, 22) + line_height(tf) + px(ui, 12);
+    int64_t step = line_height(ui.font) + px(ui, 2);
+    for (const std::string& line : wrap(ui.font, body, box.w - px(ui, 48))) {
+        draw_text_at(ui, ui.font, line, box.x + px(ui, 24), y, ui_text);
+        y += step;
+    }
+    return y;
+}
+
+struct Two_Buttons {
+    Ui_Rect left, right;
+};
+Two_Buttons split(const Ui_State& ui, const Ui_Rect& row) {
+    int64_t gap = px(ui, 8);
+    int64_t lw = (row.w - gap + 1) / 2, rw = (row.w - gap) / 2;
+    return {{row.x, row.y, lw, row.h}, {row.x + lw + gap, row.y, rw, row.h}};
+}
+
+void start(App& app, std::string_view name, Task_Proc proc, uint64_t data = 0) {
+    if (proc && app.procs.task_start) app.procs.task_start(name, proc, data);
+}
+
+void updated_dialog(App& app) {
+    Ui_State& ui = app.ui;
+    Ui_Rect box = dialog_begin(ui, px(ui, 540), px(ui, 270));
+    dialog_text(ui, box, "The launcher was updated",
+                std::string(shown("Your game was built by an earlier version of this launcher. To get this version's "
+                                  "fixes, its cache is cleared and the game is built again from scratch (a few "
+                                  "minutes). Your saves are kept, and your settings if this version still has all "
+                                  "of them.")));
+    Two_Buttons b = split(ui, dialog_buttons(ui, box));
+    bool idle = !app.procs.task_running() && !app.procs.game_running();
+    if (button(ui, b.left, "Clear Cache and Build", idle, true)) {
+        app.shared.updated_dialog = 0;
+        start(app, "Clear Cache and Build", task_clear_and_build);
+    }
+    if (button(ui, b.right, "Later", true)) app.shared.updated_dialog = 0;
+}
+
+void movies_dialog(App& app) {
+    Ui_State& ui = app.ui;
+    Game_State g = app.procs.game_state();
+    Ui_Rect box = dialog_begin(ui, px(ui, 520), px(ui, 250));
+    std::string body = fmt(shown("%d Bink movies (.wmp) that have their MP4 are cut down to their header, freeing "
+                                 "%.1f GB. The game keeps playing the MP4s; to get the originals back, verify the "
+                                 "game's files in Steam."),
+                           g.discardable, double(g.discard_bytes) / 1e9);
+    if (g.kept > 0) body = fmt(shown("%s %d movies without an MP4 are kept whole."), body, g.kept);
+    dialog_text(ui, box, "Discard the old movies?", body);
+    Two_Buttons b = split(ui, dialog_buttons(ui, box));
+    if (button(ui, b.left, "Discard", true, true)) {
+        app.shared.movies_dialog = 0;
+        start(app, "Discard Movies", app.tasks.discard_movies);
+    }
+    if (button(ui, b.right, "Keep them", true)) app.shared.movies_dialog = 0;
+}
+
+void compiler_dialog(App& app) {
+    Ui_State& ui = app.ui;
+    Ui_Rect box = dialog_begin(ui, px(ui, 640), px(ui, 450));
+    int64_t y = dialog_text(
+        ui, box, "A C compiler is needed",
+        std::string(shown("The launcher builds the game on your computer, and that needs Clang (the game is built "
+                          "with Clang only: GCC is not used). None was found. Install one, then press Check again "
+                          "-- or, if it is installed but not found, Choose it.")));
+    int64_t x = box.x + px(ui, 24);
+    y += px(ui, 12);
+    draw_text_at(ui, ui.bold_font, shown("Windows"), x, y, ui_text);
+    int64_t step = line_height(ui.font) + px(ui, 10);
+    int64_t ly = y + step;
+    int64_t w = link(ui, x + px(ui, 12), ly, "LLVM-MinGW (Clang)", "https://github.com/mstorsjo/llvm-mingw/releases",
+                     app.procs.shell_open);
+    draw_text_at(ui, ui.small_font,
+                 fmt(shown("the \"ucrt-x86_64\" zip, or: winget install %s"), std::string_view(llvm_mingw_package)),
+                 x + px(ui, 12) + w + px(ui, 8), ly + px(ui, 2), ui_hint);
+    ly += step;
+    link(ui, x + px(ui, 12), ly, "MSYS2 (its clang64 Clang)", "https://www.msys2.org/", app.procs.shell_open);
+    Dependency d = app.procs.dependency(Dep_Kind::Compiler);
+    if (!d.status.empty() && d.status != "none found") {
+        int64_t ty = ly + step + px(ui, 6);
+        for (const std::string& line :
+             wrap(ui.small_font, fmt(shown("Tried: %s"), d.status), box.w - px(ui, 48))) {
+            draw_text_at(ui, ui.small_font, line, x, ty, ui_hint);
+            ty += line_height(ui.small_font) + px(ui, 2);
+        }
+    }
+    Ui_Rect row = dialog_buttons(ui, box);
+    bool install = !d.install.empty();
+    int64_t n = install ? 4 : 3, gap = px(ui, 8);
+    int64_t each = (row.w - gap * (n - 1)) / n, extra = (row.w - gap * (n - 1)) - each * n;
+    int64_t bx = row.x;
+    auto next = [&](int64_t i) {
+        Ui_Rect r{bx, row.y, each + (i < extra ? 1 : 0), row.h};
+        bx += r.w + gap;
+        return r;
+    };
+    bool idle = !app.procs.task_running();
+    int64_t i = 0;
+    if (install && button(ui, next(i++), d.install_label, idle, true)) {
+        app.shared.compiler_probe = 0;
+        start(app, d.install_label, deps_install_task, 0);
+    }
+    if (button(ui, next(i++), "Check again", idle, !install)) {
+        app.shared.compiler_probe = 0;
+        start(app, "Checking", find_game);
+    }
+    bool can_choose = idle && app.procs.choose_compiler != nullptr;
+    if (button(ui, next(i++), "Choose clang.exe…", can_choose)) {
+        std::string chosen = app.procs.choose_compiler();
+        if (!chosen.empty()) {
+            app.shared.compiler_probe = 0;
+            start(app, "Checking", find_game);
+        }
+    }
+    if (button(ui, next(i++), "Close", true)) app.shared.compiler_probe = 2;
+}
+
+}  // namespace
+
+void draw_dialogs(App& app, uint32_t open_at_start) {
+    Ui_State& ui = app.ui;
+    uint32_t showing = dialogs_showing(app.shared);
+    if (!showing) return;
+    uint32_t top = 1u << (31 - __builtin_clz(showing));
+    struct Entry {
+        uint32_t bit;
+        void (*draw)(App&);
+    };
+    static constexpr Entry entries[] = {
+        {dialog_updated, updated_dialog},
+        {dialog_movies, movies_dialog},
+        {dialog_compiler, compiler_dialog},
+    };
+    uint8_t saved_modal = ui.modal;
+    for (const Entry& e : entries) {
+        if (!(showing & e.bit)) continue;
+        ui.modal = 1;
+        ui.in_dialog = (e.bit == top && (open_at_start & e.bit)) ? 1 : 0;
+        e.draw(app);
+        ui.in_dialog = 0;
+    }
+    ui.modal = saved_modal;
+}

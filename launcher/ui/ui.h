@@ -1,0 +1,192 @@
+// The window's interface: the frame record every widget and page draws
+// through (Ui_State), what the interface keeps between frames (Ui_Shared),
+// and the App that ties them to the procedures with side effects, so that a
+// test can run whole frames without a window and replace those procedures.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/kt_input/state.h"
+#include "engine/kt_render/draw_list.h"
+#include "engine/kt_render/font.h"
+#include "engine/kt_system/window.h"
+#include "launcher/core/task.h"
+#include "launcher/gamebuild/deps.h"
+#include "launcher/gamebuild/game_state.h"
+
+// A rectangle of the interface in client pixels.
+struct Ui_Rect {
+    int64_t x = 0, y = 0, w = 0, h = 0;
+    bool operator==(const Ui_Rect&) const = default;
+};
+
+inline bool ui_inside(const Ui_Rect& r, int64_t x, int64_t y) {
+    return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h;
+}
+
+// What a frame drew, one entry per widget, for tests and tools that read
+// the interface without pixels ("click Build" finds the button by label).
+enum class Widget_Kind : uint8_t { Button, Toggle, Slider, Dropdown, Link, Tab, Tooltip };
+struct Trace_Item {
+    Widget_Kind kind = Widget_Kind::Button;
+    std::string id;      // the widget's id (a button's: its English label)
+    std::string label;   // English, before translation
+    Ui_Rect rect;
+    bool enabled = false;
+    int64_t value = 0;   // toggle, slider, drop-down index, selected tab
+};
+
+struct Ui_State {
+    Draw_List* draw_list = nullptr;
+    Window* window = nullptr;
+    Font* font = nullptr;         // body text, 14
+    Font* small_font = nullptr;   // second lines, hints, secondary buttons, 12
+    Font* bold_font = nullptr;    // tabs, titles, primary buttons, bold 14
+    Font* title_font = nullptr;   // dialog titles, bold 20
+    int64_t mouse_x = 0, mouse_y = 0;
+    uint8_t clicked = 0;          // the left button went down this frame
+    uint8_t mouse_down = 0;       // the left button is held
+    uint8_t modal = 0;            // a dialog or the folder browser is open
+    uint8_t in_dialog = 0;        // the open dialog is drawing its widgets
+    float scale = 1.0f;
+    Ui_Rect area;
+    Cursor cursor = Cursor::Arrow;
+    std::string popup_id;
+    Ui_Rect popup_anchor;
+    std::vector<std::string> popup_labels;
+    uint8_t popup_raw = 0;
+    std::vector<uint8_t> popup_enabled;
+    int64_t popup_current = 0;
+    std::string result_id;
+    int64_t result_index = 0;
+    std::string tooltip_id;
+    int64_t tooltip_since = 0;
+    std::string tooltip_text;
+    uint8_t tooltip_hover = 0;
+    std::string active_id;
+    // The frame's time (clock_ns): tooltip delay, step timer, moving block.
+    int64_t now = 0;
+    // The background effect draws the panels (they are then left out here).
+    bool panel_effect = false;
+    bool trace_on = false;
+    std::vector<Trace_Item> trace;
+};
+
+enum class Page : int64_t { Home = 0, Cross_Compile = 1, Game_Options = 2, Build_Options = 3, Features = 4, Input_Map = 5 };
+inline constexpr int page_count = 6;
+extern const std::string_view page_labels[page_count];
+
+enum class Pick_Mode : int64_t { Game_Folder = 0, Save_Folder = 1, Mod_Archive = 2 };
+
+// A folder pick handed to the main loop, possibly from another thread: the
+// poster fills path and open_browser, then sets pending.
+struct Pick_Request {
+    std::atomic<uint8_t> pending{0};
+    std::string path;
+    bool open_browser = false;
+};
+
+struct Ui_Shared {
+    Page current_page = Page::Home;
+    int64_t language_request = -1;
+    int64_t updated_dialog = -1;   // -1 undecided, 0 closed, 1 open
+    uint8_t movies_dialog = 0;
+    uint8_t assets_dialog = 0;
+    uint8_t uninstall_dialog = 0;
+    int64_t uninstall_bytes = 0;
+    int64_t compiler_probe = 0;    // 0 not probed, 1 none found (dialog), 2 found or closed
+    uint8_t browser_open = 0;
+    Pick_Mode pick_mode = Pick_Mode::Game_Folder;
+    uint8_t pick_saves = 0;
+    uint8_t game_was_running = 0;
+    int64_t wheel_step = 0;
+    int64_t log_scroll = 0;
+};
+
+struct App;
+
+// Everything the interface reads from or does to the rest of the launcher.
+// Each starts as the real procedure; tests replace single entries.
+struct Ui_Procs {
+    // Reads.
+    std::function<bool()> task_running;
+    std::function<bool()> game_running;
+    std::function<Game_State()> game_state;
+    std::function<Dependency(Dep_Kind)> dependency;
+    std::function<bool()> deps_checked;            // the toolchain check has published
+    std::function<std::vector<Compiler>()> compilers;
+    std::function<std::string()> built_exe;        // "" when no built game
+    std::function<bool()> build_stale;
+    std::function<bool()> build_outdated;
+    std::function<std::string()> game_dir;
+    // Effects.
+    std::function<bool(std::string_view name, Task_Proc proc, uint64_t data)> task_start;
+    std::function<void()> task_cancel;
+    std::function<bool(std::string_view program, std::string_view folder)> run_game;
+    std::function<bool(std::string_view target)> shell_open;
+    // The system folder or file picker for the App's pick mode; a chosen
+    // path goes to pick_apply.
+    std::function<void(App&)> pick_with_dialog;
+    std::function<void(App&, std::string_view path)> pick_apply;
+    std::function<void(App&, std::string_view path)> browser_go;
+    // The compiler dialog's file picker: the chosen clang stored as the
+    // compiler setting (and saved); "" when nothing was chosen.
+    std::function<std::string()> choose_compiler;
+    std::function<void()> cfg_import;
+    // After a language change: the fonts again, "language.txt" written.
+    std::function<void(App&)> reload_fonts;
+    std::function<void()> save_language;
+};
+
+// The real procedures.
+Ui_Procs ui_real_procs();
+
+// Tasks that other parts of the launcher have not provided yet are null;
+// their buttons stay disabled.
+struct Ui_Tasks {
+    Task_Proc convert_movies = nullptr;
+    Task_Proc discard_movies = nullptr;
+};
+
+struct App {
+    Ui_State ui;
+    Ui_Shared shared;
+    Ui_Procs procs = ui_real_procs();
+    Ui_Tasks tasks;
+    Pick_Request pick;
+    int width = 0, height = 0;   // client size
+    uint32_t dialogs_at_start = 0;   // the dialogs showing as the frame began
+};
+
+// Set by the Build to Run task when it succeeded; the Home page starts the
+// game in the first frame after it with no task running.
+std::atomic<uint8_t>& play_after_build_flag();
+
+// Task procedures started from the window.
+void task_build(Task& t);
+void task_build_and_run(Task& t);
+void task_clear_cache(Task& t);
+void task_clear_and_build(Task& t);
+void task_run_failed(Task& t);
+
+// Lengths of the interface: units x scale, truncated to whole pixels.
+inline int64_t px(const Ui_State& ui, double units) { return int64_t(units * double(ui.scale)); }
+
+// The modal test of the main loop: a dialog or the browser is open.
+bool ui_modal(const Ui_Shared& s);
+
+// One frame of the interface without a window: pointer and wheel from the
+// input state, the one compiler probe, a pending pick, a language change,
+// the frame's draw list begun, the popup's click, the pages and dialogs, the
+// popup and the tooltip on top. `now` is clock_ns (or a test's clock).
+struct Frame_Result {
+    bool modal = false;
+};
+Frame_Result ui_frame(App& app, const Input_State& input, int64_t now);
+
+// Draws the tabs, the language choice, the page and the dialogs.
+void draw_ui(App& app);

@@ -1,0 +1,123 @@
+#include "launcher/ui/window_main.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "engine/kt_input/state.h"
+#include "engine/kt_render/renderer.h"
+#include "engine/kt_system/clock.h"
+#include "engine/kt_system/env.h"
+#include "launcher/core/i18n.h"
+#include "launcher/core/parse_int.h"
+#include "launcher/core/task.h"
+#include "launcher/core/ui_fonts.h"
+#include "launcher/gamebuild/game.h"
+#include "launcher/ui/ui.h"
+
+namespace {
+
+void set_fonts(App& app, const Ui_Fonts& f) {
+    app.ui.font = f.regular;
+    app.ui.small_font = f.small;
+    app.ui.bold_font = f.bold;
+    app.ui.title_font = f.heading;
+}
+
+// The frames to run before closing by itself (tests and CI); 0 = no limit.
+int64_t frame_limit() {
+    int64_t n = 0;
+    std::string text = env_get("QM_EXIT_AFTER_FRAMES");
+    if (text.empty() || !parse_int(text, n) || n < 0) return 0;
+    return n;
+}
+
+}  // namespace
+
+int window_main() {
+    // Started from Explorer: no empty console beside the window.
+    console_release_if_own();
+
+    // The window.
+    static Window window;
+    Window_Desc desc;
+    desc.title = "Quillmarsh";
+    desc.width = 1080;
+    desc.height = 760;
+    desc.min_width = 940;
+    desc.min_height = 640;
+    desc.bg_r = desc.bg_g = desc.bg_b = 0xF3;
+    desc.has_bg = true;
+    if (!make_window(window, desc)) {
+        std::fputs("Quillmarsh: could not open a window\n", stderr);
+        std::fflush(stderr);
+        return 1;
+    }
+
+    // The renderer over the window; the empty backend when none can be made.
+    static Renderer renderer;
+    static constexpr Backend_Kind requested[] = {Backend_Kind::Vulkan};
+    renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+
+    // Fonts: the system's over the embedded stand-ins.
+    static Library library;
+    Ui_Font_Names names = add_startup_fonts(library, env_get("WINDIR"));
+    static App app;
+    app.ui.window = &window;
+    app.ui.scale = std::max(1.0f, window.dpi_scale);
+    app.ui.draw_list = &renderer.draw_list;
+    static Ui_Fonts fonts;
+    auto load_fonts = [names](App& a) {
+        const auto& order = language_table[language].cjk_order;
+        ui_fonts_load(fonts, library, renderer, names, a.ui.scale, {order.data(), order.size()});
+        set_fonts(a, fonts);
+    };
+    load_fonts(app);
+    app.procs.reload_fonts = load_fonts;
+
+    // The first check of the game and the toolchain.
+    task_start("Checking", find_game, 0);
+
+    static Input_State input{};
+    Pad_Poll pads;
+    int64_t last_active = clock_ns();
+    const int64_t limit = frame_limit();
+    for (int64_t frame = 1;; ++frame) {
+        if (window.close_requested) break;
+        int64_t frame_start = clock_ns();
+        window_pump();
+        uint8_t changes = window_take_changes(window);
+        size_t events = window.events.size();
+        input_update(window, input, pads);
+        if (changes & change_resized) renderer_resize(renderer, window.width, window.height);
+        app.width = window.width;
+        app.height = window.height;
+        bool running = the_task().running.load() != 0;
+        if (changes || events || running || ui_modal(app.shared)) last_active = frame_start;
+
+        ui_frame(app, input, frame_start);
+
+        if (app.ui.cursor != window.cursor) {
+            window.cursor = app.ui.cursor;
+            window_apply_cursor(window);
+        }
+        ren_render(renderer.backend, renderer.draw_list);
+        if (limit > 0 && frame >= limit) break;
+
+        int64_t now = clock_ns();
+        int64_t remaining = frame_interval_ns(now, last_active) - (now - frame_start);
+        if (remaining > 0) sleep_ms(remaining / 1'000'000);
+    }
+
+    // Shut-down: the task ends first (its children stopped), the window
+    // stays until it has.
+    Task& t = the_task();
+    if (t.running.load()) task_cancel(t);
+    if (t.thread.started()) {
+        while (t.running.load()) sleep_ms(10);
+    }
+    ui_fonts_destroy(fonts);
+    draw_list_destroy(renderer);
+    destroy_window(window);
+    return 0;
+}

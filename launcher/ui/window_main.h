@@ -1,0 +1,25 @@
+// The window's start-up, its main loop and its shut-down: what the
+// launcher does when no command-line mode was asked for.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "engine/kt_render/backend.h"
+
+// Opens the window, the renderer, the fonts, starts the task "Checking" and
+// runs frames until the window is closed (or QM_EXIT_AFTER_FRAMES frames
+// have run), then shuts down. The process's exit code: 0 after a normal
+// close, 1 when no window could be made ("Quillmarsh: could not open a
+// window" on standard error).
+int window_main();
+
+// The frame interval: 60 frames a second while something happened within
+// the last second, 20 after.
+inline constexpr int64_t active_interval_ns = 16'667'000;
+inline constexpr int64_t idle_interval_ns = 50'000'000;
+inline int64_t frame_interval_ns(int64_t now, int64_t last_active) {
+    return now - last_active < 1'000'000'000 ? active_interval_ns : idle_interval_ns;
+}
+
+// The renderer backends the window asks for, in order.
+std::span<const Backend_Desc> window_backends();

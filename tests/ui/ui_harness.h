@@ -1,0 +1,149 @@
+// Runs whole interface frames without a window: the real fonts over the
+// in-memory backend, scripted input, the world the interface reads set by
+// the test, and every side effect recorded instead of done.
+#pragma once
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "launcher/core/i18n.h"
+#include "launcher/core/ui_fonts.h"
+#include "launcher/ui/ui.h"
+#include "launcher/ui/widgets.h"
+#include "tests/support/fake_backend.h"
+
+struct Ui_World {
+    bool task_running = false, game_running = false, deps_checked = true;
+    Game_State game;
+    Dependency deps[2];
+    std::vector<Compiler> compilers{{"/usr/bin/clang", true, "Clang 16"}};
+    std::string built_exe;
+    bool stale = false, outdated = false;
+    std::string game_dir = "/games/EMBERFALL SAGA";
+};
+
+inline Dependency dep(std::string name, std::string role, std::string found, std::string status, bool ok) {
+    Dependency d;
+    d.name = std::move(name);
+    d.role = std::move(role);
+    d.found = std::move(found);
+    d.status = std::move(status);
+    d.ok = ok;
+    return d;
+}
+
+struct Started {
+    std::string name;
+    Task_Proc proc = nullptr;
+    uint64_t data = 0;
+};
+
+struct Ui_Harness {
+    Renderer renderer;
+    Library lib;
+    Ui_Fonts fonts;
+    App app;
+    Ui_World world;
+    Input_State input{};
+    int64_t now = 1'000'000'000'000;
+    std::vector<Started> started;
+    std::vector<std::string> games_run;
+    std::vector<std::string> opened;
+    int cancels = 0, imports = 0, language_saves = 0, picks = 0;
+
+    explicit Ui_Harness(int width = 1080, int height = 760) {
+        draw_list_init(renderer, fake_backend_make(), width, height);
+        Ui_Font_Names names = add_startup_fonts(lib, "");
+        ui_fonts_load(fonts, lib, renderer, names, 1.0f, cjk_order_default);
+        app.ui.draw_list = &renderer.draw_list;
+        app.ui.font = fonts.regular;
+        app.ui.small_font = fonts.small;
+        app.ui.bold_font = fonts.bold;
+        app.ui.title_font = fonts.heading;
+        app.ui.trace_on = true;
+        app.width = width;
+        app.height = height;
+        world.game.checked = true;
+        world.game.ok = true;
+        world.game.edition = "EN";
+        world.deps[0] = dep("C compiler", "builds the game", "/usr/bin/clang", "Clang 16 works", true);
+        world.deps[1] = dep("FFmpeg", "converts the cutscenes", "/usr/bin/ffmpeg", "has H.264", true);
+        Ui_Procs& p = app.procs;
+        p.task_running = [this] { return world.task_running; };
+        p.game_running = [this] { return world.game_running; };
+        p.game_state = [this] { return world.game; };
+        p.dependency = [this](Dep_Kind k) { return world.deps[k == Dep_Kind::Compiler ? 0 : 1]; };
+        p.deps_checked = [this] { return world.deps_checked; };
+        p.compilers = [this] { return world.compilers; };
+        p.built_exe = [this] { return world.built_exe; };
+        p.build_stale = [this] { return world.stale; };
+        p.build_outdated = [this] { return world.outdated; };
+        p.game_dir = [this] { return world.game_dir; };
+        p.task_start = [this](std::string_view name, Task_Proc proc, uint64_t data) {
+            started.push_back({std::string(name), proc, data});
+            return true;
+        };
+        p.task_cancel = [this] { ++cancels; };
+        p.run_game = [this](std::string_view program, std::string_view) {
+            games_run.emplace_back(program);
+            return true;
+        };
+        p.shell_open = [this](std::string_view target) {
+            opened.emplace_back(target);
+            return true;
+        };
+        p.pick_with_dialog = [this](App&) { ++picks; };
+        p.cfg_import = [this] { ++imports; };
+        p.save_language = [this] { ++language_saves; };
+        p.reload_fonts = nullptr;
+    }
+    ~Ui_Harness() {
+        ui_fonts_destroy(fonts);
+        draw_list_destroy(renderer);
+    }
+    Ui_Harness(const Ui_Harness&) = delete;
+    Ui_Harness& operator=(const Ui_Harness&) = delete;
+
+    // One frame; the input's per-frame bits end with it.
+    Frame_Result frame(int64_t advance_ns = 16'000'000) {
+        now += advance_ns;
+        Frame_Result r = ui_frame(app, input, now);
+        for (uint8_t& b : input.mouse_buttons) b &= input_down;
+        input.wheel_y = 0;
+        return r;
+    }
+    void move(int64_t x, int64_t y) {
+        input.mouse_x = float(x);
+        input.mouse_y = float(y);
+    }
+    // Press and release of the left button at a point, over two frames.
+    void click_at(int64_t x, int64_t y) {
+        move(x, y);
+        input.mouse_buttons[int(Mouse_Button::Left)] = input_down | input_pressed;
+        frame();
+        input.mouse_buttons[int(Mouse_Button::Left)] = input_released;
+        frame();
+    }
+    // By English label, a tooltip by its id; of two, the one drawn last (on top).
+    const Trace_Item* find(std::string_view label, Widget_Kind kind = Widget_Kind::Button) const {
+        for (auto t = app.ui.trace.rbegin(); t != app.ui.trace.rend(); ++t) {
+            if (t->kind == kind && (kind == Widget_Kind::Tooltip ? t->id : t->label) == label) return &*t;
+        }
+        return nullptr;
+    }
+    // Clicks the centre of the widget the last frame drew with this label.
+    void click(std::string_view label, Widget_Kind kind = Widget_Kind::Button) {
+        const Trace_Item* t = find(label, kind);
+        ASSERT_NE(t, nullptr) << "no widget labelled " << label;
+        click_at(t->rect.x + t->rect.w / 2, t->rect.y + t->rect.h / 2);
+    }
+    bool started_task(std::string_view name) const {
+        for (const Started& s : started) {
+            if (s.name == name) return true;
+        }
+        return false;
+    }
+};
