@@ -6,8 +6,10 @@
 
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
 #include "launcher/core/child_run.h"
 #include "launcher/ui/dialogs.h"
+#include "tests/support/png_read.h"
 #include "tests/ui/ui_harness.h"
 
 namespace {
@@ -373,7 +375,14 @@ TEST(UiPicture, HomeFrameWhileATaskRuns) {
     ASSERT_EQ(s.frame_width, 1080);
     ASSERT_EQ(s.frame_height, 760);
     std::string dir = env_get("QM_BINARY_DIR");
-    if (!dir.empty()) write_png(path_join({dir, "ui_home_frame.png"}), 1080, 760, 4, s.frame.data());
+    if (dir.empty()) dir = ".";
+    dir = path_join({dir, "screenshots"});
+    ASSERT_TRUE(fs_make_dirs(dir));
+    std::string path = path_join({dir, "ui_home_frame.png"});
+    ASSERT_TRUE(write_png(path, 1080, 760, 4, s.frame.data()));
+    Png_Image back = png_read(path);   // the screenshot tests' reader, against the writer
+    EXPECT_EQ(back.width, 1080);
+    EXPECT_TRUE(back.rgba == s.frame);
     auto rgb = [&](int64_t x, int64_t y) {
         const uint8_t* p = &s.frame[(size_t(y) * 1080 + size_t(x)) * 4];
         return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];

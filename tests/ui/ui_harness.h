@@ -41,10 +41,26 @@ struct Started {
     uint64_t data = 0;
 };
 
-struct Ui_Harness {
+// One renderer and one set of fonts for the whole program, so glyphs are
+// rasterised once.
+struct Ui_Kit {
     Renderer renderer;
     Library lib;
     Ui_Fonts fonts;
+    Ui_Kit() {
+        draw_list_init(renderer, fake_backend_make(), 1080, 760);
+        Ui_Font_Names names = add_startup_fonts(lib, "");
+        ui_fonts_load(fonts, lib, renderer, names, 1.0f, cjk_order_default);
+    }
+};
+inline Ui_Kit& ui_kit() {
+    static Ui_Kit* kit = new Ui_Kit;   // lives to the end of the program
+    return *kit;
+}
+
+struct Ui_Harness {
+    Renderer& renderer = ui_kit().renderer;
+    Ui_Fonts& fonts = ui_kit().fonts;
     App app;
     Ui_World world;
     Input_State input{};
@@ -55,9 +71,8 @@ struct Ui_Harness {
     int cancels = 0, imports = 0, language_saves = 0, picks = 0;
 
     explicit Ui_Harness(int width = 1080, int height = 760) {
-        draw_list_init(renderer, fake_backend_make(), width, height);
-        Ui_Font_Names names = add_startup_fonts(lib, "");
-        ui_fonts_load(fonts, lib, renderer, names, 1.0f, cjk_order_default);
+        renderer_resize(renderer, width, height);
+        fake_state(renderer.backend).frame.clear();
         app.ui.draw_list = &renderer.draw_list;
         app.ui.font = fonts.regular;
         app.ui.small_font = fonts.small;
@@ -100,10 +115,7 @@ struct Ui_Harness {
         p.save_language = [this] { ++language_saves; };
         p.reload_fonts = nullptr;
     }
-    ~Ui_Harness() {
-        ui_fonts_destroy(fonts);
-        draw_list_destroy(renderer);
-    }
+    ~Ui_Harness() = default;
     Ui_Harness(const Ui_Harness&) = delete;
     Ui_Harness& operator=(const Ui_Harness&) = delete;
 
