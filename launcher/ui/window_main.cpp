@@ -58,6 +58,9 @@ int window_main() {
     static Renderer renderer;
     static constexpr Backend_Kind requested[] = {Backend_Kind::Vulkan};
     renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+    // QM_SCREENSHOT: the last frame is written there as a PNG file.
+    const std::string screenshot = env_get("QM_SCREENSHOT");
+    if (!screenshot.empty()) window_capture_frames(renderer.backend);
 
     // Fonts: the system's over the embedded stand-ins.
     static Library library;
@@ -109,6 +112,10 @@ int window_main() {
         if (remaining > 0) sleep_ms(remaining / 1'000'000);
     }
 
+    if (!screenshot.empty() && !window_screenshot(renderer.backend, screenshot)) {
+        std::fprintf(stderr, "Quillmarsh: no screenshot could be written to %s\n", screenshot.c_str());
+    }
+
     // Shut-down: the task ends first (its children stopped), the window
     // stays until it has.
     Task& t = the_task();
@@ -119,5 +126,6 @@ int window_main() {
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);
     destroy_window(window);
-    return 0;
+    // Validation on (tests): an error it reported fails the run.
+    return window_backend_errors() > 0 ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "engine/kt_render/backend.h"
 
@@ -23,3 +24,9 @@ inline int64_t frame_interval_ns(int64_t now, int64_t last_active) {
 
 // The renderer backends the window asks for, in order.
 std::span<const Backend_Desc> window_backends();
+// Screenshots for tests and the README: keeps a copy of every frame, and
+// writes the last one as a PNG file (false when there is none).
+void window_capture_frames(Backend& b);
+bool window_screenshot(Backend& b, const std::string& path);
+// Errors the backend's validation reported during the run.
+int window_backend_errors();
