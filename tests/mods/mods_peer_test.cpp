@@ -58,15 +58,15 @@ std::string hex_of(std::string_view bytes) {
 TEST(ModsPeer, ListsRoundTripThroughThePythonReader) {
     if (!python_present()) GTEST_SKIP() << "no python3 with zlib";
     Temp_Dir dir;
-    std::string spec = R"({"chunks": [["0:10:8:chr/pc/c201/bin/c201.win32.trb", "3:20:20:sys/a.bin"],
+    std::string layout = R"({"chunks": [["0:10:8:chr/pc/c201/bin/c201.win32.trb", "3:20:20:sys/a.bin"],
                                       ["5:4:4:zone/z1.bin", "6:4:4:zone/z2.bin"], []],
                            "entries": [[7, 0, 0], [8, 1, 1], [9, 0, 1], [10, 1, 0], [11, 1, 1]],
                            "gap": 8, "tail": "00ff10"})";
-    std::string spec_path = path_join({dir.path, "spec.json"});
+    std::string layout_path = path_join({dir.path, "lists.json"});
     std::string made = path_join({dir.path, "made.bin"});
-    ASSERT_TRUE(fs_write(spec_path, spec));
+    ASSERT_TRUE(fs_write(layout_path, layout));
     std::string python_view, ignored;
-    ASSERT_TRUE(run_peer(dir, "make '" + spec_path + "' '" + made + "'", ignored));
+    ASSERT_TRUE(run_peer(dir, "make '" + layout_path + "' '" + made + "'", ignored));
     ASSERT_TRUE(run_peer(dir, "read '" + made + "'", python_view));
 
     // Python's list, read by us, is the list Python reads.
