@@ -19,7 +19,11 @@ namespace {
 std::string shell_arg(const std::string& s) { return "'" + s + "'"; }
 
 int pack(const std::string& out, const std::vector<std::string>& roots, const std::string& options = "") {
-    std::string cmd = std::string(QM_BUNDLE_WRITER) + " " + options + " -o " + shell_arg(out);
+    std::string cmd = QM_BUNDLE_WRITER;
+    cmd += " ";
+    cmd += options;
+    cmd += " -o ";
+    cmd += shell_arg(out);
     for (const std::string& r : roots) cmd += " " + shell_arg(r);
     return std::system((cmd + " > /dev/null 2>&1").c_str());
 }
