@@ -42,6 +42,12 @@ bool copy_file_safely(std::string_view from, std::string_view to) {
 
 std::string joined(std::string_view dir, std::string_view name) { return path_join({dir, name}); }
 
+// Makes the folder that holds `file`; a bare name lies in the current folder.
+bool make_parent(std::string_view file) {
+    std::string dir = path_dir(file);
+    return ensure_dir(dir.empty() ? std::string_view(".") : std::string_view(dir));
+}
+
 }  // namespace
 
 bool hd_progress(Hd_Progress* p, int64_t in_flight, bool force) {
@@ -94,14 +100,14 @@ bool hd_tool_import(Hd_Tool& ctx, std::string_view list, std::string_view data, 
 }
 
 bool copy_into(Hd_Tool& ctx, std::string_view from, std::string_view to) {
-    if (ensure_dir(path_dir(to)) && copy_file_safely(from, to)) return true;
+    if (make_parent(to) && copy_file_safely(from, to)) return true;
     if (ctx.task) logf(*ctx.task, "Cannot copy %s to %s (is there room?).", from, to);
     ctx.failed = true;
     return false;
 }
 
 bool move_into(Hd_Tool& ctx, std::string_view from, std::string_view to) {
-    ensure_dir(path_dir(to));
+    make_parent(to);
     // The rename replaces an existing target in one step.
     if (fs_rename(from, to)) return true;
     if (!copy_into(ctx, from, to)) return false;
