@@ -15,12 +15,6 @@ constexpr int64_t tool_limit_ns = 1800000000000;   // 30 minutes
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
 bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -125,7 +119,7 @@ bool copy_tree_suffix(Hd_Tool& ctx, std::string_view from, std::string_view to,
             if (!copy_tree_suffix(ctx, joined(from, e.name), joined(to, e.name), suffixes)) return false;
             continue;
         }
-        std::string low = lowered(e.name);
+        std::string low = ascii_lower(e.name);
         bool wanted = std::any_of(suffixes.begin(), suffixes.end(), [&](const std::string& s) { return ends_with(low, s); });
         if (wanted && !copy_into(ctx, joined(from, e.name), joined(to, e.name))) return false;
     }
@@ -220,9 +214,9 @@ std::string find_ci(std::string_view dir, std::string_view name) {
     if (fs_stat(exact, info)) return exact;
     std::vector<Dir_Entry> entries;
     if (fs_list(dir, entries)) {
-        std::string want = lowered(name);
+        std::string want = ascii_lower(name);
         for (const Dir_Entry& e : entries) {
-            if (lowered(e.name) == want) return joined(dir, e.name);
+            if (ascii_lower(e.name) == want) return joined(dir, e.name);
         }
     }
     return exact;
