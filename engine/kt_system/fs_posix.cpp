@@ -315,6 +315,24 @@ bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) 
     if (out.fd < 0) return fail(err, errno);
     // A target that existed keeps its old mode through O_CREAT; give it the source's.
     if (fchmod(out.fd, mode) != 0) return fail(err, errno);
+    bool full = fs_hook_disk_full(to);
+#ifdef __linux__
+    // The kernel copies (or clones) the data of a regular file without
+    // passing it through here (files of size 0, such as those of /proc, are
+    // read instead). Where it cannot for these two files, or stops early, the
+    // loop below goes on from where it stopped: both files' positions have
+    // moved alike, and it reads to the true end.
+    while (!full && S_ISREG(st.st_mode) && st.st_size > 0) {
+        ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr, size_t(1) << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF &&
+            errno != EPERM)
+            return fail(err, errno);
+        break;
+    }
+#endif
     char buf[65536];
     for (;;) {
         ssize_t n = read(in.fd, buf, sizeof buf);
@@ -323,7 +341,7 @@ bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) 
             return fail(err, errno);
         }
         if (n == 0) break;
-        if (!write_all(out.fd, buf, static_cast<size_t>(n), err, fs_hook_disk_full(to))) return false;
+        if (!write_all(out.fd, buf, static_cast<size_t>(n), err, full)) return false;
     }
     return close_written(out, err);
 }

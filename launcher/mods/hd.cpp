@@ -5,6 +5,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
+#include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
@@ -112,8 +113,7 @@ void hd_clean_dir(std::string_view work, const Keep_Set& keep) {
     std::vector<Dir_Entry> entries;
     if (!fs_list(work, entries)) return;
     for (const Dir_Entry& e : entries) {
-        std::string low = e.name;
-        for (char& c : low) c = char(std::tolower(static_cast<unsigned char>(c)));
+        std::string low = ascii_lower(e.name);
         if (e.is_dir && (low == "data" || low == "textures" || low == "supportfiles")) {
             prune_tree(work, e.name, keep);
             continue;

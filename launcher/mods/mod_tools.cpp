@@ -15,12 +15,6 @@ constexpr int64_t tool_limit_ns = 1800000000000;   // 30 minutes
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
 bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -41,6 +35,12 @@ bool copy_file_safely(std::string_view from, std::string_view to) {
 }
 
 std::string joined(std::string_view dir, std::string_view name) { return path_join({dir, name}); }
+
+// Makes the folder that holds `file`; a bare name lies in the current folder.
+bool make_parent(std::string_view file) {
+    std::string dir = path_dir(file);
+    return ensure_dir(dir.empty() ? std::string_view(".") : std::string_view(dir));
+}
 
 }  // namespace
 
@@ -94,14 +94,14 @@ bool hd_tool_import(Hd_Tool& ctx, std::string_view list, std::string_view data, 
 }
 
 bool copy_into(Hd_Tool& ctx, std::string_view from, std::string_view to) {
-    if (ensure_dir(path_dir(to)) && copy_file_safely(from, to)) return true;
+    if (make_parent(to) && copy_file_safely(from, to)) return true;
     if (ctx.task) logf(*ctx.task, "Cannot copy %s to %s (is there room?).", from, to);
     ctx.failed = true;
     return false;
 }
 
 bool move_into(Hd_Tool& ctx, std::string_view from, std::string_view to) {
-    ensure_dir(path_dir(to));
+    make_parent(to);
     // The rename replaces an existing target in one step.
     if (fs_rename(from, to)) return true;
     if (!copy_into(ctx, from, to)) return false;
@@ -119,7 +119,7 @@ bool copy_tree_suffix(Hd_Tool& ctx, std::string_view from, std::string_view to,
             if (!copy_tree_suffix(ctx, joined(from, e.name), joined(to, e.name), suffixes)) return false;
             continue;
         }
-        std::string low = lowered(e.name);
+        std::string low = ascii_lower(e.name);
         bool wanted = std::any_of(suffixes.begin(), suffixes.end(), [&](const std::string& s) { return ends_with(low, s); });
         if (wanted && !copy_into(ctx, joined(from, e.name), joined(to, e.name))) return false;
     }
@@ -214,9 +214,9 @@ std::string find_ci(std::string_view dir, std::string_view name) {
     if (fs_stat(exact, info)) return exact;
     std::vector<Dir_Entry> entries;
     if (fs_list(dir, entries)) {
-        std::string want = lowered(name);
+        std::string want = ascii_lower(name);
         for (const Dir_Entry& e : entries) {
-            if (lowered(e.name) == want) return joined(dir, e.name);
+            if (ascii_lower(e.name) == want) return joined(dir, e.name);
         }
     }
     return exact;

@@ -424,9 +424,7 @@ bool prune_tree(std::string_view root, std::string_view rel, const Keep_Set& kee
             continue;
         }
         // Files and links alike: a link is deleted itself, never followed.
-        std::string low;
-        for (char c : path) low.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
-        auto it = keep.find(low);
+        auto it = keep.find(ascii_lower(path));
         if (it != keep.end() && it->second) {
             ok = true;
             continue;

@@ -177,6 +177,25 @@ TEST(Fs, RenameAndCopyReplaceAnExistingTarget) {
     EXPECT_EQ(read_or_empty(c), "new content");
 }
 
+TEST(Fs, CopyGivesEveryByteOfTheSource) {
+    Temp_Dir tmp;
+    // Past one buffer of the read loop and not one repeated pattern.
+    std::string big(3 * 1048576 + 4097, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char((i * 2654435761u) >> 13);
+    std::string source = path_join({tmp.path, "big.bin"});
+    ASSERT_TRUE(fs_write(source, big));
+    std::string copy = path_join({tmp.path, "copy.bin"});
+    ASSERT_TRUE(fs_write(copy, std::string(5 * 1048576, 'x')));   // a longer old target
+    ASSERT_TRUE(fs_copy_file(source, copy));
+    EXPECT_TRUE(read_or_empty(copy) == big);
+#ifdef __linux__
+    // A file that reports size 0 but has content: the copy holds what a read gives.
+    std::string cmdline = path_join({tmp.path, "cmdline"});
+    ASSERT_TRUE(fs_copy_file("/proc/self/cmdline", cmdline));
+    EXPECT_FALSE(read_or_empty(cmdline).empty());
+#endif
+}
+
 TEST(Fs, ReadAtGivesWhatLiesInTheFile) {
     Temp_Dir tmp;
     std::string file = path_join({tmp.path, "digits"});

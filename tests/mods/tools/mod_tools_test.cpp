@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
@@ -214,6 +215,18 @@ TEST(FileTree, CopyMoveAndTreeCopies) {
     EXPECT_EQ(read(dst), "new");
     EXPECT_FALSE(exists(dst + ".part"));
 
+    {
+        // A bare target name lies in the current folder.
+        struct Cwd {
+            std::filesystem::path saved = std::filesystem::current_path();
+            ~Cwd() { std::filesystem::current_path(saved); }
+        } cwd;
+        std::filesystem::current_path(std::filesystem::u8path(tmp.path));
+        EXPECT_TRUE(copy_into(ctx, src, "bare.bin"));
+        EXPECT_TRUE(move_into(ctx, "bare.bin", "moved.bin"));
+    }
+    EXPECT_EQ(read(path_join({tmp.path, "moved.bin"})), "new");
+
     std::string moved = put("m/x.txt", "moving");
     EXPECT_TRUE(move_into(ctx, moved, dst));   // onto an existing target
     EXPECT_EQ(read(dst), "moving");
@@ -223,7 +236,14 @@ TEST(FileTree, CopyMoveAndTreeCopies) {
     put("tree/sub/y.imgb", "i");
     put("tree/sub/x.win32.txt", "skip");
     std::string out = path_join({tmp.path, "out"});
+    // Links inside the tree are not followed: neither the folder behind one
+    // nor a linked file is copied.
+    std::string outside = put("outside/z.trb", "outside");
+    bool links = fs_make_link(path_dir(outside), path_join({tmp.path, "tree", "sub", "linked"}), true) &&
+                 fs_make_link(outside, path_join({tmp.path, "tree", "l.trb"}), false);
     EXPECT_TRUE(copy_tree_suffix(ctx, path_join({tmp.path, "tree"}), out, {".trb", ".imgb"}));
+    EXPECT_FALSE(exists(path_join({out, "sub", "linked"})));
+    EXPECT_FALSE(exists(path_join({out, "l.trb"})));
     EXPECT_EQ(read(path_join({out, "X.WIN32.TRB"})), "t");
     EXPECT_EQ(read(path_join({out, "sub", "y.imgb"})), "i");
     EXPECT_FALSE(exists(path_join({out, "sub", "x.win32.txt"})));
@@ -243,6 +263,10 @@ TEST(FileTree, CopyMoveAndTreeCopies) {
     EXPECT_EQ(read(path_join({mirror, "sub", "x.win32.txt"})), "skip");
     // The copies took their sources' times, so the next run leaves them alone.
     EXPECT_EQ(fs_mtime(path_join({mirror, "sub", "y.imgb"})), fs_mtime(path_join({tmp.path, "tree", "sub", "y.imgb"})));
+    if (links) {
+        EXPECT_FALSE(exists(path_join({mirror, "sub", "linked"})));
+        EXPECT_FALSE(exists(path_join({mirror, "l.trb"})));
+    }
     EXPECT_FALSE(copy_tree_changed(task, path_join({tmp.path, "nothing"}), mirror));
     EXPECT_EQ(task.log.back(), "Cannot read " + path_join({tmp.path, "nothing"}) + ".");
 }

@@ -12,6 +12,7 @@
 #include "launcher/mods/mod_tools.h"
 #include "launcher/mods/zip.h"
 #include "tests/mods/mod_test_files.h"
+#include "tests/mods/zip_maker.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -143,6 +144,21 @@ TEST(Zip, NotAZip) {
     std::string path = path_join({tmp.path, "empty.zip"});
     ASSERT_TRUE(fs_write(path, end_record));
     EXPECT_TRUE(list(path).empty());
+}
+
+TEST(Zip, CountOfFFFFWithoutALocatorKeepsTheEndRecordsValues) {
+    // 65,535 members fit the plain end record exactly: its count reads
+    // 0xFFFF, and with no ZIP64 locator before it that count stands.
+    std::vector<Zip_Member> members;
+    for (int i = 0; i < 65535; ++i) members.push_back({"m" + std::to_string(i), i == 65534 ? "last" : ""});
+    Temp_Dir tmp;
+    std::string path = path_join({tmp.path, "ffff.zip"});
+    ASSERT_TRUE(fs_write(path, make_zip(members)));
+    std::vector<Zip_Entry> entries = list(path);
+    ASSERT_EQ(entries.size(), 65535u);
+    EXPECT_EQ(entries.back().name, "m65534");
+    EXPECT_EQ(extract_reason(path, entries.back(), path_join({tmp.path, "last"})), "ok");
+    EXPECT_EQ(read(path_join({tmp.path, "last"})), "last");
 }
 
 TEST(Zip, Zip64LocatorWhoseRecordLacksItsSignatureIsUnreadable) {
