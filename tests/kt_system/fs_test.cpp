@@ -233,6 +233,9 @@ TEST(Fs, ReadTakesOnlyARegularFileWithinItsLimit) {
     std::string zero_link = path_join({tmp.path, "settings.txt"});
     ASSERT_TRUE(fs_make_link("/dev/zero", zero_link, false));
     cases.push_back({"a link to a device", zero_link, fs_read_default_limit, false});
+    // A read at an offset waits on no FIFO either.
+    std::string part;
+    EXPECT_FALSE(fs_read_at(fifo, 0, 16, part));
 #endif
 #ifdef __linux__
     // The system gives its size as 0: only the bytes read show it is larger.
