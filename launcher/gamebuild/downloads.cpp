@@ -105,7 +105,7 @@ Download_Result download_checked(Task& task, std::string_view curl, std::string_
         "--speed-limit", "1", "--speed-time", fmt("%d", stall_seconds()),
         // Nothing larger than the expected file is taken: curl stops the
         // transfer instead of filling the disk.
-        "--max-filesize", fmt("%lld", static_cast<long long>(size)),
+        "--max-filesize", fmt("%d", size),
         "-o", part, std::string(url),
     };
     int64_t exit_code = -1;

@@ -190,7 +190,7 @@ TEST(UpscalerDownload, DlssHalfFetchedSetResumes) {
         EXPECT_TRUE(dlss_check(path_join({dlss_dir(), f.dlss[i].name}), dlss_table()[i])) << f.dlss[i].name;
 }
 
-// A server that sends its headers and then nothing more.
+// A server that sends its headers (with the expected size) and then nothing more.
 TEST(UpscalerDownload, StalledDownloadEnds) {
     Upscaler_Fixture f;
     std::string script = path_join({f.dir.path, "stall.py"});
@@ -199,7 +199,7 @@ TEST(UpscalerDownload, StalledDownloadEnds) {
              "class Stall(http.server.BaseHTTPRequestHandler):\n"
              "    def do_GET(self):\n"
              "        self.send_response(200)\n"
-             "        self.send_header('Content-Length', '100000')\n"
+             "        self.send_header('Content-Length', '" + std::to_string(f.fsr[0].bytes.size()) + "')\n"
              "        self.end_headers()\n"
              "        self.wfile.flush()\n"
              "        time.sleep(60)\n"
