@@ -3,14 +3,14 @@
 # short while from a small seed corpus. A crash, leak or sanitizer report
 # fails the run; the input that caused it is left in the build folder.
 #   QM_FUZZ_BUILD   build folder (default build/fuzz)
-#   QM_FUZZ_SECONDS time per target (default 10)
+#   QM_FUZZ_SECONDS time per target (default 4)
 #   QM_JOBS         build jobs (default: the processor count)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QM_FUZZ_BUILD:-build/fuzz}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-seconds=${QM_FUZZ_SECONDS:-10}
+seconds=${QM_FUZZ_SECONDS:-4}
 jobs=${QM_JOBS:-$(nproc)}
 
 cmake --preset fuzz -B "$build" >/dev/null
@@ -97,6 +97,13 @@ mkdir -p "$seeds/fuzz_batch"
 cp "$root/tests/mods/fixtures/kestrel_sculpt.bat" "$seeds/fuzz_batch/"
 { cat "$root/tests/mods/fixtures/kestrel_sculpt.bat"; printf '\n--- list\nMODEL c201\n  Mesh_Body 1.0\n;x\n'; } \
   >"$seeds/fuzz_batch/kestrel_with_list.bat"
+
+# The launcher's and the game's files: settings.txt and Quillmarsh.cfg as
+# this build writes them, language codes, the fixture game's executables,
+# store files and movie containers; the carried translation texts.
+"$build/fuzz/seed_writer" "$seeds"
+mkdir -p "$seeds/fuzz_translations"
+cp "$root"/launcher/core/lang/*.txt "$seeds/fuzz_translations/"
 
 status=0
 for exe in "$build"/fuzz/fuzz_*; do

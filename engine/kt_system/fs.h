@@ -33,9 +33,17 @@ bool fs_is_executable(std::string_view path);
 // Modification time in ns of what the path names, 0 when it cannot be read.
 int64_t fs_mtime(std::string_view path);
 
-// Reads the whole file. On failure `err` (when given) holds the reason.
-bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr);
-// Reads at most `count` bytes at `offset`; `out` gets what was read.
+// The most fs_read takes when its caller names no smaller limit.
+inline constexpr uint64_t fs_read_default_limit = uint64_t(1) << 30;
+// Reads the whole of a regular file of at most `limit` bytes. Anything else
+// at the path (a folder, a FIFO, a device, also through a link) and a file
+// that is or grows larger than `limit` are refused, so a hostile path can
+// neither stall the reader nor fill its memory. On failure `out` is empty
+// and `err` (when given) holds the reason.
+bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr,
+             uint64_t limit = fs_read_default_limit);
+// Reads at most `count` bytes at `offset`; `out` gets what was read. Only a
+// regular file or a disk device is read (a FIFO is refused, not waited on).
 bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err = nullptr);
 // Creates or truncates the file and writes `data` as its whole content.
 bool fs_write(std::string_view path, std::string_view data, std::string* err = nullptr);
@@ -91,6 +99,9 @@ void fs_disk_full_under(std::string_view prefix);
 // Replaces the answer of fs_free_space (nullptr restores the system's).
 void fs_set_free_space_hook(std::function<bool(std::string_view path, uint64_t& bytes)> hook);
 
+// Shared by the back ends: the reasons fs_read gives for what it refuses.
+std::string fs_not_regular_text();
+std::string fs_too_large_text(uint64_t limit);
 // Shared by the back ends: whether the test hook refuses a change at `path`.
 bool fs_hook_refuses(std::string_view path, std::string* err);
 bool fs_hook_disk_full(std::string_view path);

@@ -1,4 +1,4 @@
-// The file-system test seams shared by both back ends.
+// The file-system test seams and texts shared by both back ends.
 #include "engine/kt_system/fs.h"
 
 #include <mutex>
@@ -19,6 +19,12 @@ std::string unified(std::string_view path) {
 }
 
 }  // namespace
+
+std::string fs_not_regular_text() { return "not a regular file"; }
+
+std::string fs_too_large_text(uint64_t limit) {
+    return "larger than the " + std::to_string(limit) + " bytes allowed for this file";
+}
 
 void fs_fail_under(std::string_view prefix) {
     std::lock_guard<std::mutex> guard(hook_lock);

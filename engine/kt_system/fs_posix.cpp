@@ -20,6 +20,11 @@ bool fail(std::string* err, int code) {
     return false;
 }
 
+bool fail_text(std::string* err, std::string text) {
+    if (err) *err = std::move(text);
+    return false;
+}
+
 int64_t time_ns(const struct timespec& t) {
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
@@ -142,18 +147,23 @@ int64_t fs_mtime(std::string_view path) {
     return time_ns(st.st_mtim);
 }
 
-bool fs_read(std::string_view path, std::string& out, std::string* err) {
+bool fs_read(std::string_view path, std::string& out, std::string* err, uint64_t limit) {
     out.clear();
-    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO waits for a writer; it is refused below.
+    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (f.fd < 0) return fail(err, errno);
     struct stat st;
     if (fstat(f.fd, &st) != 0) return fail(err, errno);
     if (S_ISDIR(st.st_mode)) return fail(err, EISDIR);
-    // The size is a hint only: files under /proc report 0 and others may grow.
-    out.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    if (!S_ISREG(st.st_mode)) return fail_text(err, fs_not_regular_text());
+    if (st.st_size > 0 && static_cast<uint64_t>(st.st_size) > limit) return fail_text(err, fs_too_large_text(limit));
+    // The size is a hint only: files under /proc report 0 and others may
+    // grow while they are read, so the limit is kept on the bytes read too.
+    out.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
     for (;;) {
-        ssize_t n = read(f.fd, buf, sizeof buf);
+        uint64_t room = limit - out.size();   // one byte more shows a larger file
+        ssize_t n = read(f.fd, buf, room < sizeof buf ? static_cast<size_t>(room) + 1 : sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
             int code = errno;
@@ -162,14 +172,23 @@ bool fs_read(std::string_view path, std::string& out, std::string* err) {
         }
         if (n == 0) break;
         out.append(buf, static_cast<size_t>(n));
+        if (out.size() > limit) {
+            out.clear();
+            out.shrink_to_fit();
+            return fail_text(err, fs_too_large_text(limit));
+        }
     }
     return true;
 }
 
 bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err) {
     out.clear();
-    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC));
+    Fd f(open(z(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (f.fd < 0) return fail(err, errno);
+    struct stat st;
+    if (fstat(f.fd, &st) != 0) return fail(err, errno);
+    if (S_ISDIR(st.st_mode)) return fail(err, EISDIR);
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return fail_text(err, fs_not_regular_text());
     out.resize(count);
     size_t got = 0;
     while (got < count) {

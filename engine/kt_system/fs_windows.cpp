@@ -15,6 +15,11 @@ bool fail(std::string* err, DWORD code) {
 
 bool fail_last(std::string* err) { return fail(err, GetLastError()); }
 
+bool fail_text(std::string* err, std::string text) {
+    if (err) *err = std::move(text);
+    return false;
+}
+
 bool is_sep(char c) { return c == '/' || c == '\\'; }
 
 bool is_missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
@@ -202,23 +207,34 @@ int64_t fs_mtime(std::string_view path) {
     return mtime;
 }
 
-bool fs_read(std::string_view path, std::string& out, std::string* err) {
+bool fs_read(std::string_view path, std::string& out, std::string* err, uint64_t limit) {
     out.clear();
     Win_Handle f(CreateFileW(wide_path_z(path).c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!f.valid()) return fail_last(err);
+    // A pipe, a console or a device such as NUL is no file to read whole.
+    if (GetFileType(f.h) != FILE_TYPE_DISK) return fail_text(err, fs_not_regular_text());
     LARGE_INTEGER size;
-    if (GetFileSizeEx(f.h, &size) && size.QuadPart > 0) out.reserve(static_cast<size_t>(size.QuadPart));
+    if (!GetFileSizeEx(f.h, &size)) return fail_last(err);
+    if (size.QuadPart > 0 && static_cast<uint64_t>(size.QuadPart) > limit) return fail_text(err, fs_too_large_text(limit));
+    if (size.QuadPart > 0) out.reserve(static_cast<size_t>(size.QuadPart));
+    // The file may grow while it is read: the limit holds for the bytes read.
     char buf[65536];
     for (;;) {
+        uint64_t room = limit - out.size();   // one byte more shows a larger file
         DWORD got = 0;
-        if (!ReadFile(f.h, buf, sizeof buf, &got, nullptr)) {
+        if (!ReadFile(f.h, buf, room < sizeof buf ? static_cast<DWORD>(room) + 1 : DWORD(sizeof buf), &got, nullptr)) {
             out.clear();
             return fail_last(err);
         }
         if (got == 0) break;
         out.append(buf, got);
+        if (out.size() > limit) {
+            out.clear();
+            out.shrink_to_fit();
+            return fail_text(err, fs_too_large_text(limit));
+        }
     }
     return true;
 }
@@ -229,6 +245,7 @@ bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::strin
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f.valid()) return fail_last(err);
+    if (GetFileType(f.h) != FILE_TYPE_DISK) return fail_text(err, fs_not_regular_text());
     out.resize(count);
     size_t got = 0;
     while (got < count) {

@@ -52,7 +52,7 @@ std::string_view trimmed(std::string_view s) {
 
 bool language_file_valid() {
     std::string text;
-    if (!fs_read(data_path({"language.txt"}), text)) return false;
+    if (!fs_read(data_path({"language.txt"}), text, nullptr, language_file_limit)) return false;
     for (const Language& l : language_table) {
         if (text == l.code) return true;
     }
@@ -103,7 +103,7 @@ std::vector<std::string> lines(std::string_view text) {
 
 bool settings_file_exact() {
     std::string text;
-    if (!fs_read(data_path({"settings.txt"}), text)) return false;
+    if (!fs_read(data_path({"settings.txt"}), text, nullptr, settings_file_limit)) return false;
 
     // A scratch record: the live one is never touched by the test.
     Settings scratch = settings_defaults();

@@ -77,7 +77,7 @@ void i18n_init(std::string_view data_folder) {
         clear_stripped(c);
     }
     std::string content;
-    if (!fs_read(path_join({data_folder, "language.txt"}), content)) return;
+    if (!fs_read(path_join({data_folder, "language.txt"}), content, nullptr, language_file_limit)) return;
     int index = language_index(trim_space(content));
     if (index >= 0) language_set(index);
 }

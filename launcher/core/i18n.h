@@ -35,6 +35,9 @@ Catalog& the_catalog();
 // The index of `code` in language_table, -1 when it is not one of the 12.
 int language_index(std::string_view code);
 
+// The most read of "language.txt", which holds one language code.
+inline constexpr uint64_t language_file_limit = 4096;
+
 // Builds the catalogue from the carried texts and applies "language.txt" of
 // `data_folder`: a known code that the catalogue holds becomes the language
 // in use; a missing file, an unknown code or an empty file leaves English.

@@ -403,7 +403,7 @@ void load_settings(Settings* s) {
         }
     }
     std::string text;
-    if (!fs_read(data_path({"settings.txt"}), text)) return;
+    if (!fs_read(data_path({"settings.txt"}), text, nullptr, settings_file_limit)) return;
     if (s) settings_apply_text(*s, text);
     else settings_edit([&](Settings& r) { settings_apply_text(r, text); });
 }

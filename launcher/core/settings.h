@@ -105,6 +105,10 @@ void settings_apply_preset(Settings& s);
 // that the next load keeps the value instead of the preset undoing it.
 void settings_custom_when_off_preset(Settings& s);
 
+// The most read of settings.txt: a real one is a few kilobytes; anything
+// larger is not this launcher's file and counts as unreadable.
+inline constexpr uint64_t settings_file_limit = uint64_t(1) << 20;
+
 // --- The live record -------------------------------------------------------
 // Loads <data>/settings.txt into `s` (the live record when none is given).
 // The first call keeps a copy of the defaults aside. An unreadable file

@@ -57,8 +57,10 @@ Rebuild_Inputs rebuild_inputs(std::string_view src, std::string_view obj, std::s
     Rebuild_Inputs in;
     in.page_stamp = std::move(page_stamp);
     in.runtime_stamp = std::move(runtime_stamp);
-    in.page_file_read = fs_read(path_join({obj, "pages.stamp"}), in.page_file);
-    in.runtime_file_read = fs_read(path_join({obj, "runtime.stamp"}), in.runtime_file);
+    // A stamp is one short line; a larger file is no stamp of ours.
+    constexpr uint64_t stamp_limit = 64 * 1024;
+    in.page_file_read = fs_read(path_join({obj, "pages.stamp"}), in.page_file, nullptr, stamp_limit);
+    in.runtime_file_read = fs_read(path_join({obj, "runtime.stamp"}), in.runtime_file, nullptr, stamp_limit);
     in.page_header_time = fs_mtime(path_join({src, "include", "zqr.h"}));
     in.header_time = in.page_header_time;
     std::string runtime = path_join({src, "runtime"});

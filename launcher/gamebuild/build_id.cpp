@@ -34,7 +34,7 @@ std::string_view trim(std::string_view s) {
 bool read_build_id(Build_Id_Record& record) {
     record = Build_Id_Record{};
     std::string text;
-    if (!fs_read(path_join({exe_dir(), build_id_file_name}), text)) return true;
+    if (!fs_read(path_join({exe_dir(), build_id_file_name}), text, nullptr, build_id_file_limit)) return true;
     std::vector<std::string_view> lines;
     std::string_view rest = trim(text);
     for (;;) {

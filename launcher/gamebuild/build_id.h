@@ -7,6 +7,8 @@
 #include <string_view>
 
 inline constexpr std::string_view build_id_file_name = "Quillmarsh.build-id";
+// The most read of it: a few short lines; a larger file is stale.
+inline constexpr uint64_t build_id_file_limit = 64 * 1024;
 
 // Four-lane FNV-1a 64 over `bytes` (the bundle from its magic on), folded
 // with the length; never 0.

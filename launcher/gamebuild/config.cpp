@@ -293,7 +293,7 @@ bool cfg_import() {
     std::string folder = exe_dir();
     if (folder.empty()) return false;
     std::string text;
-    if (!fs_read(path_join({folder, cfg_file_name}), text)) return false;
+    if (!fs_read(path_join({folder, cfg_file_name}), text, nullptr, cfg_file_limit)) return false;
     Cfg_Map all = cfg_parse(text);
     auto menu = all.find("ZQR_MENU_KEYS");
     // The launcher never writes this key: a file without it has nothing of

@@ -12,6 +12,9 @@
 struct Cross_Target;
 
 inline constexpr std::string_view cfg_file_name = "Quillmarsh.cfg";
+// The most read of it: the launcher writes a few kilobytes, the game adds
+// little; a larger file is not imported.
+inline constexpr uint64_t cfg_file_limit = uint64_t(1) << 20;
 
 // Whether the native build can use DLSS and FSR 4 (Windows DLLs): only on
 // Windows. A native Linux build skips them.

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,6 +16,8 @@ static constexpr std::string_view shipped_site = "https://github.com";
 static constexpr int shipped_stall_seconds = 60;
 // curl's own code for a transfer that was too slow (or timed out).
 static constexpr int64_t curl_exit_too_slow = 28;
+// curl's own code for a file larger than --max-filesize.
+static constexpr int64_t curl_exit_too_large = 63;
 
 static std::mutex g_site_lock;
 static std::string g_site;
@@ -41,10 +44,8 @@ static int stall_seconds() {
     return g_stall_seconds > 0 ? g_stall_seconds : shipped_stall_seconds;
 }
 
-std::string sha256_hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr)) return "";
+// Hex digits of a finished digest.
+static std::string hex_of(const unsigned char* digest, unsigned int length) {
     static const char hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned int i = 0; i < length; i++) {
@@ -54,11 +55,36 @@ std::string sha256_hex(std::string_view bytes) {
     return out;
 }
 
+std::string sha256_hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr)) return "";
+    return hex_of(digest, length);
+}
+
 bool file_matches(std::string_view path, int64_t size, std::string_view sha256) {
-    std::string data;
-    if (!fs_read(path, data)) return false;
-    if (int64_t(data.size()) != size) return false;
-    return sha256_hex(data) == sha256;
+    // The size first, so that a wrong file is never hashed; then the bytes
+    // a piece at a time, so that a large file never sits whole in memory.
+    File_Info info;
+    if (size < 0 || !fs_stat(path, info) || info.is_dir || info.is_link || info.size != uint64_t(size)) return false;
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr)) return false;
+    constexpr size_t piece = size_t(1) << 20;
+    std::string bytes;
+    uint64_t done = 0;
+    for (;;) {
+        if (!fs_read_at(path, done, piece, bytes)) return false;
+        if (bytes.empty()) break;
+        done += bytes.size();
+        // A file that grew after the size was taken is not the one checked.
+        if (done > uint64_t(size)) return false;
+        if (!EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size())) return false;
+    }
+    if (done != uint64_t(size)) return false;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_DigestFinal_ex(ctx.get(), digest, &length)) return false;
+    return hex_of(digest, length) == sha256;
 }
 
 std::string find_curl() {
@@ -77,13 +103,18 @@ Download_Result download_checked(Task& task, std::string_view curl, std::string_
         // A transfer that brings no byte for the stall limit ends instead of
         // hanging until the player cancels.
         "--speed-limit", "1", "--speed-time", fmt("%d", stall_seconds()),
+        // Nothing larger than the expected file is taken: curl stops the
+        // transfer instead of filling the disk.
+        "--max-filesize", fmt("%d", size),
         "-o", part, std::string(url),
     };
     int64_t exit_code = -1;
     bool started = child_run(task, args, "", Output_Mode::Log, nullptr, {}, 0, &exit_code);
     if (!started || exit_code != 0) {
         fs_remove_file(part);
-        return started && exit_code == curl_exit_too_slow ? Download_Result::Stalled : Download_Result::Failed;
+        if (started && exit_code == curl_exit_too_slow) return Download_Result::Stalled;
+        if (started && exit_code == curl_exit_too_large) return Download_Result::Not_Expected;
+        return Download_Result::Failed;
     }
     if (!file_matches(part, size, sha256)) {
         fs_remove_file(part);

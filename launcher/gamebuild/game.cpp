@@ -111,6 +111,11 @@ std::string sha256_prefix(std::string_view bytes) {
     return out;
 }
 
+// The most read of Steam's own text files (the library list and the app
+// manifests, a few kilobytes each) and of the game's executable.
+constexpr uint64_t steam_file_limit = uint64_t(4) << 20;
+constexpr uint64_t game_exe_limit = uint64_t(256) << 20;
+
 // The first double-quoted word after the key "InstalledDepots", "" when none.
 std::string first_depot(std::string_view manifest) {
     size_t key = manifest.find("\"InstalledDepots\"");
@@ -191,7 +196,7 @@ std::vector<std::string> steam_libraries() {
     for (const std::string& root : steam_roots()) {
         out.push_back(root);
         std::string text;
-        if (!fs_read(path_join({root, "steamapps", "libraryfolders.vdf"}), text)) continue;
+        if (!fs_read(path_join({root, "steamapps", "libraryfolders.vdf"}), text, nullptr, steam_file_limit)) continue;
         vdf_library_paths(text, out);
     }
     return out;
@@ -199,7 +204,7 @@ std::vector<std::string> steam_libraries() {
 
 std::string installdir(std::string_view manifest_path) {
     std::string text;
-    if (!fs_read(manifest_path, text)) return std::string();
+    if (!fs_read(manifest_path, text, nullptr, steam_file_limit)) return std::string();
     for (std::string_view line : trimmed_lines(text)) {
         if (!starts_with(line, "\"installdir\"")) continue;
         std::string_view rest = trim_space(line.substr(12));
@@ -294,7 +299,7 @@ bool parse_exe_table(std::string_view text, Exe_Table& out) {
 std::string exe_mismatch(std::string_view exe_path, std::string_view exe_bytes, const Pe_Facts& facts) {
     std::string manifest_path = find_manifest(exe_path);
     std::string manifest;
-    if (!manifest_path.empty() && fs_read(manifest_path, manifest)) {
+    if (!manifest_path.empty() && fs_read(manifest_path, manifest, nullptr, steam_file_limit)) {
         std::string depot = first_depot(manifest);
         if (!depot.empty() && depot != own_depot) {
             return fmt("it is another regional edition of the game (Steam depot %s; this launcher's code is from the "
@@ -333,7 +338,7 @@ Exe_Check check_game_exe(std::string_view exe_path) {
         return out;
     }
     std::string exe;
-    if (!fs_read(exe_path, exe)) {
+    if (!fs_read(exe_path, exe, nullptr, game_exe_limit)) {
         out.reason = "it cannot be read";
         return out;
     }

@@ -48,12 +48,15 @@ std::vector<Movie_Stream> wmp_streams(const std::string& path) {
 }
 
 // The stream table of a ".heads" file: "offset frames width height num den"
-// per line; any line of another shape is skipped.
+// per line; any line of another shape is skipped. Like the container's own
+// table it yields at most movie_max_streams streams.
 std::vector<Movie_Stream> heads_streams(const std::string& path) {
     std::vector<Movie_Stream> out;
     std::string text;
-    if (!fs_read(path, text)) return out;
+    // One line per stream, each well under 128 bytes.
+    if (!fs_read(path, text, nullptr, uint64_t(movie_max_streams) * 128)) return out;
     for (std::string_view line : split_at(text, '\n')) {
+        if (out.size() >= size_t(movie_max_streams)) break;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         int64_t v[6];
         int n = 0;

@@ -1,6 +1,7 @@
 // Downloads with the system's curl from a web server on this machine.
 #include <gtest/gtest.h>
 
+#include "engine/kt_system/clock.h"
 #include "launcher/gamebuild/config.h"
 #include "tests/gamebuild/local_server.h"
 #include "tests/gamebuild/upscaler_fixture.h"
@@ -189,7 +190,7 @@ TEST(UpscalerDownload, DlssHalfFetchedSetResumes) {
         EXPECT_TRUE(dlss_check(path_join({dlss_dir(), f.dlss[i].name}), dlss_table()[i])) << f.dlss[i].name;
 }
 
-// A server that sends its headers and then nothing more.
+// A server that sends its headers (with the expected size) and then nothing more.
 TEST(UpscalerDownload, StalledDownloadEnds) {
     Upscaler_Fixture f;
     std::string script = path_join({f.dir.path, "stall.py"});
@@ -198,7 +199,7 @@ TEST(UpscalerDownload, StalledDownloadEnds) {
              "class Stall(http.server.BaseHTTPRequestHandler):\n"
              "    def do_GET(self):\n"
              "        self.send_response(200)\n"
-             "        self.send_header('Content-Length', '100000')\n"
+             "        self.send_header('Content-Length', '" + std::to_string(f.fsr[0].bytes.size()) + "')\n"
              "        self.end_headers()\n"
              "        self.wfile.flush()\n"
              "        time.sleep(60)\n"
@@ -214,4 +215,45 @@ TEST(UpscalerDownload, StalledDownloadEnds) {
     EXPECT_FALSE(fsr4_fetch(t));
     EXPECT_EQ(log_of(t).back(), "FSR 4: downloading docs/license.md stalled (no data for a minute).");
     EXPECT_FALSE(file_exists(path_join({fsr4_dir(), "license.md.part"})));
+}
+
+// A server that offers far more than the table's size: curl is told the
+// size it may take and stops at the headers instead of filling the disk.
+TEST(UpscalerDownload, AFileLargerThanExpectedIsNotTaken) {
+    Upscaler_Fixture f;
+    std::string script = path_join({f.dir.path, "large.py"});
+    std::string sent = path_join({f.dir.path, "sent"});
+    fs_write(script,
+             "import http.server, sys\n"
+             "class Large(http.server.BaseHTTPRequestHandler):\n"
+             "    def do_GET(self):\n"
+             "        size = 64 << 20\n"
+             "        self.send_response(200)\n"
+             "        self.send_header('Content-Length', str(size))\n"
+             "        self.end_headers()\n"
+             "        block, done = b'x' * 65536, 0\n"
+             "        try:\n"
+             "            while done < size:\n"
+             "                self.wfile.write(block)\n"
+             "                done += len(block)\n"
+             "            result = 'whole'\n"
+             "        except OSError:\n"
+             "            result = 'cut'\n"
+             "        open(sys.argv[1], 'w').write(result)\n"
+             "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Large)\n"
+             "server.daemon_threads = True\n"
+             "print('Serving HTTP on 127.0.0.1 port %d' % server.server_address[1], flush=True)\n"
+             "server.serve_forever()\n");
+    Local_Server server;
+    ASSERT_TRUE(server.start("", f.dir.path, script + "' '" + sent));
+    upscaler_set_site(server.site());
+    Task t;
+    EXPECT_FALSE(fsr4_fetch(t));
+    EXPECT_EQ(log_of(t).back(),
+              "FSR 4: docs/license.md is not the file expected (its size or SHA-256 differs): not used.");
+    EXPECT_FALSE(file_exists(path_join({fsr4_dir(), "license.md.part"})));
+    // The server learns that the client went away before the end.
+    std::string result;
+    for (int i = 0; i < 500 && !fs_read(sent, result); i++) sleep_ms(10);
+    EXPECT_EQ(result, "cut");
 }

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <functional>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "engine/kt_system/path.h"
 #include "tests/support/temp_dir.h"
 
@@ -213,6 +217,65 @@ TEST(Fs, ReadAtGivesWhatLiesInTheFile) {
         EXPECT_TRUE(fs_read_at(file, c.offset, c.count, out, &err)) << c.offset << " " << err;
         EXPECT_EQ(out, c.want) << "offset " << c.offset << " count " << c.count;
     }
+}
+
+// fs_read takes a regular file within its caller's limit and nothing else:
+// a FIFO would stall it, a device (also behind a link) or a file that keeps
+// growing would fill memory without end.
+TEST(Fs, ReadTakesOnlyARegularFileWithinItsLimit) {
+    Temp_Dir tmp;
+    std::string ten = path_join({tmp.path, "ten"});
+    std::string empty = path_join({tmp.path, "empty"});
+    ASSERT_TRUE(fs_write(ten, "0123456789"));
+    ASSERT_TRUE(fs_write(empty, ""));
+    struct Case {
+        std::string what, path;
+        uint64_t limit;
+        bool ok;
+    };
+    std::vector<Case> cases = {
+        {"exactly the limit", ten, 10, true},
+        {"one byte over", ten, 9, false},
+        {"empty within a zero limit", empty, 0, true},
+        {"over a zero limit", ten, 0, false},
+        {"the default limit", ten, fs_read_default_limit, true},
+#ifdef _WIN32
+        {"the null device", "NUL", fs_read_default_limit, false},
+#else
+        {"a device", "/dev/zero", fs_read_default_limit, false},
+#endif
+    };
+#ifndef _WIN32
+    std::string fifo = path_join({tmp.path, "fifo"});
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    cases.push_back({"a FIFO no one writes to", fifo, fs_read_default_limit, false});
+    std::string zero_link = path_join({tmp.path, "settings.txt"});
+    ASSERT_TRUE(fs_make_link("/dev/zero", zero_link, false));
+    cases.push_back({"a link to a device", zero_link, fs_read_default_limit, false});
+    // A read at an offset waits on no FIFO either.
+    std::string part;
+    EXPECT_FALSE(fs_read_at(fifo, 0, 16, part));
+#endif
+#ifdef __linux__
+    // The system gives its size as 0: only the bytes read show it is larger.
+    cases.push_back({"a file whose size is not told", "/proc/self/maps", 16, false});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out = "stale";
+        std::string err;
+        EXPECT_EQ(fs_read(c.path, out, &err, c.limit), c.ok) << err;
+        if (c.ok) {
+            EXPECT_LE(out.size(), c.limit);
+        } else {
+            EXPECT_TRUE(out.empty());
+            expect_reason(err);
+        }
+    }
+    std::string err;
+    std::string out;
+    EXPECT_FALSE(fs_read(ten, out, &err, 9));
+    EXPECT_NE(err.find("9 bytes"), std::string::npos) << err;
 }
 
 TEST(Fs, FailuresCarryTheSystemsReason) {

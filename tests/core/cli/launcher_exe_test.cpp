@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/core/settings.h"
@@ -124,5 +128,29 @@ TEST(Launcher_Start, the_games_menu_choices_join_the_loaded_settings) {
     EXPECT_TRUE(after.stretch) << text;
     EXPECT_EQ(after.hdr_peak, 2000) << text;
 }
+
+#ifndef _WIN32
+// The launcher's own files replaced by a FIFO no one writes to and by links
+// to an endless device: start-up reads none of them (it would wait or fill
+// its memory), treats them as unreadable and the mode runs to its end.
+TEST(Launcher_Start, a_fifo_or_a_device_in_place_of_its_files_does_not_stall_it) {
+    Temp_Dir tmp;
+    Launcher_Setup s = prepare(tmp, QM_LAUNCHER_EXE);
+    ASSERT_FALSE(s.exe.empty());
+    std::string data = path_join({s.local, "efsg-launcher"});
+    ASSERT_EQ(mkfifo(path_join({data, "settings.txt"}).c_str(), 0600), 0);
+    ASSERT_TRUE(fs_make_link("/dev/zero", path_join({data, "language.txt"}), false));
+    ASSERT_TRUE(fs_make_link("/dev/zero", path_join({path_dir(s.exe), "Quillmarsh.cfg"}), false));
+
+    Run_Result r = run(s, {"--clear-cache"}, tmp);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    // The folder, the FIFO and both links are deleted, never read.
+    EXPECT_EQ(r.out,
+              "The settings were not this launcher version's own: they are back to the defaults.\n"
+              "Cleared the cache (4 items deleted; the saves, imported Button Icons / Hard Mode files and the Android "
+              "key stay).\n");
+    EXPECT_FALSE(exists(s.marker));
+}
+#endif
 
 }  // namespace

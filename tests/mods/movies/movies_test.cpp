@@ -167,6 +167,32 @@ TEST_F(Movies_Test, TheStreamTableEnds) {
     }
 }
 
+// A ".heads" file is bounded like the container's own table: at most 256
+// streams, and a file far larger than any table is not read at all.
+TEST_F(Movies_Test, TheHeadsTableEnds) {
+    std::vector<int64_t> offsets;
+    for (int i = 0; i < 300; ++i) offsets.push_back(16 + 100 * i);
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t streams;
+        bool from_heads;
+    } cases[] = {
+        {"300 lines give 256 streams", heads_of(offsets), 256, true},
+        // The container's own one stream stays.
+        {"a huge file gives none", heads_of({16, 116}) + std::string(size_t(1) << 20, ' '), 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = put("m.wmp", fixture_wmp({5000}).substr(0, 100));
+        ASSERT_TRUE(fs_write(path + ".heads", c.text));
+        auto list = list_movies(game.path);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].streams.size(), c.streams);
+        EXPECT_EQ(list[0].from_heads, c.from_heads);
+    }
+}
+
 TEST_F(Movies_Test, ConvertedStreamsAndNames) {
     put("INTRO.WMP", fixture_wmp({5000, 3000}));
     put("ending.wmp", fixture_wmp({6000}));
