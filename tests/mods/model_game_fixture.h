@@ -1,0 +1,71 @@
+// A game whose script archive holds the main characters' original models
+// (at their exact sizes, packed so that the archive stays small), and the
+// HD Models+ mod imported with the fake tool in the place of its models
+// tool. The tool's scenario, calls and inputs are files beside its copy in
+// the work folder (see tests/mods/tools/fake_mod_tool.cpp).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "launcher/core/task.h"
+#include "launcher/mods/hd_models.h"
+#include "tests/mods/mod_data_fixture.h"
+#include "tests/mods/mod_test_files.h"
+#include "tests/support/temp_dir.h"
+
+struct Model_Game : Mod_Game {
+    Task task;
+    Temp_Dir exe;   // the launcher's folder, holding a stale Quillmarsh.cfg
+
+    Model_Game() {
+        paths_set_exe_dir(exe.path);
+        fs_write(path_join({exe.path, "Quillmarsh.cfg"}), "stale\n");
+    }
+    ~Model_Game() { paths_set_exe_dir(""); }
+
+    // The script pair "u": the twelve originals (the first `changed` bytes
+    // longer when `changed` names one), the second models c001..c006, an
+    // NPC and a weapon model, and files the tasks leave alone.
+    bool make_game(const std::string& changed = "", const std::vector<Fixture_Member>& extra = {}) {
+        std::vector<Fixture_Member> members;
+        for (const Model_Size& m : Original_Model_Sizes) {
+            std::string bytes(size_t(m.size) + (changed == m.path ? 1 : 0), m.path[10]);
+            members.push_back({std::string(m.path), bytes, true});
+        }
+        for (const char* id : {"c001", "c002", "c003", "c004", "c005", "c006"})
+            for (const char* ext : {".trb", ".imgb"})
+                members.push_back({fmt("chr/pc/%s/bin/%s.win32%s", id, id, ext), fmt("%s%s", id, ext), false});
+        members.push_back({"chr/npc/n001/bin/n001.win32.trb", "npc", false});
+        members.push_back({"chr/weapon/w001/bin/w001.win32.imgb", "weapon", false});
+        members.push_back({"chr/pc/c201/bin/c201.win32.txt", "not a model", false});
+        members.push_back({"zone/z001/bin/z001.win32.trb", "not a character", false});
+        members.insert(members.end(), extra.begin(), extra.end());
+        return write_pair(game, "sys/filelist_scru.win32.bin", "sys/amber_scru.win32.bin", members, 0);
+    }
+
+    // HD Models+ imported: the tool with its scenario, and answers files.
+    bool hd_mod(const std::string& scenario, const std::vector<std::pair<std::string, std::string>>& data) {
+        std::string tool = data_path({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"});
+        if (!fs_make_dirs(path_dir(tool)) || !fs_copy_file(QM_FAKE_MOD_TOOL, tool) ||
+            !fs_write(tool + ".scenario", scenario) || !fs_make_dirs(data_path({"mod_src", "hdmodels", "Data"})))
+            return false;
+        for (const auto& [name, text] : data)
+            if (!fs_write(data_path({"mod_src", "hdmodels", "Data", name}), text)) return false;
+        return true;
+    }
+
+    // The fake tool's records in a work folder ("hdmodels" or "sculpt").
+    static std::string tool_file(const char* area, const char* suffix) {
+        return data_path({area, "work", "SupportFiles", "EF SAGA HD Models.exe"}) + suffix;
+    }
+    static std::string calls(const char* area) { return read(tool_file(area, ".calls")); }
+    static std::string inputs(const char* area) { return read(tool_file(area, ".inputs")); }
+
+    // The task log's lines, one a line.
+    std::string log() const {
+        std::string out;
+        for (const std::string& line : task.log) out += line + "\n";
+        return out;
+    }
+    std::string cfg() const { return read(path_join({exe.path, "Quillmarsh.cfg"})); }
+};
