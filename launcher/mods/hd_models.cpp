@@ -199,7 +199,7 @@ std::string hdm_answer_txt(std::string_view text, bool hide_weapon) {
 
 bool game_scripts_open(Task& t, std::string_view game_dir, Game_Scripts& g) {
     std::string sys = path_join({game_dir, "amber_data", "sys"});
-    g.letter = file_exists(path_join({sys, "amber_scru.win32.bin"})) ? "u" : "c";
+    g.letter.assign(1, file_exists(path_join({sys, "amber_scru.win32.bin"})) ? 'u' : 'c');
     if (!fs_read(path_join({sys, fmt("filelist_scr%s.win32.bin", g.letter)}), g.list_bytes) ||
         !filelist_read(g.list_bytes, g.list)) {
         logf(t, "Cannot read the game's amber_data/sys/filelist_scr%s.win32.bin.", g.letter);

@@ -169,7 +169,7 @@ TEST(HdModelsApply, EveryCharacterOriginalRunsNoTool) {
 // no tool run before the game's models were found to be the originals.
 TEST(HdModelsApply, StopsWithItsMessage) {
     auto sys = [](Model_Game& g, const char* name) { return path_join({g.game, "amber_data", "sys", name}); };
-    const std::string log = hdm_work({"hdmodels.log"});
+    // "{work}" in a message is the work folder, "{log}" its log.
     struct Case {
         std::string name;
         std::function<void(Model_Game&)> change;
@@ -206,9 +206,9 @@ TEST(HdModelsApply, StopsWithItsMessage) {
          [](Model_Game&) { fs_remove_file(data_path({"mod_src", "hdmodels", "Data", "Kestrel.txt"})); },
          "The mod's Data/Kestrel.txt is missing: import its ZIP again.", false},
         {"tool fails", [](Model_Game& g) { g.hd_mod("models c201\nexit 3\n", {}); },
-         "The models tool could not make Kestrel's High Quality model (Data\\Kestrel.txt: exit 3). Log: " + log, true},
+         "The models tool could not make Kestrel's High Quality model (Data\\Kestrel.txt: exit 3). Log: {log}", true},
         {"tool makes no model", [](Model_Game& g) { g.hd_mod("models c001\n", {}); },
-         "The models tool made no c201.win32.trb for Kestrel. Log: " + log, true},
+         "The models tool made no c201.win32.trb for Kestrel. Log: {log}", true},
         {"cancelled while reading the game", [](Model_Game& g) { g.task.cancel.store(1); }, "", false},
     };
     for (const Case& c : cases) {
@@ -219,8 +219,9 @@ TEST(HdModelsApply, StopsWithItsMessage) {
         c.change(g);
         hdm_apply_task(g.task);
         EXPECT_TRUE(g.task.failed.load()) << c.name;
-        if (c.message.empty()) EXPECT_EQ(g.log(), "") << c.name;
-        else EXPECT_EQ(last_line(g.task).substr(0, c.message.size()), c.message) << c.name << "\n" << g.log();
+        std::string want = with_work(c.message, hdm_work({}), hdm_work({"hdmodels.log"}));
+        if (want.empty()) EXPECT_EQ(g.log(), "") << c.name;
+        else EXPECT_EQ(last_line(g.task).substr(0, want.size()), want) << c.name << "\n" << g.log();
         EXPECT_EQ(Model_Game::calls("hdmodels").empty(), !c.tool_ran) << c.name;
         EXPECT_FALSE(exists(data_path({"hdmodels", "out", "kestrel.txt"}))) << c.name;
         EXPECT_FALSE(exists(hdm_work({"models", "x.trb"}))) << c.name;

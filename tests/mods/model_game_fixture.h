@@ -69,3 +69,13 @@ struct Model_Game : Mod_Game {
     }
     std::string cfg() const { return read(path_join({exe.path, "Quillmarsh.cfg"})); }
 };
+
+// The message with "{work}" replaced by the work folder and "{log}" by the
+// log of the tool runs.
+inline std::string with_work(std::string message, const std::string& work, const std::string& log) {
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{work}", work}, {"{log}", log}}) {
+        size_t at = message.find(key);
+        if (at != std::string::npos) message.replace(at, key.size(), value);
+    }
+    return message;
+}
