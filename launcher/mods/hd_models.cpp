@@ -283,6 +283,20 @@ bool tool_models_copy(Task& t, std::string_view work, const std::vector<std::str
     return true;
 }
 
+bool models_work_open(Task& t, std::string_view area, std::string_view log_name, Hd_Tool& ctx) {
+    const std::string work = data_path({area, "work"}), out = data_path({area, "out"});
+    for (const std::string& dir : {work, out}) {
+        if (!fs_make_dirs(dir) && !fs_is_dir(dir)) {
+            logf(t, "Cannot make %s.", dir);
+            return false;
+        }
+    }
+    ctx.task = &t;
+    ctx.work_dir = work;
+    ctx.log = fs_open_stream(path_join({work, log_name}));
+    return true;
+}
+
 // --- The task ------------------------------------------------------------------
 
 namespace {
@@ -357,15 +371,11 @@ void hdm_apply_task(Task& t) {
     const Settings s = settings_copy();
     if (s.game_dir.empty()) return fail(t, "Choose the EMBERFALL SAGA folder first (Home).");
     if (!hdm_imported()) return fail(t, "Import HD Models+'s ZIP first.");
-    const std::string work = data_path({"hdmodels", "work"}), out = data_path({"hdmodels", "out"});
-    for (const std::string& dir : {work, out})
-        if (!fs_make_dirs(dir) && !fs_is_dir(dir)) return fail(t, "Cannot make %s.", dir);
-    const std::string log_path = path_join({work, "hdmodels.log"});
     Hd_Tool ctx;
-    ctx.task = &t;
-    ctx.work_dir = work;
-    ctx.log = fs_open_stream(log_path);
+    if (!models_work_open(t, "hdmodels", "hdmodels.log", ctx)) return t.failed.store(1);
     Tool_Log_Close closes{ctx.log};
+    const std::string& work = ctx.work_dir;
+    const std::string log_path = path_join({work, "hdmodels.log"});
 
     set_status(t, 0.02f, "Copying the mod's files");
     if (!copy_tree_changed(t, data_path({"mod_src", "hdmodels"}), work)) return t.failed.store(1);

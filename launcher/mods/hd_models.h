@@ -62,6 +62,7 @@ std::string hdm_out_path(std::string_view id, std::string_view ext);
 std::string hdm_answer_txt(std::string_view text, bool hide_weapon);
 
 struct Task;
+struct Hd_Tool;
 
 // The task "HD Models+": builds the chosen models of every character with
 // the mod's tool from the game's original models into "hdmodels/out", then
@@ -110,6 +111,10 @@ std::string tool_model_path(std::string_view work, std::string_view id, std::str
 bool tool_models_copy(Task& t, std::string_view work, const std::vector<std::string_view>& ids,
                       std::string (*out_path)(std::string_view, std::string_view), std::string_view name,
                       std::string_view log_path);
+// Makes <data>/<area>/work and <area>/out and readies `ctx` for tool runs
+// in the work folder, with the log <work>/<log_name> created empty (none
+// when it cannot be made). False after logging "Cannot make <folder>.".
+bool models_work_open(Task& t, std::string_view area, std::string_view log_name, Hd_Tool& ctx);
 // Closes the log of the tool runs on every ending of a task.
 struct Tool_Log_Close {
     std::FILE*& log;

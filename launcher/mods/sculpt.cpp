@@ -262,15 +262,11 @@ void sculpt_apply_task(Task& t) {
     if (!hdm_imported())
         return fail(t, "Body Sculpting reshapes HD Models+'s Ultimate models: import HD Models+ (Features & Mods) "
                        "first.");
-    const std::string work = data_path({"sculpt", "work"}), out = data_path({"sculpt", "out"});
-    for (const std::string& dir : {work, out})
-        if (!fs_make_dirs(dir) && !fs_is_dir(dir)) return fail(t, "Cannot make %s.", dir);
-    const std::string log_path = path_join({work, "sculpt.log"});
     Hd_Tool ctx;
-    ctx.task = &t;
-    ctx.work_dir = work;
-    ctx.log = fs_open_stream(log_path);
+    if (!models_work_open(t, "sculpt", "sculpt.log", ctx)) return t.failed.store(1);
     Tool_Log_Close closes{ctx.log};
+    const std::string& work = ctx.work_dir;
+    const std::string log_path = path_join({work, "sculpt.log"});
 
     set_status(t, 0.05f, "Copying HD Models+'s files");
     if (!copy_tree_changed(t, data_path({"mod_src", "hdmodels"}), work)) return t.failed.store(1);

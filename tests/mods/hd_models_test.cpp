@@ -19,13 +19,7 @@ void put(const std::string& path, std::string_view text) {
     ASSERT_TRUE(fs_write(path, text));
 }
 
-std::string hdm_work(std::initializer_list<std::string_view> parts) {
-    std::string path = data_path({"hdmodels", "work"});
-    for (std::string_view p : parts) path = path_join({path, p});
-    return path;
-}
-
-std::string last_line(const Task& t) { return t.log.empty() ? "" : t.log.back(); }
+std::string hdm_work(std::initializer_list<std::string_view> parts) { return work_path("hdmodels", parts); }
 
 }  // namespace
 
@@ -183,17 +177,27 @@ TEST(HdModelsApply, StopsWithItsMessage) {
              fs_remove_file(data_path({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"}));
          },
          "Import HD Models+'s ZIP first.", false},
-        {"no file list", [&](Model_Game& g) { fs_remove_file(sys(g, "filelist_scru.win32.bin")); },
+        {"no file list", [&](Model_Game& g) {
+             g.make_game("", {}, true);
+             fs_remove_file(sys(g, "filelist_scru.win32.bin"));
+         },
          "Cannot read the game's amber_data/sys/filelist_scru.win32.bin.", false},
-        {"not a file list", [&](Model_Game& g) { fs_write(sys(g, "filelist_scru.win32.bin"), "no list"); },
+        {"not a file list", [&](Model_Game& g) {
+             g.make_game("", {}, true);
+             fs_write(sys(g, "filelist_scru.win32.bin"), "no list");
+         },
          "Cannot read the game's amber_data/sys/filelist_scru.win32.bin.", false},
         {"no archive of the list's letter",
          [&](Model_Game& g) {
+             g.make_game("", {}, true);
              fs_rename(sys(g, "filelist_scru.win32.bin"), sys(g, "filelist_scrc.win32.bin"));
              fs_remove_file(sys(g, "amber_scru.win32.bin"));
          },
          "Cannot open the game's amber_scrc.win32.bin.", false},
-        {"member past the archive's end", [&](Model_Game& g) { fs_truncate(sys(g, "amber_scru.win32.bin"), 100); },
+        {"member past the archive's end", [&](Model_Game& g) {
+             g.make_game("", {}, true);
+             fs_truncate(sys(g, "amber_scru.win32.bin"), 100);
+         },
          "Cannot read chr/pc/c201/bin/c201.win32.trb from the game's amber_scru.", false},
         {"member name leaving the folder", [](Model_Game& g) { g.make_game("", {{"chr/pc/../../../x.trb", "x"}}); },
          "The game's file list names chr/pc/../../../x.trb, which cannot be copied: ", false},

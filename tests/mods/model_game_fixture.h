@@ -23,10 +23,23 @@ struct Model_Game : Mod_Game {
     }
     ~Model_Game() { paths_set_exe_dir(""); }
 
-    // The script pair "u": the twelve originals (the first `changed` bytes
-    // longer when `changed` names one), the second models c001..c006, an
-    // NPC and a weapon model, and files the tasks leave alone.
-    bool make_game(const std::string& changed = "", const std::vector<Fixture_Member>& extra = {}) {
+    // The script pair "u": the twelve originals (the one `changed` names a
+    // byte longer), the second models c001..c006, an NPC and a weapon model,
+    // files the tasks leave alone, and `extra`. The game as it comes is made
+    // once a run and shared (tests only read it), unless `own` asks for one
+    // of the test's own in `game`.
+    bool make_game(const std::string& changed = "", const std::vector<Fixture_Member>& extra = {}, bool own = false) {
+        if (!own && changed.empty() && extra.empty()) {
+            static Temp_Dir shared;
+            static bool made = write_game(shared.path, "", {});
+            settings_edit([&](Settings& s) { s.game_dir = shared.path; });
+            return made;
+        }
+        settings_edit([&](Settings& s) { s.game_dir = game; });
+        return write_game(game, changed, extra);
+    }
+
+    static bool write_game(const std::string& dir, const std::string& changed, const std::vector<Fixture_Member>& extra) {
         std::vector<Fixture_Member> members;
         for (const Model_Size& m : Original_Model_Sizes) {
             std::string bytes(size_t(m.size) + (changed == m.path ? 1 : 0), m.path[10]);
@@ -40,7 +53,7 @@ struct Model_Game : Mod_Game {
         members.push_back({"chr/pc/c201/bin/c201.win32.txt", "not a model", false});
         members.push_back({"zone/z001/bin/z001.win32.trb", "not a character", false});
         members.insert(members.end(), extra.begin(), extra.end());
-        return write_pair(game, "sys/filelist_scru.win32.bin", "sys/amber_scru.win32.bin", members, 0);
+        return write_pair(dir, "sys/filelist_scru.win32.bin", "sys/amber_scru.win32.bin", members, 0);
     }
 
     // HD Models+ imported: the tool with its scenario, and answers files.
@@ -79,3 +92,12 @@ inline std::string with_work(std::string message, const std::string& work, const
     }
     return message;
 }
+
+// A path below <data>/<area>/work.
+inline std::string work_path(std::string_view area, std::initializer_list<std::string_view> parts) {
+    std::string path = data_path({area, "work"});
+    for (std::string_view p : parts) path = path_join({path, p});
+    return path;
+}
+
+inline std::string last_line(const Task& t) { return t.log.empty() ? "" : t.log.back(); }

@@ -49,13 +49,7 @@ bool sculpt_game(Model_Game& g, const std::string& scenario = "input\nmodels c20
            fs_write(path_join({dir, "SAGA Kestrel Body Sculpting.bat"}), fixture("kestrel_sculpt.bat"));
 }
 
-std::string sculpt_work(std::initializer_list<std::string_view> parts) {
-    std::string path = data_path({"sculpt", "work"});
-    for (std::string_view p : parts) path = path_join({path, p});
-    return path;
-}
-
-std::string last_line(const Task& t) { return t.log.empty() ? "" : t.log.back(); }
+std::string sculpt_work(std::initializer_list<std::string_view> parts) { return work_path("sculpt", parts); }
 
 }  // namespace
 
@@ -246,7 +240,10 @@ TEST(SculptApply, StopsWithItsMessage) {
          [](Model_Game&) { fs_fail_under(sculpt_work({"Data", "SAGA_Sculpting.bin"})); },
          "Cannot copy SAGA_Sculpting.bin into {work}.", false},
         {"no file list",
-         [](Model_Game& g) { fs_remove_file(path_join({g.game, "amber_data", "sys", "filelist_scru.win32.bin"})); },
+         [](Model_Game& g) {
+             g.make_game("", {}, true);
+             fs_remove_file(path_join({g.game, "amber_data", "sys", "filelist_scru.win32.bin"}));
+         },
          "Cannot read the game's amber_data/sys/filelist_scru.win32.bin.", false},
         {"a model twice", [](Model_Game& g) { g.make_game("", {{"chr/pc/c006/bin/c006.win32.imgb", "again"}}); },
          "The game's amber_scru does not have the main characters' models.", false},

@@ -30,6 +30,12 @@ bool names_exe(const std::string& s) {
     return tail == ".exe";
 }
 
+void append_to(const std::string& path, const std::string& text) {
+    std::string old;
+    fs_read(path, old);
+    fs_write(path, old + text);
+}
+
 // --- The HD Models+ models tool -------------------------------------------
 //   input            appends its first argument (a path below the working
 //                    folder with "\" separators), a line break, that file's
@@ -43,11 +49,10 @@ bool model_tool_step(const std::string& verb, const std::string& rest, const std
                      const std::vector<std::string>& args) {
     std::string first = args.empty() ? "" : args[0];
     if (verb == "input") {
-        std::string path = first, bytes, inputs;
+        std::string path = first, bytes;
         for (char& c : path) c = c == '\\' ? '/' : c;
         fs_read(path, bytes);
-        fs_read(self + ".inputs", inputs);
-        fs_write(self + ".inputs", inputs + first + "\n" + bytes + "\n--\n");
+        append_to(self + ".inputs", first + "\n" + bytes + "\n--\n");
         return true;
     }
     if (verb == "models") {
@@ -66,9 +71,7 @@ bool model_tool_step(const std::string& verb, const std::string& rest, const std
         return true;
     }
     if (verb == "seen") {
-        std::string calls;
-        fs_read(self + ".calls", calls);
-        fs_write(self + ".calls", calls + "seen " + rest + (std::filesystem::exists(rest) ? " yes\n" : " no\n"));
+        append_to(self + ".calls", "seen " + rest + (std::filesystem::exists(rest) ? " yes\n" : " no\n"));
         return true;
     }
     return false;
@@ -83,12 +86,9 @@ int main(int argc, char** argv) {
         self = args[0];
         args.erase(args.begin());
     }
-    std::string calls;
-    fs_read(self + ".calls", calls);
-    calls += "cwd=" + std::filesystem::current_path().string() + "\n";
+    std::string calls = "cwd=" + std::filesystem::current_path().string() + "\n";
     for (const std::string& a : args) calls += "arg=" + a + "\n";
-    calls += "--\n";
-    fs_write(self + ".calls", calls);
+    append_to(self + ".calls", calls + "--\n");
 
     std::string scenario;
     fs_read(self + ".scenario", scenario);
