@@ -2,6 +2,7 @@
 // them into UTF-16 only at the system call.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -72,6 +73,10 @@ bool fs_remove_dir(std::string_view path, std::string* err = nullptr);
 bool fs_remove_tree(std::string_view path, std::string* err = nullptr);
 // Renames, replacing an existing file at `to`.
 bool fs_rename(std::string_view from, std::string_view to, std::string* err = nullptr);
+// Creates (or empties) a file and opens it as a C stream for writing, for
+// logs written line by line; nullptr when it cannot be made. The name is
+// UTF-8 on every system.
+std::FILE* fs_open_stream(std::string_view path);
 // Copies one file whole (replacing the target).
 bool fs_copy_file(std::string_view from, std::string_view to, std::string* err = nullptr);
 // Free bytes for the caller on the volume that holds `path`.

@@ -322,6 +322,11 @@ bool fs_rename(std::string_view from, std::string_view to, std::string* err) {
     return true;
 }
 
+std::FILE* fs_open_stream(std::string_view path) {
+    if (fs_hook_refuses(path, nullptr)) return nullptr;
+    return std::fopen(std::string(path).c_str(), "wb");
+}
+
 bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) {
     if (fs_hook_refuses(to, err)) return false;
     Fd in(open(z(from).c_str(), O_RDONLY | O_CLOEXEC));

@@ -417,6 +417,11 @@ bool fs_rename(std::string_view from, std::string_view to, std::string* err) {
     return true;
 }
 
+std::FILE* fs_open_stream(std::string_view path) {
+    if (fs_hook_refuses(path, nullptr)) return nullptr;
+    return _wfopen(wide_path_z(path).c_str(), L"wb");
+}
+
 bool fs_copy_file(std::string_view from, std::string_view to, std::string* err) {
     if (fs_hook_refuses(to, err)) return false;
     if (fs_hook_disk_full(to)) {

@@ -1,14 +1,20 @@
 #include "launcher/mods/hd_models.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
 
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/core/task.h"
+#include "launcher/gamebuild/config.h"
+#include "launcher/mods/member_name.h"
+#include "launcher/mods/mod_tools.h"
 
 const Hdm_Character hdm_characters[hdm_character_count] = {
     {"Kestrel",
@@ -187,4 +193,226 @@ std::string hdm_answer_txt(std::string_view text, bool hide_weapon) {
         out.append("\r\n");
     }
     return out;
+}
+
+// --- The game's models -------------------------------------------------------
+
+bool game_scripts_open(Task& t, std::string_view game_dir, Game_Scripts& g) {
+    std::string sys = path_join({game_dir, "amber_data", "sys"});
+    g.letter.assign(1, file_exists(path_join({sys, "amber_scru.win32.bin"})) ? 'u' : 'c');
+    if (!fs_read(path_join({sys, fmt("filelist_scr%s.win32.bin", g.letter)}), g.list_bytes) ||
+        !filelist_read(g.list_bytes, g.list)) {
+        logf(t, "Cannot read the game's amber_data/sys/filelist_scr%s.win32.bin.", g.letter);
+        return false;
+    }
+    if (!game_archive_open(path_join({sys, fmt("amber_scr%s.win32.bin", g.letter)}), g.archive)) {
+        logf(t, "Cannot open the game's amber_scr%s.win32.bin.", g.letter);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string_view> game_line_fields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    while (fields.size() < 3) {
+        size_t colon = text.find(':');
+        if (colon == std::string_view::npos) break;
+        fields.push_back(text.substr(0, colon));
+        text.remove_prefix(colon + 1);
+    }
+    fields.push_back(text);
+    return fields;
+}
+
+bool game_model_copy(Task& t, const Game_Scripts& g, const std::vector<std::string_view>& fields,
+                     std::string_view orig_dir, std::string_view write_failed) {
+    std::string_view path = fields[3];
+    std::string data, target, why;
+    // The list is the game's file, but whatever it names is written below
+    // our folder only under a name that cannot leave it.
+    if (!member_path(orig_dir, path, target, &why)) {
+        logf(t, "The game's file list names %s, which cannot be copied: %s.", path, why);
+        return false;
+    }
+    if (!archive_entry(g.archive, fields, data)) {
+        logf(t, "Cannot read %s from the game's amber_scr%s.", path, g.letter);
+        return false;
+    }
+    if (!ensure_dir(path_dir(target)) || !fs_write(target, data)) {
+        logf(t, write_failed, target);
+        return false;
+    }
+    return true;
+}
+
+bool game_models_original(Task& t, std::string_view orig_dir, std::string_view mod_name,
+                          const std::vector<std::string>& wanted) {
+    for (const Model_Size& m : Original_Model_Sizes) {
+        if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), m.path) == wanted.end()) continue;
+        File_Info info;
+        if (fs_stat(member_join(orig_dir, m.path), info) && !info.is_dir && info.size == m.size) continue;
+        logf(t,
+             "The game's %s is not the original one (another mod's model, put into the game's files?). %s starts "
+             "from the original models: restore the game's files (Steam: Verify integrity of game files) and Apply "
+             "again.",
+             m.path, mod_name);
+        return false;
+    }
+    return true;
+}
+
+std::string tool_model_path(std::string_view work, std::string_view id, std::string_view ext) {
+    return path_join({work, "models", "mod", "chr", "pc", id, "bin", fmt("%s.win32%s", id, ext)});
+}
+
+bool tool_models_copy(Task& t, std::string_view work, const std::vector<std::string_view>& ids,
+                      std::string (*out_path)(std::string_view, std::string_view), std::string_view name,
+                      std::string_view log_path) {
+    for (std::string_view id : ids) {
+        for (std::string_view ext : {".trb", ".imgb"}) {
+            std::string from = tool_model_path(work, id, ext), to = out_path(id, ext);
+            File_Info info;
+            bool made = fs_stat(from, info) && !info.is_dir && !info.is_link;
+            if (!made || !ensure_dir(path_dir(to)) || !fs_copy_file(from, to)) {
+                logf(t, "The models tool made no %s for %s. Log: %s", path_base(from), name, log_path);
+                t.failed.store(1);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool models_work_open(Task& t, std::string_view area, std::string_view log_name, Hd_Tool& ctx) {
+    const std::string work = data_path({area, "work"}), out = data_path({area, "out"});
+    for (const std::string& dir : {work, out}) {
+        if (!fs_make_dirs(dir) && !fs_is_dir(dir)) {
+            logf(t, "Cannot make %s.", dir);
+            return false;
+        }
+    }
+    ctx.task = &t;
+    ctx.work_dir = work;
+    ctx.log = fs_open_stream(path_join({work, log_name}));
+    return true;
+}
+
+// --- The task ------------------------------------------------------------------
+
+namespace {
+
+template <typename... A>
+void fail(Task& t, std::string_view format, const A&... args) {
+    logf(t, format, args...);
+    t.failed.store(1);
+}
+
+bool taken_model_path(std::string_view path) {
+    bool folder = false;
+    for (std::string_view prefix : {"chr/pc/", "chr/npc/", "chr/weapon/", "chr/summon/"})
+        folder = folder || path.substr(0, prefix.size()) == prefix;
+    auto ends = [&](std::string_view suffix) {
+        return path.size() >= suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
+    };
+    return folder && (ends(".trb") || ends(".imgb"));
+}
+
+// Builds one character's chosen models (steps c to g of a row); false when
+// the task ends.
+bool hdm_apply_row(Task& t, Hd_Tool& ctx, const Settings& s, int row, const std::string& asks,
+                   const std::string& log_path) {
+    const Hdm_Character& c = hdm_characters[row];
+    const Hdm_Variant& v = c.variants[size_t(hdm_choice(s, row))];
+    const std::string& work = ctx.work_dir;
+    set_status(t, 0.45f + float(row) * 0.5f / 6.0f, "%s: %s", c.name, v.label);
+    for (std::string_view id : v.models)
+        for (std::string_view ext : {".trb", ".imgb"}) fs_remove_file(tool_model_path(work, id, ext));
+    for (std::string_view f : v.files) {
+        std::string text;
+        if (!fs_read(path_join({work, "Data", f}), text)) {
+            fail(t, "The mod's Data/%s is missing: import its ZIP again.", f);
+            return false;
+        }
+        std::string arg = fmt("Data\\%s", f);
+        if (text.find("::A") != std::string::npos) {
+            std::string name = fmt("zqr_%s", f);
+            if (!fs_write(path_join({work, "Data", name}), hdm_answer_txt(text, s.hd_models_hide))) {
+                fail(t, "Cannot write in %s.", work);
+                return false;
+            }
+            arg = fmt("Data\\%s", name);
+        }
+        int64_t code = -1;
+        if (!hd_tool(ctx, "EF SAGA HD Models.exe", {arg}, work, &code)) {
+            t.failed.store(1);
+            return false;
+        }
+        if (t.cancel.load()) {
+            t.failed.store(1);
+            return false;
+        }
+        if (code != 0) {
+            fail(t, "The models tool could not make %s's %s model (Data\\%s: exit %d). Log: %s", c.name, v.label, f,
+                 code, log_path);
+            return false;
+        }
+    }
+    if (!tool_models_copy(t, work, v.models, hdm_out_path, c.name, log_path)) return false;
+    if (!fs_write(marker_path(row), asks)) {
+        t.failed.store(1);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void hdm_apply_task(Task& t) {
+    const Settings s = settings_copy();
+    if (s.game_dir.empty()) return fail(t, "Choose the EMBERFALL SAGA folder first (Home).");
+    if (!hdm_imported()) return fail(t, "Import HD Models+'s ZIP first.");
+    Hd_Tool ctx;
+    if (!models_work_open(t, "hdmodels", "hdmodels.log", ctx)) return t.failed.store(1);
+    Tool_Log_Close closes{ctx.log};
+    const std::string& work = ctx.work_dir;
+    const std::string log_path = path_join({work, "hdmodels.log"});
+
+    set_status(t, 0.02f, "Copying the mod's files");
+    if (!copy_tree_changed(t, data_path({"mod_src", "hdmodels"}), work)) return t.failed.store(1);
+
+    set_status(t, 0.1f, "Reading the game's models");
+    Game_Scripts g;
+    if (!game_scripts_open(t, s.game_dir, g)) return t.failed.store(1);
+    const std::string orig = path_join({work, "models", "orig"});
+    const size_t n = g.list.entries.size();
+    int count = 0;
+    for (size_t i = 0; i < n; i++) {
+        std::vector<std::string_view> fields = game_line_fields(g.list.entries[i].text);
+        if (fields.size() != 4 || !taken_model_path(fields[3])) continue;
+        if (!game_model_copy(t, g, fields, orig, "Cannot write %s (is there room?).")) return t.failed.store(1);
+        count++;
+        if (i % 64 == 0) set_status(t, 0.1f + 0.3f * float(i) / float(n), "Reading the game's models (%d)", count);
+        // The runner reports the cancellation.
+        if (t.cancel.load()) return t.failed.store(1);
+    }
+    if (!game_models_original(t, orig, "HD Models+", {})) return t.failed.store(1);
+    mirror_dirs(orig, path_join({work, "models", "mod"}));
+
+    int applied = 0;
+    for (int row = 0; row < hdm_character_count; row++) {
+        fs_remove_file(marker_path(row));
+        std::string asks = hdm_asks(s, row);
+        if (asks.empty()) continue;
+        if (!hdm_apply_row(t, ctx, s, row, asks, log_path)) return;
+        applied++;
+    }
+
+    settings_edit([](Settings& live) { live.hd_models_on = true; });
+    save_settings();
+    cfg_write_file(exe_dir(), Cfg_When::If_Present);
+    if (applied)
+        logf(t, "HD Models+ applied to %d characters. The game uses them the next time it starts.", applied);
+    else
+        logf(t, "Every character is Original: the game's own models are used.");
+    set_status(t, 1.0f, "HD Models+ applied");
 }

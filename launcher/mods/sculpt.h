@@ -70,3 +70,8 @@ struct Sculpt_Txt {
 Sculpt_Txt sculpt_make_txt(int row, const std::map<std::string, std::string>& answers,
                            const std::map<std::string, std::string>& files,
                            const std::atomic<uint8_t>* cancel = nullptr);
+
+struct Task;
+// The task "Body Sculpting": makes the sculpted models of every row whose
+// sliders are not all unchanged into "sculpt/out", then turns sculpt_on on.
+void sculpt_apply_task(Task& t);

@@ -2,6 +2,8 @@
 // made by running a mod-shaped batch file through the interpreter.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
@@ -9,6 +11,7 @@
 #include "launcher/core/settings.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
+#include "tests/mods/model_game_fixture.h"
 #include "tests/support/data_folder.h"
 
 namespace {
@@ -34,6 +37,19 @@ struct Sculpt_Mod : Data_Folder {
         EXPECT_TRUE(fs_write(path_join({data_dir, "X_Kestrel1.txt"}), "not read by the batch file"));
     }
 };
+
+// The game, HD Models+ with the fake tool and the Kestrel batch file.
+bool sculpt_game(Model_Game& g, const std::string& scenario = "input\nmodels c201 c001\n") {
+    std::string dir = data_path({"mod_src", "sculpt"});
+    return g.make_game() &&
+           g.hd_mod(scenario, {{"X_Kestrel2.txt", "MODEL c201\r\n  Mesh_Body 1.0\r\n;x\r\nMODEL c001\r\nMesh_Face 1.0"},
+                               {"x_kestrel_hair2.txt", "MODEL c201\nMesh_Hair_Short 1.0\n"},
+                               {"X_Kestrel1.txt", "the model list"}}) &&
+           fs_make_dirs(dir) && fs_write(path_join({dir, "SAGA_Sculpting.bin"}), "sculpting data") &&
+           fs_write(path_join({dir, "SAGA Kestrel Body Sculpting.bat"}), fixture("kestrel_sculpt.bat"));
+}
+
+std::string sculpt_work(std::initializer_list<std::string_view> parts) { return work_path("sculpt", parts); }
 
 }  // namespace
 
@@ -128,4 +144,139 @@ TEST(Sculpt, AppliedNeedsTheStateFileAndAllFourOutputs) {
     EXPECT_EQ(sculpt_applied(1), "5555595");
     EXPECT_EQ(sculpt_applied(0), "");
     EXPECT_EQ(sculpt_out_path("c005", ".imgb"), data_path({"sculpt", "out", "chr", "pc", "c005", "bin", "c005.win32.imgb"}));
+}
+
+TEST(SculptApply, MakesTheChangedCharactersModels) {
+    Model_Game g;
+    ASSERT_TRUE(sculpt_game(g));
+    ASSERT_TRUE(fs_make_dirs(data_path({"sculpt", "out"})));
+    ASSERT_TRUE(fs_write(data_path({"sculpt", "out", "c205.txt"}), "1555555"));   // Mirela, now as is
+    settings_edit([](Settings& s) { s.sculpt[0] = {7, 3, 0, 5, 9, 1, 0, 2}; });
+    sculpt_apply_task(g.task);
+    ASSERT_FALSE(g.task.failed.load()) << g.log();
+    const std::string work = sculpt_work({});
+
+    EXPECT_EQ(Model_Game::calls("sculpt"), "cwd=" + work + "\narg=Data\\Kestrel_Sculpt.txt\n--\n"
+                                           "cwd=" + work + "\narg=Data\\X_Kestrel1.txt\n--\n");
+    EXPECT_EQ(Model_Game::inputs("sculpt"),
+              "Data\\Kestrel_Sculpt.txt\n"
+              "SCULPTING\r\nHips=7\r\nLegs=3\r\nWaist=5\r\nButt=5\r\nBust=9\r\nBiceps=1\r\nArms=5\r\nNeck=2\r\n"
+              "MODEL c201\r\nmesh_Body 1.0\r\nMODEL c001\r\nmesh_Face 1.0\r\nMESHES=2\r\n\n--\n"
+              "Data\\X_Kestrel1.txt\nthe model list\n--\n");
+    EXPECT_EQ(read(sculpt_work({"Data", "SAGA_Sculpting.bin"})), "sculpting data");
+    EXPECT_EQ(read(sculpt_out_path("c201", ".imgb")), "c201.win32.imgb from Data\\X_Kestrel1.txt");
+    EXPECT_EQ(read(sculpt_out_path("c001", ".trb")), "c001.win32.trb from Data\\X_Kestrel1.txt");
+    EXPECT_EQ(read(data_path({"sculpt", "out", "c201.txt"})), "73559152h");
+    Settings s = settings_copy();
+    EXPECT_EQ(sculpt_applied(0), sculpt_state(s, 0));
+    EXPECT_FALSE(exists(data_path({"sculpt", "out", "c205.txt"})));
+
+    // Only the three characters' two models each were taken from the game.
+    File_Info info;
+    ASSERT_TRUE(fs_stat(sculpt_work({"models", "orig", "chr", "pc", "c205", "bin", "c205.win32.trb"}), info));
+    EXPECT_EQ(info.size, 719745u);
+    EXPECT_EQ(read(sculpt_work({"models", "orig", "chr", "pc", "c006", "bin", "c006.win32.imgb"})), "c006.imgb");
+    EXPECT_FALSE(exists(sculpt_work({"models", "orig", "chr", "pc", "c202"})));
+    EXPECT_FALSE(exists(sculpt_work({"models", "orig", "chr", "npc"})));
+
+    EXPECT_EQ(last_line(g.task),
+              "Body Sculpting applied to 1 characters (HD Models+'s Ultimate models, sculpted). The game uses them the "
+              "next time it starts.");
+    EXPECT_TRUE(s.sculpt_on);
+    EXPECT_NE(read(data_path({"settings.txt"})).find("\nsculpt_on 1\n"), std::string::npos);
+    EXPECT_EQ(g.cfg().rfind("# Quillmarsh's settings", 0), 0u) << g.cfg();
+    EXPECT_NE(read(sculpt_work({"sculpt.log"})).find("> EF SAGA HD Models.exe Data\\Kestrel_Sculpt.txt  [" + work + "]\n"),
+              std::string::npos);
+
+    // A "Normal Hair" HD Models+ variant makes only the first character
+    // differ from what was applied.
+    settings_edit([](Settings& live) {
+        live.sculpt[2][0] = 4;
+        live.hd_models[0] = 2;
+    });
+    s = settings_copy();
+    EXPECT_EQ(sculpt_state(s, 0), "73559152n");
+    EXPECT_NE(sculpt_applied(0), sculpt_state(s, 0));
+}
+
+TEST(SculptApply, EverySliderAsIsRunsNoTool) {
+    Model_Game g;
+    ASSERT_TRUE(sculpt_game(g, "exit 3\n"));
+    ASSERT_TRUE(fs_make_dirs(data_path({"sculpt", "out"})));
+    for (const Sculpt_Character& c : sculpt_characters)
+        ASSERT_TRUE(fs_write(data_path({"sculpt", "out", fmt("%s.txt", c.model)}), "1"));
+    settings_edit([](Settings& s) { s.sculpt[1] = {5, 5, 5, 5, 5, 5, 5, 5}; });
+    sculpt_apply_task(g.task);
+    EXPECT_FALSE(g.task.failed.load()) << g.log();
+    EXPECT_EQ(Model_Game::calls("sculpt"), "");
+    for (const Sculpt_Character& c : sculpt_characters)
+        EXPECT_FALSE(exists(data_path({"sculpt", "out", fmt("%s.txt", c.model)}))) << c.name;
+    EXPECT_EQ(last_line(g.task), "Every choice is as is: HD Models+'s models (or the game's) are used.");
+    EXPECT_TRUE(settings_copy().sculpt_on);
+}
+
+TEST(SculptApply, StopsWithItsMessage) {
+    // "{work}" in a message is the work folder, "{log}" its log.
+    auto remove_data = [](const char* name) {
+        return [name](Model_Game&) { fs_remove_file(data_path({"mod_src", "hdmodels", "Data", name})); };
+    };
+    struct Case {
+        std::string name;
+        std::function<void(Model_Game&)> change;
+        std::string message;
+        bool tool_ran;
+    } cases[] = {
+        {"no game folder", [](Model_Game&) { settings_edit([](Settings& s) { s.game_dir.clear(); }); },
+         "Choose the EMBERFALL SAGA folder first (Home).", false},
+        {"not imported", [](Model_Game&) { fs_remove_file(data_path({"mod_src", "sculpt", "SAGA_Sculpting.bin"})); },
+         "Import Body Sculpting's ZIP first.", false},
+        {"HD Models+ not imported",
+         [](Model_Game&) {
+             fs_remove_file(data_path({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"}));
+         },
+         "Body Sculpting reshapes HD Models+'s Ultimate models: import HD Models+ (Features & Mods) first.", false},
+        {"work folder refused", [](Model_Game&) { fs_fail_under(sculpt_work({})); }, "Cannot make {work}.", false},
+        {"sculpting data not copied",
+         [](Model_Game&) { fs_fail_under(sculpt_work({"Data", "SAGA_Sculpting.bin"})); },
+         "Cannot copy SAGA_Sculpting.bin into {work}.", false},
+        {"no file list",
+         [](Model_Game& g) {
+             g.make_game("", {}, true);
+             fs_remove_file(path_join({g.game, "amber_data", "sys", "filelist_scru.win32.bin"}));
+         },
+         "Cannot read the game's amber_data/sys/filelist_scru.win32.bin.", false},
+        {"a model twice", [](Model_Game& g) { g.make_game("", {{"chr/pc/c006/bin/c006.win32.imgb", "again"}}); },
+         "The game's amber_scru does not have the main characters' models.", false},
+        {"modified model", [](Model_Game& g) { g.make_game("chr/pc/c205/bin/c205.win32.trb"); },
+         "The game's chr/pc/c205/bin/c205.win32.trb is not the original one (another mod's model, put into the "
+         "game's files?). Body Sculpting starts from the original models: restore the game's files (Steam: Verify "
+         "integrity of game files) and Apply again.",
+         false},
+        {"Ultimate list missing", remove_data("X_Kestrel2.txt"),
+         "SAGA Kestrel Body Sculpting.bat: the model file x_kestrel2.txt is not there (is HD Models+ 4.1.7 "
+         "imported?)",
+         false},
+        {"model list missing", remove_data("X_Kestrel1.txt"),
+         "HD Models+'s Data/X_Kestrel1.txt is missing: import HD Models+ again.", true},
+        {"tool fails", [](Model_Game& g) { g.hd_mod("exit 3\n", {}); },
+         "The models tool could not make Kestrel's model (Data\\Kestrel_Sculpt.txt: exit 3). Log: {log}", true},
+        {"tool makes no second model", [](Model_Game& g) { g.hd_mod("models c201\n", {}); },
+         "The models tool made no c001.win32.trb for Kestrel. Log: {log}", true},
+        {"cancelled", [](Model_Game& g) { g.task.cancel.store(1); }, "", false},
+    };
+    for (const Case& c : cases) {
+        Model_Game g;
+        ASSERT_TRUE(sculpt_game(g));
+        settings_edit([](Settings& s) { s.sculpt[0][4] = 9; });
+        c.change(g);
+        sculpt_apply_task(g.task);
+        fs_fail_under("");
+        EXPECT_TRUE(g.task.failed.load()) << c.name;
+        if (c.message.empty()) EXPECT_EQ(g.log(), "") << c.name;
+        else EXPECT_EQ(last_line(g.task), with_work(c.message, sculpt_work({}), sculpt_work({"sculpt.log"}))) << c.name << "\n" << g.log();
+        EXPECT_EQ(Model_Game::calls("sculpt").empty(), !c.tool_ran) << c.name;
+        EXPECT_FALSE(exists(data_path({"sculpt", "out", "c201.txt"}))) << c.name;
+        EXPECT_FALSE(settings_copy().sculpt_on) << c.name;
+        EXPECT_EQ(g.cfg(), "stale\n") << c.name;
+    }
 }
