@@ -172,21 +172,6 @@ bool hd_project_imported() {
     return !folder.empty() && file_exists(path_join({folder, hd_marker_file}));
 }
 
-void hd_clean_dir(std::string_view work, const Keep_Set& keep, std::string_view spare) {
-    std::vector<Dir_Entry> entries;
-    if (!fs_list(work, entries)) return;
-    for (const Dir_Entry& e : entries) {
-        std::string low(e.name);
-        for (char& c : low) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (e.is_dir && (low == "data" || low == "textures" || low == "supportfiles")) {
-            prune_tree(work, e.name, keep);
-            continue;
-        }
-        if (!spare.empty() && e.name == spare) continue;
-        hd_delete_path(path_join({work, e.name}));
-    }
-}
-
 bool hd_delete_path(std::string_view path, std::string* err) {
     File_Info info;
     if (!fs_stat(path, info) || !info.exists) return true;

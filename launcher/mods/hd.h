@@ -83,12 +83,6 @@ bool hd_project_zip_ok(std::string_view path);
 // The HD folder holds the HD Project's marker: an HD Project import finished.
 bool hd_project_imported();
 
-// Reduces a work folder to the wanted ZIP members of `keep`: below "data",
-// "textures" and "supportfiles" (any case) every file not kept is deleted;
-// every other entry goes with all its content, except the one named
-// `spare` (when not empty).
-void hd_clean_dir(std::string_view work, const Keep_Set& keep, std::string_view spare = "");
-
 // Deletes a file, or a folder with everything in it; true when nothing is
 // left at the path. `err` gets the system's reason.
 bool hd_delete_path(std::string_view path, std::string* err = nullptr);

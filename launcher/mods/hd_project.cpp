@@ -576,8 +576,19 @@ void Project_Import::failed_end() {
     zip = Zip_Archive{};
     if (work.empty()) return;
     // The staging folder is never deleted here: after a failed swap it may
-    // hold the only copy of what was moved into it.
-    hd_clean_dir(work, keep, "out");
+    // hold the only copy of what was moved into it. It steps out of the work
+    // folder while that is cleaned; when it cannot, nothing is cleaned.
+    std::string aside = work + ".out";
+    bool has_staging = fs_is_dir(staging);
+    if (has_staging && (fs_is_dir(aside) || !fs_rename(staging, aside))) {
+        logf(t, "The files unpacked from the ZIP were kept in %s: the next Import goes on from them (delete that folder "
+                "to free the space).",
+             work);
+        return;
+    }
+    hd_clean_dir(work, keep);
+    if (has_staging && !(fs_make_dirs(work) && fs_rename(aside, staging)))
+        logf(t, "The new HD folder's files were kept in %s.", aside);
     if (fs_is_dir(work))
         logf(t, "The files unpacked from the ZIP were kept in %s: the next Import goes on from them (delete that folder "
                 "to free the space).",
