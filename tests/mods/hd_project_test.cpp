@@ -371,9 +371,13 @@ TEST(HdProject, WhatAnImportPutsInTheHdFolder) {
         {"zones only", "; zones\nz2\n", "", "act\nexit 1\n", 1, 0, plus(zone_files, {})},
         {"models only", "", "N n001\n", "act\nexit 1000\n", 0, 1, plus(model_files, {})},
         {"both", "Z2\n", "  N   n001  \n#: a remark\n", "act\nexit 7\n", 1, 1, plus(zone_files, model_files)},
-        {"no tool run counts (1001)", "Z2\n", "N n001\n", "act\nexit 1001\n", -1, -1, {}},
         {"no tool run counts (0 without a list)", "Z2\n", "N n001\n", "act\n", -1, -1, {}},
+#ifdef _WIN32
+        // Elsewhere a process's exit code has only 8 bits: 1001 and -1 come
+        // back as codes that count.
+        {"no tool run counts (1001)", "Z2\n", "N n001\n", "act\nexit 1001\n", -1, -1, {}},
         {"no tool run counts (-1)", "Z2\n", "N n001\n", "act\nexit -1\n", -1, -1, {}},
+#endif
         {"nothing listed", "", "", "act\nexit 1\n", -1, -1, {}},
     };
     for (const Case& c : cases) {
@@ -482,13 +486,13 @@ TEST(HdProject, ToolCheckRefusesAToolThatMisbehaves) {
         std::string scenario;
         std::string said;   // "" : no "What it said" line
     };
-    const std::string long_text = std::string(598, 'a') + "\xC3\xA9\xC3\xA9";
+    const std::string long_text = std::string(599, 'a') + "\xC3\xA9\xC3\xA9";   // byte 600 is inside the first é
     const Case cases[] = {
         {"no banner", "on - banner efsgtool 0.9\non - exit 0\n", "What it said: efsgtool 0.9"},
         {"no output", "on - exit 0\n", ""},
         {"exit 1 without banner", "on - banner usage: efsgtool -x|-i|-c\non - exit 1\n",
          "What it said: usage: efsgtool -x|-i|-c"},
-        {"a long answer", "on - banner " + long_text + "\non - exit 0\n", "What it said: " + std::string(598, 'a')},
+        {"a long answer", "on - banner " + long_text + "\non - exit 0\n", "What it said: " + std::string(599, 'a')},
     };
     for (const Case& c : cases) {
         Game_Fixture f;
@@ -499,7 +503,9 @@ TEST(HdProject, ToolCheckRefusesAToolThatMisbehaves) {
         bool said = false;
         for (const std::string& l : v.log) said = said || l.starts_with("What it said");
         EXPECT_EQ(said, !c.said.empty()) << c.what;
-        if (!c.said.empty()) EXPECT_TRUE(logged(v, c.said)) << c.what << "\n" << all_lines(v);
+        if (!c.said.empty()) {
+            EXPECT_TRUE(logged(v, c.said)) << c.what << "\n" << all_lines(v);
+        }
         EXPECT_FALSE(fs_is_dir(f.hd));
     }
 }
