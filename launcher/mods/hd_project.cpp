@@ -279,7 +279,8 @@ bool Project_Import::tool_runs() {
     std::string program = find_ci(find_ci(work, "SupportFiles"), efsgtool);
     bool ran = child_run(t, {program}, work, Output_Mode::Quiet, &output, nullptr, tool_check_ns, &code);
     if (cancelled()) return false;
-    if (ran && output.find(banner) != std::string::npos) return true;
+    // A run stopped by the time-out (-1) does not pass, banner or not.
+    if (ran && code != -1 && output.find(banner) != std::string::npos) return true;
     log_line(t, "The mod's efsgtool.exe does not run here.");
     std::string said(trim_space(output));
     if (!said.empty()) logf(t, "What it said: %s", utf8_head(said, 600));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -282,6 +283,9 @@ std::string all_lines(const Task_View& v) {
     return out;
 }
 
+std::atomic<int64_t> fake_now{0};
+int64_t racing_clock() { return fake_now += 600000000000; }
+
 const char* const ok_tool = "on - banner EFSG extract/repack tool\non - exit 0\nact\n";
 
 // The HD Project ZIP with its three programs (the fake tool), their
@@ -493,9 +497,16 @@ TEST(HdProject, ToolCheckRefusesAToolThatMisbehaves) {
         {"exit 1 without banner", "on - banner usage: efsgtool -x|-i|-c\non - exit 1\n",
          "What it said: usage: efsgtool -x|-i|-c"},
         {"a long answer", "on - banner " + long_text + "\non - exit 0\n", "What it said: " + std::string(599, 'a')},
+        {"a hang after the banner", "on - banner EFSG extract/repack tool\non - hang 60000\n",
+         "What it said: EFSG extract/repack tool"},
     };
     for (const Case& c : cases) {
         Game_Fixture f;
+        // The clock runs ten minutes a look: the time-out comes at once.
+        struct Clock_Reset {
+            ~Clock_Reset() { clock_set_hook(nullptr); }
+        } reset;
+        if (c.scenario.find("hang") != std::string::npos) clock_set_hook(racing_clock);
         std::string path = f.archive("HD Project.zip", whole_project_zip("Z2\n", "", "act\nexit 1\n", c.scenario));
         Task_View v = import_archive(path);
         EXPECT_TRUE(v.failed) << c.what;
