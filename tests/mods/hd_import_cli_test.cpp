@@ -55,6 +55,16 @@ TEST(HdImportCli, EachKindOfArchive) {
         {"HD Fonts.zip", make_zip({{"HD Fonts/HD_Textures/hash_database.txt", "x"}}), 0,
          {"HD Fonts and GUI imported: 1 files in " + path_join({game, "amber_data_hd", "hd_textures"}) +
           ". HD Textures is On."}},
+        // The HD Project's ZIP reaches its importer, which needs the game's archives.
+        {"HD Project.zip",
+         make_zip({{"SupportFiles/efsgtool.exe", "MZ"},
+                   {"SupportFiles/EFSAGA_HDProject.exe", "MZ"},
+                   {"SupportFiles/EFSAGA_ModelsHD.exe", "MZ"},
+                   {"Data/LoadHDPCs.tx1", "P c201"},
+                   {"Data/LoadHDEnvironments.txt", "Z2"},
+                   {"Textures/z002/a.dds", "dds"}}),
+         1,
+         {"The game has no amber_data/sys/filelistu.win32.bin (English voices)."}},
         {"old.rar", rar4_bytes(), 1, {"old.rar" + rar4}},
         {"tiny.zip", "PK\x03", 1, {"tiny.zip" + not_zip}},
         {"notes.zip", "no archive at all, only text", 1, {"notes.zip" + not_zip}},
