@@ -60,6 +60,9 @@ bool fs_write_private(std::string_view path, std::string_view data, std::string*
 // never a cut one; on failure the old file stays and the temporary one is
 // gone. A link at `path` is replaced by the file, never written through.
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err = nullptr);
+// Creates or truncates the file and opens it as a stream for writing (a log
+// file); nullptr when it cannot be opened. The caller closes it.
+std::FILE* fs_open_write(std::string_view path, std::string* err = nullptr);
 // Makes the folder and every missing parent. True when it exists afterwards.
 bool fs_make_dirs(std::string_view path, std::string* err = nullptr);
 // Lists a folder (without "." and ".."), in the order the system returns.

@@ -223,6 +223,13 @@ bool fs_write_private(std::string_view path, std::string_view data, std::string*
     return close_written(f, err);
 }
 
+std::FILE* fs_open_write(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return nullptr;
+    std::FILE* f = std::fopen(z(path).c_str(), "wb");
+    if (!f) fail(err, errno);
+    return f;
+}
+
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     static std::atomic<unsigned> serial{0};

@@ -282,6 +282,13 @@ bool fs_write_private(std::string_view path, std::string_view data, std::string*
     return fs_write(path, data, err);
 }
 
+std::FILE* fs_open_write(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return nullptr;
+    std::FILE* f = _wfopen(wide_path_z(path).c_str(), L"wb");
+    if (!f && err) *err = "cannot open the file";
+    return f;
+}
+
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
     static std::atomic<unsigned> serial{0};

@@ -12,6 +12,7 @@
 #include "launcher/gamebuild/game.h"
 #include "launcher/core/clear_cache.h"
 #include "launcher/core/settings.h"
+#include "launcher/mods/hd_remove.h"
 #include "launcher/mods/mod_import.h"
 
 namespace {
@@ -45,6 +46,8 @@ const Cli_Mode modes[] = {
     {.option = "--hd-import", .takes_value = true, .check_first = true, .task_name = "HD Textures",
      .proc = hd_import_any, .wait = Cli_Wait::Steps, .report = nullptr, .prepare = nullptr,
      .start = start_hd_import},
+    {.option = "--hd-uninstall", .takes_value = false, .check_first = false, .task_name = "Uninstall HD Project",
+     .proc = hd_uninstall_task, .wait = Cli_Wait::Plain, .report = nullptr, .prepare = nullptr, .start = nullptr},
 };
 
 // The chosen mode's value; the task procedure receives its address.

@@ -138,3 +138,74 @@ bool hd_class_dir(std::string_view code, std::string& folder) {
     }
     return false;
 }
+
+std::string hd_project_missing(const std::vector<Zip_Entry>& entries, int64_t* textures) {
+    int64_t count = 0;
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const Zip_Entry& e : entries) {
+        std::string low(e.name);
+        for (char& c : low) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (low.starts_with("textures/") && !low.ends_with("/")) count++;
+        names.push_back(std::move(low));
+    }
+    if (textures) *textures = count;
+    if (count == 0) return "textures/";
+    for (std::string_view need : hd_project_files) {
+        std::string low(need);
+        for (char& c : low) c = char(std::tolower(static_cast<unsigned char>(c)));
+        bool found = false;
+        for (const std::string& n : names) found = found || n == low;
+        if (!found) return std::string(need);
+    }
+    return "";
+}
+
+bool hd_project_zip_ok(std::string_view path) {
+    Zip_Archive a;
+    std::vector<Zip_Entry> entries;
+    return zip_open(a, path) && zip_entries(a, entries) && hd_project_missing(entries).empty();
+}
+
+bool hd_project_imported() {
+    std::string folder = hd_dir();
+    return !folder.empty() && file_exists(path_join({folder, hd_marker_file}));
+}
+
+bool hd_delete_path(std::string_view path, std::string* err) {
+    File_Info info;
+    if (!fs_stat(path, info) || !info.exists) return true;
+    bool ok = info.is_dir && !info.is_link ? fs_remove_tree(path, err) : fs_remove_file(path, err);
+    if (ok) return true;
+    return !fs_stat(path, info) || !info.exists;
+}
+
+static bool swap_fails_for_test = false;
+
+void hd_swap_fail_for_test(bool fail) { swap_fails_for_test = fail; }
+
+bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err) {
+    std::string backup = std::string(target) + ".old";
+    File_Info info;
+    bool had_backup = fs_stat(backup, info) && info.exists;
+    bool had_target = fs_stat(target, info) && info.exists;
+    if (had_backup) {
+        // An earlier swap stopped half-way: with no target the backup is
+        // the only HD folder and goes back; beside a target it is stale.
+        if (!had_target) {
+            if (!fs_rename(backup, target, err)) return false;
+            had_target = true;
+        } else if (!hd_delete_path(backup, err)) {
+            return false;
+        }
+    }
+    if (had_target && !fs_rename(target, backup, err)) return false;
+    bool moved = !swap_fails_for_test && fs_rename(fresh, target, err);
+    if (swap_fails_for_test && err) *err = "refused by the test hook";
+    if (!moved) {
+        if (had_target) fs_rename(backup, target);
+        return false;
+    }
+    if (had_target) hd_delete_path(backup);
+    return true;
+}

@@ -64,3 +64,35 @@ bool hd_zip_wanted(std::string_view member);
 void hd_clean_dir(std::string_view work, const Keep_Set& keep);
 // The class folder of a one-letter model class code; false for any other code.
 bool hd_class_dir(std::string_view code, std::string& folder);
+
+// The mod's download pages, named in refusals and markers.
+inline constexpr std::string_view hd_project_page = "https://www.nexusmods.com/emberfallsaga/mods/1";
+inline constexpr std::string_view hd_gui_page = "https://www.nexusmods.com/emberfallsaga/mods/2";
+
+// The members an HD Project ZIP must hold (compared case-insensitively).
+inline constexpr std::string_view hd_project_files[] = {
+    "SupportFiles/efsgtool.exe", "SupportFiles/EFSAGA_HDProject.exe", "SupportFiles/EFSAGA_ModelsHD.exe",
+    "Data/LoadHDPCs.tx1", "Data/LoadHDEnvironments.txt",
+};
+// What the members lack to be the HD Project's ZIP: "textures/" when no
+// texture is among them, else the first missing member of hd_project_files,
+// else "" (it is the HD Project's ZIP). `textures` gets the texture count.
+std::string hd_project_missing(const std::vector<Zip_Entry>& entries, int64_t* textures = nullptr);
+// True when the file is a ZIP holding the HD Project's files.
+bool hd_project_zip_ok(std::string_view path);
+// The HD folder holds the HD Project's marker: an HD Project import finished.
+bool hd_project_imported();
+
+// Deletes a file, or a folder with everything in it; true when nothing is
+// left at the path. `err` gets the system's reason.
+bool hd_delete_path(std::string_view path, std::string* err = nullptr);
+
+// Puts the folder `fresh` in the place of `target` without losing either:
+// an old `target` is renamed to `target`.old, `fresh` renamed to `target`,
+// then the old one deleted. When the second rename fails the old folder is
+// put back and `fresh` stays where it was. A backup left by an earlier,
+// interrupted swap is put back first (or deleted when `target` exists).
+// False (with the system's reason) when `fresh` is not in place.
+bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err = nullptr);
+// Test seam: makes the rename of `fresh` onto `target` in hd_swap_dir fail.
+void hd_swap_fail_for_test(bool fail);

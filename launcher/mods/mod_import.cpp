@@ -10,6 +10,8 @@
 #include "launcher/gamebuild/config.h"
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hard_mode.h"
+#include "launcher/mods/hd_gui.h"
+#include "launcher/mods/hd_project.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/member_name.h"
 #include "launcher/mods/sculpt.h"
@@ -66,17 +68,6 @@ bool unpack_as(Task& t, Zip_Archive& a, const Zip_Entry& e, const std::string& d
 
 void rewrite_cfg() { cfg_write_file(exe_dir(), Cfg_When::If_Present); }
 
-// The kinds whose importers this build does not have yet end the task with
-// one sentence each.
-void gui_not_importable(Task& t, std::string_view name) {
-    logf(t, "%s holds HD Fonts and GUI, which this build of the launcher cannot import yet.", name);
-    t.failed.store(1);
-}
-void project_not_importable(Task& t, std::string_view name) {
-    logf(t, "%s is not a mod this build of the launcher can import (HD Project textures cannot be imported yet).",
-         name);
-    t.failed.store(1);
-}
 
 }  // namespace
 
@@ -145,7 +136,16 @@ void hd_import_any(Task& t) {
             t.failed.store(1);
             return;
         }
-        gui_not_importable(t, name);
+        std::vector<Gui_Member> members;
+        for (const rar5::Rar5_Entry& e : listing) {
+            if (e.is_directory) continue;
+            Gui_Member m;
+            m.name = e.name;
+            m.size = e.unpacked_size;
+            m.rar = e;
+            members.push_back(std::move(m));
+        }
+        hd_gui_import(t, path, Gui_Archive{nullptr, &rar}, members);
         return;
     }
     if (got >= 4 && std::equal(head, head + 4, rar5::signature)) {
@@ -160,7 +160,7 @@ void hd_import_any(Task& t) {
     std::vector<Zip_Entry> entries;
     if (!zip_entries(archive, entries) || entries.empty()) {
         archive = Zip_Archive{};
-        project_not_importable(t, name);
+        hd_import_task(t, path);
         return;
     }
     switch (zip_kind(entries)) {
@@ -168,10 +168,22 @@ void hd_import_any(Task& t) {
     case Zip_Kind::Sculpt: sculpt_import(t, archive, entries, name); break;
     case Zip_Kind::Hd_Models: hdm_import(t, archive, entries, name); break;
     case Zip_Kind::Button_Icons: bb_import(t, archive, entries, name); break;
-    case Zip_Kind::Hd_Gui: gui_not_importable(t, name); break;
+    case Zip_Kind::Hd_Gui: {
+        std::vector<Gui_Member> members;
+        for (const Zip_Entry& e : entries) {
+            if (is_folder_member(e)) continue;
+            Gui_Member m;
+            m.name = e.name;
+            m.size = e.unpacked;
+            m.zip = e;
+            members.push_back(std::move(m));
+        }
+        hd_gui_import(t, path, Gui_Archive{&archive, nullptr}, members);
+        break;
+    }
     case Zip_Kind::Hd_Project:
         archive = Zip_Archive{};
-        project_not_importable(t, name);
+        hd_import_task(t, path);
         break;
     }
 }
