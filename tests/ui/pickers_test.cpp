@@ -201,34 +201,6 @@ TEST(Dialogs, ChoosingClangCancelledKeepsTheDialogOpen) {
     }
 }
 
-TEST(Dialogs, AClickThatOpensADialogNeverConfirmsIt) {
-    // The dialog opens in the middle of the frame of a click that lies on
-    // its accent button (as a page button under it would open it).
-    Ui_Harness h;
-    h.app.shared.updated_dialog = 1;
-    h.frame();
-    const Trace_Item* b = h.find("Clear Cache and Build");
-    ASSERT_NE(b, nullptr);
-    int64_t x = b->rect.x + b->rect.w / 2, y = b->rect.y + b->rect.h / 2;
-    h.click("Later");
-    ASSERT_EQ(h.app.shared.updated_dialog, 0);
-    bool armed = true;
-    h.app.procs.game_running = [&] {
-        if (armed) h.app.shared.updated_dialog = 1;   // called by the page drawing, after the frame began
-        armed = false;
-        return false;
-    };
-    h.move(x, y);
-    h.input.mouse_buttons[int(Mouse_Button::Left)] = input_down | input_pressed;
-    h.frame();
-    h.input.mouse_buttons[int(Mouse_Button::Left)] = input_released;
-    h.frame();
-    EXPECT_TRUE(h.started.empty());
-    EXPECT_EQ(h.app.shared.updated_dialog, 1);
-    h.click("Clear Cache and Build");
-    EXPECT_TRUE(h.started_task("Clear Cache and Build"));
-}
-
 // --- The pickers -----------------------------------------------------------
 
 struct Env_Guard {
