@@ -95,9 +95,9 @@ File_Dialog_Result file_dialog(Window* owner, const File_Dialog_Request& request
         return r;
     }
     HWND hwnd = owner ? static_cast<HWND>(owner->native) : nullptr;
-    if (FAILED(d->Show(hwnd))) return r;   // cancelled (or could not show): nothing chosen
+    if (FAILED(d.p->Show(hwnd))) return r;   // cancelled (or could not show): nothing chosen
     Com_Ref<IShellItem> item;
-    if (FAILED(d->GetResult(&item.p)) || !item.p) return r;
+    if (FAILED(d.p->GetResult(&item.p)) || !item.p) return r;
     PWSTR wide = nullptr;
     if (FAILED(item.p->GetDisplayName(SIGDN_FILESYSPATH, &wide)) || !wide) return r;
     std::wstring w(wide);

@@ -17,11 +17,12 @@ bool path_says_clang(std::string_view path) {
     return lower.find("clang") != std::string::npos;
 }
 
-void compiler_row(Options_Page& o, const std::vector<Compiler>& found, bool& clang) {
+void compiler_row(Options_Page& o, const std::vector<Compiler>& found, bool& clang, std::string& shown_path) {
     Ui_State& ui = o.ui;
     Ui_Procs& p = o.app.procs;
     Row_Rects r = options_row(o, "Compiler:");
     clang = path_says_clang(o.s.compiler);
+    shown_path = o.s.compiler;
     if (!found.empty()) {
         int64_t index = 0;
         for (size_t i = 0; i < found.size(); ++i) {
@@ -40,10 +41,11 @@ void compiler_row(Options_Page& o, const std::vector<Compiler>& found, bool& cla
             if (p.save_settings) p.save_settings();
             if (p.compiler_chosen) p.compiler_chosen();
         }
+        // The notes below follow the compiler the row shows (the first one
+        // while the saved path is not among those found).
         const Compiler& c = found[size_t(index)];
-        for (const Compiler& f : found) {
-            if (f.path == o.s.compiler) clang = f.clang;
-        }
+        clang = c.clang;
+        shown_path = c.path;
         std::string note = c.clang ? c.path : fmt(shown("%s (Clang makes a faster game; no PGO with GCC)"), c.path);
         options_note(o, r.hint, note, ui_hint);
         return;
@@ -94,8 +96,9 @@ void build_options_rows(Options_Page& o) {
     options_section(o, "Build");
     std::vector<Compiler> found = p.compilers ? p.compilers() : std::vector<Compiler>{};
     bool clang = false;
-    compiler_row(o, found, clang);
-    bool lld = clang && p.find_lld && !p.find_lld(o.s.compiler).empty();
+    std::string compiler;
+    compiler_row(o, found, clang, compiler);
+    bool lld = clang && p.find_lld && !p.find_lld(compiler).empty();
 
     {
         Row_Rects r = options_row(o, "Optimization Level:");
