@@ -702,6 +702,47 @@ TEST(BuildOptions, RowsMapOntoTheirFieldsAndOnlyToolsRewritesTheConfiguration) {
     }
 }
 
+// Whether the warning brown (#9D5D00 over the panel) is painted in the band.
+bool warning_in(Ui_Harness& h, int64_t x0, int64_t x1, int64_t y0, int64_t y1) {
+    ren_render(h.renderer.backend, h.renderer.draw_list);
+    Fake_State& st = fake_state(h.renderer.backend);
+    for (int64_t y = y0; y < y1; ++y) {
+        for (int64_t x = x0; x < x1; ++x) {
+            const uint8_t* p = &st.frame[(size_t(y) * size_t(st.frame_width) + size_t(x)) * 4];
+            if (p[0] > p[1] + 40 && p[1] > p[2] + 40) return true;
+        }
+    }
+    return false;
+}
+
+TEST(BuildOptions, ProfileNoteFollowsTheCompilerTheRowShows) {
+    struct Case {
+        const char* what;
+        std::vector<Compiler> found;
+        std::string saved;
+        std::string lld;
+        bool warns;
+    };
+    const Case cases[] = {
+        {"nothing saved yet, Clang listed first", {{"/usr/bin/clang", true, "Clang 16"}}, "", "/usr/bin/ld.lld", false},
+        {"GCC listed", {{"/usr/bin/gcc", false, "GCC 13"}}, "/usr/bin/gcc", "/usr/bin/ld.lld", true},
+        {"Clang without its linker", {{"/usr/bin/clang", true, "Clang 16"}}, "/usr/bin/clang", "", true},
+    };
+    for (const Case& c : cases) {
+        Settings s;
+        s.compiler = c.saved;
+        Fresh_Settings fresh(s);
+        Options_Harness h(Page::Build_Options);
+        h.world.compilers = c.found;
+        h.world.lld = c.lld;
+        h.frame();
+        const Trace_Item* pgo = h.find("pgo", Widget_Kind::Toggle);
+        ASSERT_NE(pgo, nullptr);
+        int64_t hint_x = 44 + 230 + 270 + 16;
+        EXPECT_EQ(warning_in(h, hint_x, 1030, pgo->rect.y, pgo->rect.y + pgo->rect.h), c.warns) << c.what;
+    }
+}
+
 // Both pages painted by the in-memory backend, written under the build
 // folder and read at known places.
 TEST(UiPicture, OptionsPages) {
