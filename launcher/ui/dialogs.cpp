@@ -1,5 +1,6 @@
 #include "launcher/ui/dialogs.h"
 
+#include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
 #include "launcher/core/i18n.h"
 #include "launcher/gamebuild/game.h"
@@ -15,6 +16,46 @@ uint32_t dialogs_showing(const Ui_Shared& s) {
     if (s.compiler_probe == 1) m |= dialog_compiler;
     if (s.browser_open) m |= dialog_browser;
     return m;
+}
+
+std::string movies_dialog_body(const Game_State& g) {
+    std::string body = fmt(shown("%d Bink movies (.wmp) that have their MP4 are cut down to their header, freeing "
+                                 "%.1f GB. The game keeps playing the MP4s; to get the originals back, verify the "
+                                 "game's files in Steam."),
+                           g.discardable, double(g.discard_bytes) / 1e9);
+    if (g.kept > 0) body = fmt(shown("%s %d movies without an MP4 are kept whole."), body, g.kept);
+    return body;
+}
+
+std::string assets_dialog_body(int64_t archives, int64_t archive_bytes, std::string_view zip, int64_t zip_bytes) {
+    std::string suffix;
+    int64_t bytes = archive_bytes;
+    if (!zip.empty()) {
+        bytes += zip_bytes > 0 ? zip_bytes : 0;
+        suffix = fmt(shown(", and the mod's ZIP (%s)"), path_base(zip));
+    }
+    return fmt(shown("%d of the game's original archives that the HD Project's copies replace are deleted%s, "
+                     "freeing %.1f GB. The game then uses the HD textures only (HD Textures stays On), and the "
+                     "original game cannot start without them. To get them back, verify the game's files in "
+                     "Steam (Properties > Installed Files > Verify integrity of game files)."),
+               archives, suffix, double(bytes) / 1e9);
+}
+
+std::string uninstall_dialog_body(int64_t bytes, bool gui_stays, bool discarded) {
+    std::string body = fmt(shown("Everything the HD Project's import made is deleted (%.1f GB): its archives, the files "
+                                 "it unpacked from the ZIP and its log. An import after this starts from nothing, as "
+                                 "the first one did. The mod's ZIP itself is not touched."),
+                           double(bytes) / 1e9);
+    if (gui_stays) {
+        body += ' ';
+        body += shown("The HD Fonts & GUI textures stay.");
+    }
+    if (discarded) {
+        body += ' ';
+        body += shown("The game's original archives were discarded: until you verify the game's files in Steam "
+                      "(Properties > Installed Files > Verify integrity of game files), the game cannot start.");
+    }
+    return body;
 }
 
 namespace {
@@ -66,11 +107,7 @@ void movies_dialog(App& app) {
     Ui_State& ui = app.ui;
     Game_State g = app.procs.game_state();
     Ui_Rect box = dialog_begin(ui, px(ui, 520), px(ui, 250));
-    std::string body = fmt(shown("%d Bink movies (.wmp) that have their MP4 are cut down to their header, freeing "
-                                 "%.1f GB. The game keeps playing the MP4s; to get the originals back, verify the "
-                                 "game's files in Steam."),
-                           g.discardable, double(g.discard_bytes) / 1e9);
-    if (g.kept > 0) body = fmt(shown("%s %d movies without an MP4 are kept whole."), body, g.kept);
+    std::string body = movies_dialog_body(g);
     dialog_text(ui, box, "Discard the old movies?", body);
     Two_Buttons b = split(ui, dialog_buttons(ui, box));
     if (button(ui, b.left, "Discard", true, true)) {
@@ -78,6 +115,40 @@ void movies_dialog(App& app) {
         start(app, "Discard Movies", app.tasks.discard_movies);
     }
     if (button(ui, b.right, "Keep them", true)) app.shared.movies_dialog = 0;
+}
+
+void assets_dialog(App& app) {
+    Ui_State& ui = app.ui;
+    Ui_Procs& p = app.procs;
+    int64_t count = p.old_asset_count ? p.old_asset_count() : 0;
+    int64_t bytes = p.old_asset_bytes ? p.old_asset_bytes() : 0;
+    std::string zip = p.hd_zip ? p.hd_zip() : std::string();
+    int64_t zip_bytes = !zip.empty() && p.file_size ? p.file_size(zip) : 0;
+    Ui_Rect box = dialog_begin(ui, px(ui, 560), px(ui, 290));
+    dialog_text(ui, box, "Discard the old assets?", assets_dialog_body(count, bytes, zip, zip_bytes));
+    Two_Buttons b = split(ui, dialog_buttons(ui, box));
+    bool idle = !p.task_running();
+    if (button(ui, b.left, "Discard", idle && app.tasks.discard_assets, true)) {
+        app.shared.assets_dialog = 0;
+        start(app, "Discard Old Assets", app.tasks.discard_assets);
+    }
+    if (button(ui, b.right, "Keep them", true)) app.shared.assets_dialog = 0;
+}
+
+void uninstall_dialog(App& app) {
+    Ui_State& ui = app.ui;
+    Ui_Procs& p = app.procs;
+    std::string body = uninstall_dialog_body(app.shared.uninstall_bytes, p.hd_gui_imported && p.hd_gui_imported(),
+                                             p.hd_discarded && p.hd_discarded());
+    Ui_Rect box = dialog_begin(ui, px(ui, 560), px(ui, 300));
+    dialog_text(ui, box, "Uninstall the HD Project?", body);
+    Two_Buttons b = split(ui, dialog_buttons(ui, box));
+    bool idle = !p.task_running();
+    if (button(ui, b.left, "Uninstall", idle && app.tasks.uninstall_hd, true)) {
+        app.shared.uninstall_dialog = 0;
+        start(app, "Uninstall HD Project", app.tasks.uninstall_hd);
+    }
+    if (button(ui, b.right, "Keep it", true)) app.shared.uninstall_dialog = 0;
 }
 
 void compiler_dialog(App& app) {
@@ -131,7 +202,7 @@ void compiler_dialog(App& app) {
     }
     bool can_choose = idle && app.procs.choose_compiler != nullptr;
     if (button(ui, next(i++), "Choose clang.exe…", can_choose)) {
-        std::string chosen = app.procs.choose_compiler();
+        std::string chosen = app.procs.choose_compiler(app);
         if (!chosen.empty()) {
             app.shared.compiler_probe = 0;
             start(app, "Checking", find_game);
@@ -154,7 +225,10 @@ void draw_dialogs(App& app, uint32_t open_at_start) {
     static constexpr Entry entries[] = {
         {dialog_updated, updated_dialog},
         {dialog_movies, movies_dialog},
+        {dialog_assets, assets_dialog},
+        {dialog_uninstall, uninstall_dialog},
         {dialog_compiler, compiler_dialog},
+        {dialog_browser, draw_browser},
     };
     uint8_t saved_modal = ui.modal;
     for (const Entry& e : entries) {

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/shell.h"
+#include "engine/kt_system/file_dialog.h"
+#include "launcher/core/build_id_cache.h"
 #include "launcher/core/clear_cache.h"
 #include "launcher/core/cli.h"
 #include "launcher/core/i18n.h"
@@ -15,7 +18,12 @@
 #include "launcher/gamebuild/build_game.h"
 #include "launcher/gamebuild/build_id.h"
 #include "launcher/gamebuild/config.h"
+#include "launcher/gamebuild/deps.h"
+#include "launcher/gamebuild/fsr4.h"
 #include "launcher/gamebuild/game.h"
+#include "launcher/gamebuild/options.h"
+#include "launcher/mods/hd.h"
+#include "launcher/mods/mod_import.h"
 #include "launcher/gamebuild/run_game.h"
 #include "launcher/ui/dialogs.h"
 #include "launcher/ui/home.h"
@@ -53,15 +61,6 @@ void task_run_failed(Task& t) {
 
 namespace {
 
-// A game folder picked by the player: saved, then checked.
-void apply_pick(App& app, std::string_view path) {
-    if (app.shared.pick_mode != Pick_Mode::Game_Folder) return;
-    std::string err;
-    if (!settings_set_string(&Settings::game_dir, "game_dir", path, &err)) return;
-    save_settings();
-    if (app.procs.task_start) app.procs.task_start("Checking", game_check_task, 0);
-}
-
 bool is_folder(const std::string& path) {
     File_Info info;
     return !path.empty() && fs_stat(path, info) && info.is_dir;
@@ -87,6 +86,22 @@ std::string browser_start(Pick_Mode mode, const std::string& saved_game_dir) {
 
 }  // namespace
 
+// Starts beside the saved compiler when that still exists.
+std::string choose_compiler_file(App& app) {
+    File_Dialog_Request rq;
+    rq.title = "Choose clang.exe (e.g. LLVM-MinGW's bin\\clang.exe)";
+    rq.pick_file = true;
+    std::string saved = settings_copy().compiler;
+    std::string start = saved.empty() ? std::string() : path_dir(saved);
+    if (!saved.empty() && file_exists(saved) && is_folder(start)) rq.start_folder = start;
+    File_Dialog_Result r = app.procs.file_dialog ? app.procs.file_dialog(app, rq) : File_Dialog_Result{};
+    if (!r.chosen) return {};
+    std::string err;
+    if (!settings_set_string(&Settings::compiler, "compiler", r.path, &err)) return {};
+    if (app.procs.save_settings) app.procs.save_settings();
+    return r.path;
+}
+
 Ui_Procs ui_real_procs() {
     Ui_Procs p;
     p.task_running = [] { return the_task().running.load() != 0; };
@@ -103,7 +118,32 @@ Ui_Procs ui_real_procs() {
     p.task_cancel = [] { task_cancel(the_task()); };
     p.run_game = [](std::string_view program, std::string_view folder) { return run_game(program, folder); };
     p.shell_open = [](std::string_view target) { return shell_open(target); };
-    p.pick_apply = apply_pick;
+    p.fsr4_present = [] { return fsr4_present(); };
+    p.options_sig = [] { return build_options_sig(); };
+    p.built_options_sig = [] {
+        build_stale();   // reads the build's record once
+        return build_id_record().signature;
+    };
+    p.find_lld = [](std::string_view compiler) { return find_lld(compiler); };
+    p.core_count = [] { return int64_t(std::thread::hardware_concurrency()); };
+    p.old_asset_count = [] { return int64_t(hd_old_assets().list.size()); };
+    p.old_asset_bytes = [] { return hd_old_assets().total; };
+    p.hd_zip = [] { return hd_zip_find(); };
+    p.file_size = [](std::string_view path) {
+        File_Info info;
+        return fs_stat(path, info) && !info.is_dir ? int64_t(info.size) : int64_t(0);
+    };
+    p.hd_gui_imported = [] { return hd_gui_imported(); };
+    p.hd_discarded = [] { return hd_discarded(); };
+    p.pick_with_dialog = pick_with_dialog;
+    p.pick_apply = pick_apply;
+    p.browser_go = browser_go;
+    p.file_dialog = [](App& app, const File_Dialog_Request& rq) { return file_dialog(app.ui.window, rq); };
+    if (file_dialog_available()) p.choose_compiler = choose_compiler_file;
+    p.compiler_chosen = [] { choose_compiler(); };
+    p.save_settings = [] { return save_settings(); };
+    p.cfg_rewrite = [] { return cfg_write_file(exe_dir(), Cfg_When::If_Present); };
+    p.import_archive = [](std::string_view archive) { return hd_import_start(archive); };
     p.cfg_import = [] { cfg_import(); };
     p.save_language = [] { language_save(data_dir()); };
     return p;
@@ -177,6 +217,8 @@ void draw_ui(App& app) {
     Ui_Rect content{a.x + margin, tabs_bottom + px(ui, 16), std::max<int64_t>(a.w - 2 * margin, 0), 0};
     content.h = std::max<int64_t>(a.y + a.h - px(ui, 12) - content.y, 0);
     if (sh.current_page == Page::Home) draw_home(app, content);
+    if (sh.current_page == Page::Game_Options) draw_options(app, content, 0);
+    if (sh.current_page == Page::Build_Options) draw_options(app, content, 1);
 
     if (sh.updated_dialog == -1) {
         std::string exe = app.procs.built_exe();

@@ -13,6 +13,7 @@
 #include "engine/kt_input/state.h"
 #include "engine/kt_render/draw_list.h"
 #include "engine/kt_render/font.h"
+#include "engine/kt_system/file_dialog.h"
 #include "engine/kt_system/window.h"
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/deps.h"
@@ -105,6 +106,22 @@ struct Ui_Shared {
     uint8_t game_was_running = 0;
     int64_t wheel_step = 0;
     int64_t log_scroll = 0;
+    // The two Options pages (0 Game, 1 Build): pixels scrolled, the content
+    // height the previous frame measured, the held scroll thumb and where in
+    // it the drag began; a change not yet written (a slider still held).
+    int64_t options_scroll[2] = {0, 0};
+    int64_t options_height[2] = {0, 0};
+    uint8_t options_drag = 0;
+    int64_t options_grab = 0;
+    uint8_t options_unsaved = 0;
+    uint8_t options_cfg_unsaved = 0;
+    // The in-window folder browser: the folder shown, its entries (the
+    // sub-folders first, then archives when picking one), the first entry
+    // shown and how many entries are folders.
+    std::string browser_folder;
+    std::vector<std::string> browser_entries;
+    int64_t browser_scroll = 0;
+    int64_t browser_folders = 0;
 };
 
 struct App;
@@ -123,6 +140,20 @@ struct Ui_Procs {
     std::function<bool()> build_stale;
     std::function<bool()> build_outdated;
     std::function<std::string()> game_dir;
+    std::function<bool()> fsr4_present;
+    // The options signature of the current settings and of the last build.
+    std::function<std::string()> options_sig;
+    std::function<std::string()> built_options_sig;
+    // LLVM's linker beside the compiler ("" when there is none).
+    std::function<std::string(std::string_view compiler)> find_lld;
+    std::function<int64_t()> core_count;
+    // What the old-assets and uninstall dialogs tell.
+    std::function<int64_t()> old_asset_count;
+    std::function<int64_t()> old_asset_bytes;
+    std::function<std::string()> hd_zip;           // "" when none
+    std::function<int64_t(std::string_view path)> file_size;
+    std::function<bool()> hd_gui_imported;
+    std::function<bool()> hd_discarded;
     // Effects.
     std::function<bool(std::string_view name, Task_Proc proc, uint64_t data)> task_start;
     std::function<void()> task_cancel;
@@ -131,11 +162,23 @@ struct Ui_Procs {
     // The system folder or file picker for the App's pick mode; a chosen
     // path goes to pick_apply.
     std::function<void(App&)> pick_with_dialog;
-    std::function<void(App&, std::string_view path)> pick_apply;
+    std::function<bool(App&, std::string_view path)> pick_apply;
     std::function<void(App&, std::string_view path)> browser_go;
+    // The system's file or folder dialog; "not available" in the error where
+    // there is none.
+    std::function<File_Dialog_Result(App&, const File_Dialog_Request&)> file_dialog;
     // The compiler dialog's file picker: the chosen clang stored as the
-    // compiler setting (and saved); "" when nothing was chosen.
-    std::function<std::string()> choose_compiler;
+    // compiler setting (and saved); "" when nothing was chosen. Null where
+    // the system has no file dialog.
+    std::function<std::string(App&)> choose_compiler;
+    // A compiler picked from the list: the toolchain follows the setting.
+    std::function<void()> compiler_chosen;
+    // Writes "settings.txt"; rewrites "Quillmarsh.cfg" beside the launcher
+    // only when it exists there.
+    std::function<bool()> save_settings;
+    std::function<bool()> cfg_rewrite;
+    // Keeps the archive and starts its import; false when it did not start.
+    std::function<bool(std::string_view archive)> import_archive;
     std::function<void()> cfg_import;
     // After a language change: the fonts again, "language.txt" written.
     std::function<void(App&)> reload_fonts;
@@ -150,6 +193,8 @@ Ui_Procs ui_real_procs();
 struct Ui_Tasks {
     Task_Proc convert_movies = nullptr;
     Task_Proc discard_movies = nullptr;
+    Task_Proc discard_assets = nullptr;
+    Task_Proc uninstall_hd = nullptr;
 };
 
 struct App {
@@ -187,6 +232,20 @@ struct Frame_Result {
     bool modal = false;
 };
 Frame_Result ui_frame(App& app, const Input_State& input, int64_t now);
+
+// The sort order of the browser's entries: byte order of the lower-cased names.
+bool name_less(std::string_view a, std::string_view b);
+// The real pick procedures (a test may call them with its own procedures).
+void pick_with_dialog(App& app);
+bool pick_apply(App& app, std::string_view path);
+void browser_go(App& app, std::string_view path);
+// The compiler dialog's picker: the system's file dialog for clang, the
+// chosen path stored as the compiler setting and saved; "" when none.
+std::string choose_compiler_file(App& app);
+// The browser dialog; drawn by draw_dialogs while browser_open is set.
+void draw_browser(App& app);
+// The two Options pages: 0 Game, 1 Build.
+void draw_options(App& app, const Ui_Rect& content, int page);
 
 // Draws the tabs, the language choice, the page and the dialogs.
 void draw_ui(App& app);

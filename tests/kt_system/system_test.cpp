@@ -6,6 +6,7 @@
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/dynlib.h"
 #include "engine/kt_system/env.h"
+#include "engine/kt_system/file_dialog.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/registry.h"
@@ -235,3 +236,34 @@ TEST(Shell, HandsTheTargetToTheDesktopOpener) {
 #endif
 
 }  // namespace
+
+// The system's file dialog, set up as the pickers use it but never shown:
+// the dialog object is made, given its options, title, file types and start
+// folder, and released.
+TEST(FileDialog, SetsUpEveryKindOfPick) {
+    struct Case {
+        const char* what;
+        File_Dialog_Request rq;
+    };
+    const Case cases[] = {
+        {"folder", {"Choose the EMBERFALL SAGA folder", "", false, "", ""}},
+        {"archive", {"Choose a mod's archive", ".", true, "Mod archives (.zip, .rar)", "*.zip;*.rar"}},
+        {"program", {"Choose clang.exe", "", true, "", ""}},
+        {"missing start folder", {"Ünïcödé title", "Z:/no/such/folder/here", false, "", ""}},
+    };
+    for (const Case& c : cases) {
+        std::string step = file_dialog_prepare_only(c.rq);
+        if (file_dialog_available()) {
+            EXPECT_EQ(step, "") << c.what;
+        } else {
+            EXPECT_EQ(step, "not available") << c.what;
+            File_Dialog_Result r = file_dialog(nullptr, c.rq);
+            EXPECT_FALSE(r.chosen);
+            EXPECT_TRUE(r.path.empty());
+            EXPECT_EQ(r.error, "not available") << "the caller's own browser takes over";
+        }
+    }
+#ifdef _WIN32
+    EXPECT_TRUE(file_dialog_available());
+#endif
+}

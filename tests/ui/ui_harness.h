@@ -23,6 +23,15 @@ struct Ui_World {
     std::string built_exe;
     bool stale = false, outdated = false;
     std::string game_dir = "/games/EMBERFALL SAGA";
+    bool fsr4_present = false;
+    std::string options_sig = "options a", built_options_sig = "options a";
+    std::string lld = "/usr/bin/ld.lld";
+    int64_t cores = 8;
+    int64_t old_assets = 0, old_asset_bytes = 0, zip_bytes = 0;
+    std::string hd_zip;
+    bool hd_gui = false, hd_discarded = false;
+    // The system's file dialog: "not available" unless a test answers.
+    File_Dialog_Result dialog_answer{{}, false, "not available"};
 };
 
 inline Dependency dep(std::string name, std::string role, std::string found, std::string status, bool ok) {
@@ -69,6 +78,10 @@ struct Ui_Harness {
     std::vector<std::string> games_run;
     std::vector<std::string> opened;
     int cancels = 0, imports = 0, language_saves = 0, picks = 0;
+    int settings_saves = 0, cfg_rewrites = 0, compilers_chosen = 0;
+    std::vector<std::string> applied;                 // paths handed to pick_apply
+    std::vector<std::string> dialog_titles, dialog_starts;
+    std::vector<std::string> archives;                // imports started
 
     explicit Ui_Harness(int width = 1080, int height = 760) {
         renderer_resize(renderer, width, height);
@@ -111,6 +124,39 @@ struct Ui_Harness {
             return true;
         };
         p.pick_with_dialog = [this](App&) { ++picks; };
+        p.pick_apply = [this](App&, std::string_view path) {
+            applied.emplace_back(path);
+            return true;
+        };
+        p.fsr4_present = [this] { return world.fsr4_present; };
+        p.options_sig = [this] { return world.options_sig; };
+        p.built_options_sig = [this] { return world.built_options_sig; };
+        p.find_lld = [this](std::string_view) { return world.lld; };
+        p.core_count = [this] { return world.cores; };
+        p.file_dialog = [this](App&, const File_Dialog_Request& rq) {
+            dialog_titles.emplace_back(rq.title);
+            dialog_starts.emplace_back(rq.start_folder);
+            return world.dialog_answer;
+        };
+        p.compiler_chosen = [this] { ++compilers_chosen; };
+        p.old_asset_count = [this] { return world.old_assets; };
+        p.old_asset_bytes = [this] { return world.old_asset_bytes; };
+        p.hd_zip = [this] { return world.hd_zip; };
+        p.file_size = [this](std::string_view) { return world.zip_bytes; };
+        p.hd_gui_imported = [this] { return world.hd_gui; };
+        p.hd_discarded = [this] { return world.hd_discarded; };
+        p.save_settings = [this] {
+            ++settings_saves;
+            return true;
+        };
+        p.cfg_rewrite = [this] {
+            ++cfg_rewrites;
+            return true;
+        };
+        p.import_archive = [this](std::string_view a) {
+            archives.emplace_back(a);
+            return true;
+        };
         p.cfg_import = [this] { ++imports; };
         p.save_language = [this] { ++language_saves; };
         p.reload_fonts = nullptr;
