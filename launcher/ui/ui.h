@@ -17,6 +17,7 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/game_state.h"
+#include "launcher/mods/cutscenes.h"
 
 // A rectangle of the interface in client pixels.
 struct Ui_Rect {
@@ -140,16 +141,19 @@ struct Ui_Procs {
     // After a language change: the fonts again, "language.txt" written.
     std::function<void(App&)> reload_fonts;
     std::function<void()> save_language;
+    // The window's background, drawn first into the begun frame (the
+    // window sets it; none without a window).
+    std::function<void(App&)> draw_background;
 };
 
 // The real procedures.
 Ui_Procs ui_real_procs();
 
-// Tasks that other parts of the launcher have not provided yet are null;
-// their buttons stay disabled.
+// The movie tasks the Home page and its dialog start; a null one keeps its
+// button disabled.
 struct Ui_Tasks {
-    Task_Proc convert_movies = nullptr;
-    Task_Proc discard_movies = nullptr;
+    Task_Proc convert_movies = convert_task;
+    Task_Proc discard_movies = discard_task;
 };
 
 struct App {
