@@ -53,30 +53,10 @@ void stretched(Draw_List& dl, Handle texture, int w, int h) {
     emit_command(dl, texture, Material::Textured, v, i);
 }
 
-}  // namespace
-
-void background_start(Background_Pass& bg, Backend& backend, Library& lib, const Background_Shaders& shaders) {
-    bg = Background_Pass{};
-    bg.background_shader = ren_create_shader(backend, shaders.background);
-    bg.panel_shader = ren_create_shader(backend, shaders.panel);
-    shader_add(lib, backend, "blur", shaders.blur);
-    bg.blur_shader = shader_find(lib, "blur");
-    if (!background_on(bg)) effect_off(bg, backend);
-}
-
-bool background_on(const Background_Pass& bg) {
-    return bg.background_shader != 0 && bg.panel_shader != 0 && bg.blur_shader != 0;
-}
-
-void background_draw(Background_Pass& bg, Renderer& r, float scale) {
-    if (!background_on(bg)) return;
-    Draw_List& dl = r.draw_list;
-    const int w = std::max(dl.window_size.width, 1), h = std::max(dl.window_size.height, 1);
-    if ((w != bg.width || h != bg.height || bg.half == 0) && !make_targets(bg, r.backend, w, h)) {
-        effect_off(bg, r.backend);
-        return;
-    }
-    dl.blur_shader = bg.blur_shader;
+// The noise into the half target, shrunk to a quarter and blurred twice,
+// shrunk to an eighth and blurred three times.
+void draw_chain(Background_Pass& bg, Draw_List& dl, int w, int h, float scale) {
+    bg.drawn_scale = scale;
     const int hw = std::max(w / 2, 1), hh = std::max(h / 2, 1);
     const int qw = std::max(w / 4, 1), qh = std::max(h / 4, 1);
     const int ew = std::max(w / 8, 1), eh = std::max(h / 8, 1);
@@ -98,6 +78,37 @@ void background_draw(Background_Pass& bg, Renderer& r, float scale) {
     pop_target(dl);
     for (float spread : {1.6f, 2.6f, 4.0f}) blur_pass(dl, ew, eh, spread, bg.eighth_a, bg.eighth_b);
     pop_blend(dl);
+}
+
+}  // namespace
+
+void background_start(Background_Pass& bg, Backend& backend, Library& lib, const Background_Shaders& shaders) {
+    bg = Background_Pass{};
+    bg.background_shader = ren_create_shader(backend, shaders.background);
+    bg.panel_shader = ren_create_shader(backend, shaders.panel);
+    shader_add(lib, backend, "blur", shaders.blur);
+    bg.blur_shader = shader_find(lib, "blur");
+    if (!background_on(bg)) effect_off(bg, backend);
+}
+
+bool background_on(const Background_Pass& bg) {
+    return bg.background_shader != 0 && bg.panel_shader != 0 && bg.blur_shader != 0;
+}
+
+void background_draw(Background_Pass& bg, Renderer& r, float scale) {
+    if (!background_on(bg)) return;
+    Draw_List& dl = r.draw_list;
+    const int w = std::max(dl.window_size.width, 1), h = std::max(dl.window_size.height, 1);
+    bool fresh = w != bg.width || h != bg.height || bg.half == 0;
+    if (fresh && !make_targets(bg, r.backend, w, h)) {
+        effect_off(bg, r.backend);
+        return;
+    }
+    dl.blur_shader = bg.blur_shader;
+    // The picture depends on the size and the scale only, and the targets
+    // keep what was drawn into them: the chain runs once per size, every
+    // later frame only shows it.
+    if (fresh || scale != bg.drawn_scale) draw_chain(bg, dl, w, h, scale);
 
     push_blend(dl, Blend::Opaque);
     if (dl.window_size.width >= 1 && dl.window_size.height >= 1)

@@ -12,6 +12,7 @@ struct Background_Pass {
     Handle blur_shader = 0;
     Handle half = 0, quarter_a = 0, quarter_b = 0, eighth_a = 0, eighth_b = 0;
     int width = 0, height = 0;   // the window size the targets were made for
+    float drawn_scale = 0;       // the scale the targets' picture was drawn at
 };
 
 struct Background_Shaders {
@@ -26,9 +27,10 @@ struct Background_Shaders {
 void background_start(Background_Pass& bg, Backend& backend, Library& lib, const Background_Shaders& shaders);
 // True while the pass draws (its shaders exist).
 bool background_on(const Background_Pass& bg);
-// Draws the pass into the renderer's draw list (a frame already begun). The
-// targets follow the window size; when one cannot be made the effect is off
-// for the rest of the run.
+// Draws the pass into the renderer's draw list (a frame already begun): the
+// picture over the whole window. The targets follow the window size and are
+// drawn again only when made anew (or at another scale); when one cannot be
+// made the effect is off for the rest of the run.
 void background_draw(Background_Pass& bg, Renderer& r, float scale);
 // Shut-down: the five targets, then the two launcher shaders.
 void background_stop(Background_Pass& bg, Backend& backend);

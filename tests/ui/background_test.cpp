@@ -117,17 +117,29 @@ TEST(BackgroundPass, DrawsTheChainAndEndsWithTheHalfPictureOverTheWindow) {
     EXPECT_EQ(dl.unbalanced_pops, 0);
 }
 
-TEST(BackgroundPass, ANewSizeRemakesTheTargetsAndTheSameSizeKeepsThem) {
+TEST(BackgroundPass, TheChainRunsOncePerSizeAndEveryFrameShowsThePicture) {
     Pass_Fixture f;
+    auto targets_drawn = [&] {
+        int n = 0;
+        for (const Draw_Command& c : f.r.draw_list.commands) n += c.target != 0;
+        return n;
+    };
     f.draw();
     Handle half = f.bg.half;
+    EXPECT_GT(targets_drawn(), 0);
+    // The same size: the targets keep their picture, only the window's quad.
     f.draw();
     EXPECT_EQ(f.bg.half, half);
     EXPECT_EQ(f.fake().textures_destroyed, 0);
+    EXPECT_EQ(targets_drawn(), 0);
+    ASSERT_EQ(f.r.draw_list.commands.size(), 1u);
+    EXPECT_EQ(f.r.draw_list.commands[0].texture, half);
+    // A new size: made and drawn again.
     renderer_resize(f.r, 1200, 800);
     f.draw();
     EXPECT_EQ(f.fake().textures_destroyed, 5);
     EXPECT_EQ(f.size_of(f.bg.half), std::pair(600, 400));
+    EXPECT_GT(targets_drawn(), 0);
 }
 
 TEST(BackgroundPass, ATargetThatCannotBeMadeTurnsTheEffectOffForGood) {
