@@ -93,8 +93,8 @@ void requirements_panel(App& app, const Home_Facts& f, const Ui_Rect& panel) {
         static const char* const own_name[2] = {"C compiler", "FFmpeg"};
         static const char* const own_role[2] = {"builds the game from the bundled sources",
                                                 "converts the movies (the game plays them without it)"};
-        std::string_view name = d.name.empty() ? own_name[row] : d.name;
-        std::string_view role = d.name.empty() ? own_role[row] : d.role;
+        std::string name = d.name.empty() ? std::string(own_name[row]) : d.name;
+        std::string role = d.name.empty() ? std::string(own_role[row]) : d.role;
         std::string what = row == 0 && found ? compiler_label(d.found) : std::string(shown(role));
         std::string line1 = fmt(shown("%s — %s"), shown(name), what);
         draw_label(ui, ui.font, line1, {tx, top + px(ui, 4), tw, px(ui, 22)}, ui_text, false, true);
