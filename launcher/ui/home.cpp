@@ -89,8 +89,14 @@ void requirements_panel(App& app, const Home_Facts& f, const Ui_Rect& panel) {
         fill_circle(ui, in.x + px(ui, 5), top + px(ui, 15), px(ui, 10), dot);
         int64_t tx = in.x + px(ui, 20);
         int64_t tw = nonneg(in.x + in.w - col - px(ui, 12) - tx);
-        std::string what = row == 0 && found ? compiler_label(d.found) : std::string(shown(d.role));
-        std::string line1 = fmt(shown("%s — %s"), shown(d.name), what);
+        // A row whose check has not published yet has no record: its own words.
+        static const char* const own_name[2] = {"C compiler", "FFmpeg"};
+        static const char* const own_role[2] = {"builds the game from the bundled sources",
+                                                "converts the movies (the game plays them without it)"};
+        std::string name = d.name.empty() ? std::string(own_name[row]) : d.name;
+        std::string role = d.name.empty() ? std::string(own_role[row]) : d.role;
+        std::string what = row == 0 && found ? compiler_label(d.found) : std::string(shown(role));
+        std::string line1 = fmt(shown("%s — %s"), shown(name), what);
         draw_label(ui, ui.font, line1, {tx, top + px(ui, 4), tw, px(ui, 22)}, ui_text, false, true);
         std::string line2(f.deps_checked ? shown(d.status) : shown("checking…"));
         draw_label(ui, ui.small_font, line2, {tx, top + px(ui, 26), tw, px(ui, 18)}, ui_hint, false, true);

@@ -273,6 +273,7 @@ Frame_Result ui_frame(App& app, const Input_State& input, int64_t now) {
 
     if (ui.draw_list) draw_list_begin_frame(*ui.draw_list, ui_page_background);
     ui.area = {0, 0, app.width, app.height};
+    if (ui.draw_list && app.procs.draw_background) app.procs.draw_background(app);
     ui.cursor = Cursor::Arrow;
     ui.tooltip_hover = 0;
     ui.trace.clear();

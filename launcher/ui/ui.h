@@ -18,6 +18,8 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/game_state.h"
+#include "launcher/mods/cutscenes.h"
+#include "launcher/mods/hd_remove.h"
 
 // A rectangle of the interface in client pixels.
 struct Ui_Rect {
@@ -183,18 +185,21 @@ struct Ui_Procs {
     // After a language change: the fonts again, "language.txt" written.
     std::function<void(App&)> reload_fonts;
     std::function<void()> save_language;
+    // The window's background, drawn first into the begun frame (the
+    // window sets it; none without a window).
+    std::function<void(App&)> draw_background;
 };
 
 // The real procedures.
 Ui_Procs ui_real_procs();
 
-// Tasks that other parts of the launcher have not provided yet are null;
-// their buttons stay disabled.
+// The tasks the Home page and the dialogs start; a null one (tests) keeps
+// its button disabled.
 struct Ui_Tasks {
-    Task_Proc convert_movies = nullptr;
-    Task_Proc discard_movies = nullptr;
-    Task_Proc discard_assets = nullptr;
-    Task_Proc uninstall_hd = nullptr;
+    Task_Proc convert_movies = convert_task;
+    Task_Proc discard_movies = discard_task;
+    Task_Proc discard_assets = hd_discard_task;
+    Task_Proc uninstall_hd = hd_uninstall_task;
 };
 
 struct App {

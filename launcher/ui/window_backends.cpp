@@ -1,9 +1,29 @@
 #include "launcher/ui/window_main.h"
 
-std::span<const Backend_Desc> window_backends() { return {}; }
+#include "engine/kt_render/vulkan/vulkan_backend.h"
 
-void window_capture_frames(Backend&) {}
+// The one backend the window asks for; without a Vulkan device the
+// renderer falls back to the empty backend and the window stays blank.
+std::span<const Backend_Desc> window_backends() {
+    static const Backend_Desc descs[] = {vulkan_backend_desc()};
+    return descs;
+}
 
-bool window_screenshot(Backend&, const std::string&) { return false; }
+void window_capture_frames(Backend& b) { vulkan_capture_frames(b, true); }
 
-int window_backend_errors() { return 0; }
+bool window_screenshot(Backend& b, const std::string& path) {
+    Texture_Pixels f = vulkan_read_frame(b);
+    if (f.width <= 0 || f.height <= 0) return false;
+    return write_png_file(path, f.width, f.height, 4, f.pixels.data());
+}
+
+Shader_Desc window_shader(std::string_view name) {
+    Shader_Code c = shader_code(name);
+    Shader_Desc d;
+    d.code = c.words;
+    d.uniform_size = c.uniform_size;
+    d.texture_count = c.texture_count;
+    return d;
+}
+
+int window_backend_errors() { return vulkan_validation_errors(); }

@@ -13,6 +13,7 @@
 #include "launcher/core/task.h"
 #include "launcher/core/ui_fonts.h"
 #include "launcher/gamebuild/game.h"
+#include "launcher/ui/background.h"
 #include "launcher/ui/ui.h"
 
 namespace {
@@ -78,6 +79,12 @@ int window_main() {
     load_fonts(app);
     app.procs.reload_fonts = load_fonts;
 
+    // The background effect: off when a shader cannot be made.
+    static Background_Pass background;
+    background_start(background, renderer.backend, library,
+                     {window_shader("background"), window_shader("panel"), window_shader("blur")});
+    app.procs.draw_background = [](App& a) { background_draw(background, renderer, a.ui.scale); };
+
     // The first check of the game and the toolchain.
     task_start("Checking", find_game, 0);
 
@@ -123,6 +130,7 @@ int window_main() {
     if (t.thread.started()) {
         while (t.running.load()) sleep_ms(10);
     }
+    background_stop(background, renderer.backend);
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);
     destroy_window(window);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/kt_render/backend.h"
 
@@ -28,5 +29,8 @@ std::span<const Backend_Desc> window_backends();
 // writes the last one as a PNG file (false when there is none).
 void window_capture_frames(Backend& b);
 bool window_screenshot(Backend& b, const std::string& path);
+// The backend's code of one of the launcher's shaders ("background",
+// "panel") or post effects ("blur"); no code when it has none.
+Shader_Desc window_shader(std::string_view name);
 // Errors the backend's validation reported during the run.
 int window_backend_errors();

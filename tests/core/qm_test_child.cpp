@@ -21,6 +21,9 @@
 //                       line (Linux only)
 //   argv ARGS...        "[arg]\n" for each of the remaining arguments
 // Output is binary and unbuffered, so the parent reads exactly these bytes.
+// With QM_TEST_CHILD_HOLD_MS set it first pauses that long, whatever its
+// arguments: a copy under another program's name (a stand-in for a tool the
+// code under test runs by name) then keeps that code waiting.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -96,6 +99,10 @@ int main(int argc, char** argv) {
     _setmode(2, 0x8000);
 #endif
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (const char* hold = std::getenv("QM_TEST_CHILD_HOLD_MS")) {
+        pause_ms(number(hold));
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         std::string cmd = argv[i];
         auto arg = [&](int k) -> const char* {

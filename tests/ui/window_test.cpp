@@ -1,0 +1,163 @@
+// The launcher's own window: quillmarsh-launcher started without an option
+// under an X server of its own (the Windows build under wine), drawing with
+// Vulkan on lavapipe with the validation layer, closing by itself after a
+// number of frames and leaving its last frame as a PNG screenshot. The
+// "Checking" task is held running by a stand-in FFmpeg that never answers,
+// so the screenshot shows the window while a task runs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/kt_render/vulkan/vulkan_backend.h"
+#include "engine/kt_system/child.h"
+#include "engine/kt_system/clock.h"
+#include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
+#include "tests/support/png_read.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_harness.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool on_windows = true;
+constexpr char path_separator = ';';
+#else
+constexpr bool on_windows = false;
+constexpr char path_separator = ':';
+#endif
+
+std::string build_dir() {
+    std::string dir = env_get("QM_BINARY_DIR");
+    return dir.empty() ? path_join({path_dir(exe_path()), "..", ".."}) : dir;
+}
+
+struct Launcher_Run {
+    bool started = false, ended = false;
+    uint32_t code = 1;
+    std::string out;
+};
+
+Launcher_Run run_launcher(const std::string& program) {
+    Launcher_Run r;
+    std::string err;
+    Child* c = child_start({program}, "", nullptr, &err);
+    if (!c) {
+        r.out = err;
+        return r;
+    }
+    r.started = true;
+    char buf[4096];
+    const int64_t deadline = clock_ns() + 120'000'000'000;
+    while (clock_ns() < deadline) {
+        if (!child_look(c, 100)) continue;
+        int64_t n = child_read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, size_t(n));
+    }
+    r.ended = child_wait(c, 10'000, r.code);
+    if (!r.ended) child_terminate(c, 1);
+    child_close(c);
+    return r;
+}
+
+// Where the interface puts things in a 1080 x 760 window at scale 1, from
+// a windowless frame of the same page with a task running.
+struct Home_Places {
+    Ui_Rect home_tab, build, clear_cache, cancel;
+};
+
+Home_Places home_places() {
+    Ui_Harness h;
+    h.world.task_running = true;
+    h.world.game.ok = false;
+    h.world.game.checked = false;
+    h.frame();
+    Home_Places at;
+    if (const Trace_Item* t = h.find("Home", Widget_Kind::Tab)) at.home_tab = t->rect;
+    if (const Trace_Item* t = h.find("Build")) at.build = t->rect;
+    if (const Trace_Item* t = h.find("Clear Cache")) at.clear_cache = t->rect;
+    if (const Trace_Item* t = h.find("Cancel")) at.cancel = t->rect;
+    return at;
+}
+
+// The noise background: cool greys, blue above red.
+bool background_colour(uint32_t rgb) {
+    int r = int(rgb >> 16), g = int(rgb >> 8 & 0xFF), b = int(rgb & 0xFF);
+    return r >= 140 && r <= 230 && g >= 170 && b >= 200 && b - r >= 15;
+}
+
+std::string hex(uint32_t rgb) {
+    char s[16];
+    std::snprintf(s, sizeof s, "#%06X", rgb);
+    return s;
+}
+
+TEST(LauncherWindow, OpensDrawsWhileCheckingAndClosesAfterTheFrames) {
+    Probe_Result probe = vulkan_probe();
+    if (!probe.available) {
+        std::printf("skipped: no Vulkan device (%s)\n", probe.text.c_str());
+        std::fflush(stdout);
+        std::_Exit(77);
+    }
+    Temp_Dir tmp;
+    const std::string here = path_dir(exe_path());
+    const std::string launcher = path_join({here, "..", "..", "launcher", QM_LAUNCHER});
+    const std::string bin = path_join({tmp.path, "bin"});
+    ASSERT_TRUE(fs_make_dirs(bin));
+    ASSERT_TRUE(fs_copy_file(path_join({here, "..", "core", QM_TEST_CHILD}),
+                             path_join({bin, on_windows ? "ffmpeg.exe" : "ffmpeg"})));
+    const std::string shot =
+        path_join({build_dir(), "screenshots", on_windows ? "launcher_window_windows.png" : "launcher_window_linux.png"});
+    fs_make_dirs(path_dir(shot));
+    fs_remove_file(shot);
+
+    env_set("LOCALAPPDATA", path_join({tmp.path, "appdata"}));
+    env_set("HOME", tmp.path);
+    env_set("PATH", bin + path_separator + env_get("PATH"));
+    env_set("QM_TEST_CHILD_HOLD_MS", "120000");
+    env_set("QM_EXIT_AFTER_FRAMES", "40");
+    env_set("QM_SCREENSHOT", shot);
+    Launcher_Run run = run_launcher(launcher);
+    ASSERT_TRUE(run.started) << run.out;
+    ASSERT_TRUE(run.ended) << "the window did not close after its frames\n" << run.out;
+    EXPECT_EQ(run.code, 0u) << run.out;
+    EXPECT_EQ(run.out.find("validation"), std::string::npos) << run.out;
+
+    Png_Image png = png_read(shot);
+    ASSERT_EQ(png.width, 1080) << "no screenshot at " << shot << "\n" << run.out;
+    ASSERT_EQ(png.height, 760);
+    const Home_Places at = home_places();
+    const Ui_Rect& tab = at.home_tab;
+    ASSERT_GT(tab.w, 0);
+    ASSERT_GT(at.clear_cache.w, 0);
+    ASSERT_GT(at.build.w, 0);
+    ASSERT_GT(at.cancel.w, 0) << "no Cancel button while a task runs";
+
+    struct Probe {
+        const char* what;
+        int64_t x, y;
+        uint32_t rgb;   // 0: the noise background
+    } probes[] = {
+        {"accent bar under the selected tab", tab.x + tab.w / 2, tab.y + tab.h - 5, 0x005FB8},
+        {"page background, left margin", 8, 400, 0},
+        {"page background, below the tabs", 540, tab.y + tab.h + 6, 0},
+        {"Clear Cache, disabled while a task runs", at.clear_cache.x + 4, at.clear_cache.y + at.clear_cache.h / 2,
+         0xF5F5F5},
+        {"Build, disabled", at.build.x + 4, at.build.y + at.build.h / 2, 0xC7C7C7},
+        {"Cancel, enabled", at.cancel.x + 4, at.cancel.y + at.cancel.h / 2, 0xFDFDFD},
+    };
+    for (const Probe& p : probes) {
+        uint32_t got = png.rgb(int(p.x), int(p.y));
+        if (p.rgb == 0) {
+            EXPECT_TRUE(background_colour(got)) << p.what << ": " << hex(got);
+        } else {
+            EXPECT_EQ(hex(got), hex(p.rgb)) << p.what << " at " << p.x << "," << p.y;
+        }
+    }
+}
+
+}  // namespace
