@@ -284,7 +284,15 @@ std::string all_lines(const Task_View& v) {
 }
 
 std::atomic<int64_t> fake_now{0};
-int64_t racing_clock() { return fake_now += 600000000000; }
+// Time stands still until the file `race_after` exists (the tool writes it
+// once it has said its first line), then runs ten minutes a look: the
+// time-out comes at once, however slowly the tool started.
+std::string race_after;
+int64_t racing_clock() {
+    File_Info info;
+    if (!race_after.empty() && !fs_stat(race_after, info)) return fake_now;
+    return fake_now += 600000000000;
+}
 
 const char* const ok_tool = "on - banner EFSG extract/repack tool\non - exit 0\nact\n";
 
@@ -497,17 +505,24 @@ TEST(HdProject, ToolCheckRefusesAToolThatMisbehaves) {
         {"exit 1 without banner", "on - banner usage: efsgtool -x|-i|-c\non - exit 1\n",
          "What it said: usage: efsgtool -x|-i|-c"},
         {"a long answer", "on - banner " + long_text + "\non - exit 0\n", "What it said: " + std::string(599, 'a')},
-        {"a hang after the banner", "on - banner EFSG extract/repack tool\non - hang 60000\n",
+        {"a hang after the banner", "on - banner EFSG extract/repack tool\non - write STARTED yes\non - hang 60000\n",
          "What it said: EFSG extract/repack tool"},
     };
     for (const Case& c : cases) {
         Game_Fixture f;
-        // The clock runs ten minutes a look: the time-out comes at once.
         struct Clock_Reset {
-            ~Clock_Reset() { clock_set_hook(nullptr); }
+            ~Clock_Reset() {
+                clock_set_hook(nullptr);
+                race_after.clear();
+            }
         } reset;
-        if (c.scenario.find("hang") != std::string::npos) clock_set_hook(racing_clock);
-        std::string path = f.archive("HD Project.zip", whole_project_zip("Z2\n", "", "act\nexit 1\n", c.scenario));
+        std::string scenario = c.scenario;
+        if (size_t at = scenario.find("STARTED"); at != std::string::npos) {
+            race_after = path_join({f.dir.path, "started"});
+            scenario.replace(at, 7, race_after);
+            clock_set_hook(racing_clock);
+        }
+        std::string path = f.archive("HD Project.zip", whole_project_zip("Z2\n", "", "act\nexit 1\n", scenario));
         Task_View v = import_archive(path);
         EXPECT_TRUE(v.failed) << c.what;
         EXPECT_TRUE(logged(v, "The mod's efsgtool.exe does not run here.")) << c.what << "\n" << all_lines(v);
