@@ -534,7 +534,7 @@ void sculpt_rows(Options_Page& o, const Features_State& f) {
             // The state's last letter is the hair of the HD Models+ choice.
             std::string_view hair = state.back() == 'n' ? "Normal Hair" : "HQ Hair";
             options_note(o, r.hint,
-                         fmt(shown("Its sculpted Ultimate model (%s hair) matches these choices"), shown(hair)),
+                         fmt(shown("Its sculpted Ultimate model (%s) matches these choices"), shown(hair)),
                          ui_hint);
         } else {
             options_note(o, r.hint, "Its sculpted Ultimate model matches these choices", ui_hint);
