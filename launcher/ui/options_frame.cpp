@@ -36,7 +36,7 @@ Dropdown_Result options_dropdown(Options_Page& o, std::string_view id, const Ui_
 void draw_options(App& app, const Ui_Rect& r, int page) {
     Ui_State& ui = app.ui;
     Ui_Shared& sh = app.shared;
-    page = page == 1 ? 1 : 0;
+    page = page == 1 || page == 2 ? page : 0;
     bool read_only = app.procs.task_running();
 
     // The note line.
@@ -44,7 +44,10 @@ void draw_options(App& app, const Ui_Rect& r, int page) {
     std::string note;
     uint32_t note_colour = ui_hint;
     if (read_only) {
-        note = shown("The options can be changed once the current task has finished.");
+        note = shown(page == 2 ? "These can be changed once the current task has finished."
+                               : "The options can be changed once the current task has finished.");
+    } else if (page == 2) {
+        note = shown("These apply the next time the game starts; no Build needed.");
     } else if (page == 0) {
         note = shown("The game reads these as it starts: no Build needed.");
     } else {
@@ -121,6 +124,9 @@ void draw_options(App& app, const Ui_Rect& r, int page) {
                    false, false};
     if (page == 0) {
         game_options_rows(o);
+    } else if (page == 2) {
+        features_rows(o);
+        if (o.changed) o.cfg = true;
     } else {
         build_options_rows(o);
     }

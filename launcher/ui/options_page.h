@@ -2,6 +2,7 @@
 // settings as the frame began and as changed so far, the read-only state,
 // and the row helpers both pages draw with.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,6 +49,9 @@ Dropdown_Result options_dropdown(Options_Page& o, std::string_view id, const Ui_
 // The rows of each page.
 void game_options_rows(Options_Page& o);
 void build_options_rows(Options_Page& o);
+void features_rows(Options_Page& o);
+// The Hard Mode preset (1 ..) whose choices equal these, else 0 (Custom).
+int64_t hard_preset_of(const std::array<uint8_t, 8>& hard);
 // The notes of the optimisation rows: the text (English) and its colour.
 struct Options_Note {
     std::string_view text;

@@ -135,6 +135,15 @@ Ui_Procs ui_real_procs() {
     };
     p.hd_gui_imported = [] { return hd_gui_imported(); };
     p.hd_discarded = [] { return hd_discarded(); };
+    p.features_state = [](const Settings& s) { return features_state_read(s); };
+    p.task_step = [](std::string_view name, std::string& step) {
+        Task& t = the_task();
+        if (!t.running.load()) return false;
+        std::lock_guard<Slim_Lock> guard(t.lock);
+        if (t.name != name) return false;
+        step = t.status;
+        return true;
+    };
     p.pick_with_dialog = pick_with_dialog;
     p.pick_apply = pick_apply;
     p.browser_go = browser_go;
@@ -219,6 +228,7 @@ void draw_ui(App& app) {
     if (sh.current_page == Page::Home) draw_home(app, content);
     if (sh.current_page == Page::Game_Options) draw_options(app, content, 0);
     if (sh.current_page == Page::Build_Options) draw_options(app, content, 1);
+    if (sh.current_page == Page::Features) draw_options(app, content, 2);
 
     if (sh.updated_dialog == -1) {
         std::string exe = app.procs.built_exe();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,10 @@
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/game_state.h"
 #include "launcher/mods/cutscenes.h"
+#include "launcher/mods/hd_models.h"
 #include "launcher/mods/hd_remove.h"
+#include "launcher/mods/sculpt.h"
+#include "launcher/ui/features.h"
 
 // A rectangle of the interface in client pixels.
 struct Ui_Rect {
@@ -111,12 +115,17 @@ struct Ui_Shared {
     // The two Options pages (0 Game, 1 Build): pixels scrolled, the content
     // height the previous frame measured, the held scroll thumb and where in
     // it the drag began; a change not yet written (a slider still held).
-    int64_t options_scroll[2] = {0, 0};
-    int64_t options_height[2] = {0, 0};
+    // The Features & Mods page scrolls the same way, as the third entry.
+    int64_t options_scroll[3] = {0, 0, 0};
+    int64_t options_height[3] = {0, 0, 0};
     uint8_t options_drag = 0;
     int64_t options_grab = 0;
     uint8_t options_unsaved = 0;
     uint8_t options_cfg_unsaved = 0;
+    // The Body Sculpting character shown (0 to 2).
+    int64_t sculpt_character = 0;
+    // The uninstall's size while a worker measures it (-1 until done).
+    std::shared_ptr<std::atomic<int64_t>> uninstall_measure;
     // The in-window folder browser: the folder shown, its entries (the
     // sub-folders first, then archives when picking one), the first entry
     // shown and how many entries are folders.
@@ -156,6 +165,10 @@ struct Ui_Procs {
     std::function<int64_t(std::string_view path)> file_size;
     std::function<bool()> hd_gui_imported;
     std::function<bool()> hd_discarded;
+    // The mods' markers and states the Features & Mods page shows.
+    std::function<Features_State(const Settings&)> features_state;
+    // The step text of the running task when it has this name.
+    std::function<bool(std::string_view name, std::string& step)> task_step;
     // Effects.
     std::function<bool(std::string_view name, Task_Proc proc, uint64_t data)> task_start;
     std::function<void()> task_cancel;
@@ -200,6 +213,8 @@ struct Ui_Tasks {
     Task_Proc discard_movies = discard_task;
     Task_Proc discard_assets = hd_discard_task;
     Task_Proc uninstall_hd = hd_uninstall_task;
+    Task_Proc hdm_apply = hdm_apply_task;
+    Task_Proc sculpt_apply = sculpt_apply_task;
 };
 
 struct App {
@@ -249,7 +264,7 @@ void browser_go(App& app, std::string_view path);
 std::string choose_compiler_file(App& app);
 // The browser dialog; drawn by draw_dialogs while browser_open is set.
 void draw_browser(App& app);
-// The two Options pages: 0 Game, 1 Build.
+// The two Options pages (0 Game, 1 Build) and Features & Mods (2).
 void draw_options(App& app, const Ui_Rect& content, int page);
 
 // Draws the tabs, the language choice, the page and the dialogs.

@@ -30,6 +30,8 @@ struct Ui_World {
     int64_t old_assets = 0, old_asset_bytes = 0, zip_bytes = 0;
     std::string hd_zip;
     bool hd_gui = false, hd_discarded = false;
+    Features_State features;
+    std::string task_name, task_step;   // the running task's name and step
     // The system's file dialog: "not available" unless a test answers.
     File_Dialog_Result dialog_answer{{}, false, "not available"};
 };
@@ -145,6 +147,12 @@ struct Ui_Harness {
         p.file_size = [this](std::string_view) { return world.zip_bytes; };
         p.hd_gui_imported = [this] { return world.hd_gui; };
         p.hd_discarded = [this] { return world.hd_discarded; };
+        p.features_state = [this](const Settings&) { return world.features; };
+        p.task_step = [this](std::string_view name, std::string& step) {
+            if (!world.task_running || world.task_name != name) return false;
+            step = world.task_step;
+            return true;
+        };
         p.save_settings = [this] {
             ++settings_saves;
             return true;
