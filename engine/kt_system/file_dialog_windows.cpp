@@ -57,8 +57,8 @@ std::string prepare(IFileOpenDialog* d, const File_Dialog_Request& rq, std::wstr
         }
         keep[2] = L"All files";
         keep[3] = L"*.*";
-        COMDLG_FILTERSPEC spec[2] = {{keep[0].c_str(), keep[1].c_str()}, {keep[2].c_str(), keep[3].c_str()}};
-        if (FAILED(d->SetFileTypes(2, spec))) return "SetFileTypes";
+        COMDLG_FILTERSPEC filters[2] = {{keep[0].c_str(), keep[1].c_str()}, {keep[2].c_str(), keep[3].c_str()}};
+        if (FAILED(d->SetFileTypes(2, filters))) return "SetFileTypes";
         if (FAILED(d->SetFileTypeIndex(1))) return "SetFileTypeIndex";
     }
     if (!rq.start_folder.empty()) {
