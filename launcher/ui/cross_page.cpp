@@ -94,7 +94,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
         std::vector<std::string> labels;
         for (const Cross_Target& t : cross_targets) labels.emplace_back(t.label);
         int64_t sel = target.name == std::string_view(cross_targets[1].name) ? 1 : 0;
-        Dropdown_Result d = dropdown(ui, "xtarget", r.control, labels, sel, {}, !busy, false);
+        Dropdown_Result d = dropdown(ui, "xtarget", r.control, labels, sel, {}, !busy, true);
         if (d.changed && d.index >= 0 && d.index < 2 && d.index != sel) {
             std::string name = cross_targets[d.index].name;
             settings_edit([&](Settings& live) { live.cross_target = name; });
@@ -110,7 +110,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
             labels.emplace_back(target.cpus[i].label);
             if (s.cross_cpu == target.cpus[i].cpu) sel = int64_t(i);
         }
-        Dropdown_Result d = dropdown(ui, "xcpu", r.control, labels, sel, {}, !busy, false);
+        Dropdown_Result d = dropdown(ui, "xcpu", r.control, labels, sel, {}, !busy, true);
         if (d.changed && d.index >= 0 && d.index < int64_t(target.cpus.size())) {
             std::string chosen = target.cpus[size_t(d.index)].cpu;
             if (chosen != s.cross_cpu) {
@@ -174,7 +174,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
     draw_activity(ui, activity, busy, app.shared.log_scroll, app.shared.wheel_step);
 
     // The Build button.
-    std::string build_label = fmt(shown("Build for %s"), shown(target.label));
+    std::string build_label = fmt(shown("Build for %s"), target.label);
     int64_t bw = std::min(px(ui, 220), c.w);
     Ui_Rect build{c.x + c.w - bw, button_row_y, bw, px(ui, 44)};
     bool can_build = tc.message.empty() && !busy && game_ok && checked;
@@ -189,7 +189,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
     } else if (!tc.message.empty()) {
         why = std::string(shown(tc.message));
     } else {
-        why = fmt(shown("Builds the game for %s into %s."), shown(target.label), out_dir);
+        why = fmt(shown("Builds the game for %s into %s."), target.label, out_dir);
     }
     tooltip(ui, "xbuild", build, why);
 
