@@ -18,6 +18,7 @@
 #include "launcher/gamebuild/build_game.h"
 #include "launcher/gamebuild/build_id.h"
 #include "launcher/gamebuild/config.h"
+#include "launcher/gamebuild/cross.h"
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/fsr4.h"
 #include "launcher/gamebuild/game.h"
@@ -144,6 +145,15 @@ Ui_Procs ui_real_procs() {
         step = t.status;
         return true;
     };
+    p.cross_toolchain = [] {
+        Cross_Toolchain c;
+        c.message = cross_toolchain(c.compiler, c.linker);
+        return c;
+    };
+    p.is_file = [](std::string_view path) {
+        File_Info info;
+        return fs_stat(path, info) && !info.is_dir;
+    };
     p.pick_with_dialog = pick_with_dialog;
     p.pick_apply = pick_apply;
     p.browser_go = browser_go;
@@ -229,6 +239,8 @@ void draw_ui(App& app) {
     if (sh.current_page == Page::Game_Options) draw_options(app, content, 0);
     if (sh.current_page == Page::Build_Options) draw_options(app, content, 1);
     if (sh.current_page == Page::Features) draw_options(app, content, 2);
+    if (sh.current_page == Page::Cross_Compile) draw_cross(app, content);
+    if (sh.current_page == Page::Input_Map) draw_input_map(app, content);
 
     if (sh.updated_dialog == -1) {
         std::string exe = app.procs.built_exe();
@@ -241,6 +253,7 @@ Frame_Result ui_frame(App& app, const Input_State& input, int64_t now) {
     Ui_State& ui = app.ui;
     Ui_Shared& sh = app.shared;
     ui.now = now;
+    app.input = &input;
 
     // The pointer.
     ui.mouse_x = int64_t(input.mouse_x);

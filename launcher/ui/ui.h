@@ -37,7 +37,7 @@ inline bool ui_inside(const Ui_Rect& r, int64_t x, int64_t y) {
 
 // What a frame drew, one entry per widget, for tests and tools that read
 // the interface without pixels ("click Build" finds the button by label).
-enum class Widget_Kind : uint8_t { Button, Toggle, Slider, Dropdown, Link, Tab, Tooltip };
+enum class Widget_Kind : uint8_t { Button, Toggle, Slider, Dropdown, Link, Tab, Tooltip, Text };
 struct Trace_Item {
     Widget_Kind kind = Widget_Kind::Button;
     std::string id;      // the widget's id (a button's: its English label)
@@ -133,9 +133,21 @@ struct Ui_Shared {
     std::vector<std::string> browser_entries;
     int64_t browser_scroll = 0;
     int64_t browser_folders = 0;
+    // The Input Map page: pixels scrolled, the held scroll thumb and where in
+    // it the drag began; the key capture (0 idle, 1 waiting for the key to
+    // change, 2 waiting for the game's key) and the key being changed.
+    int64_t input_scroll = 0;
+    uint8_t input_drag = 0;
+    int64_t input_grab = 0;
+    uint8_t remap_state = 0;
+    int64_t remap_first = 0;
 };
 
 struct App;
+
+struct Cross_Toolchain {
+    std::string compiler, linker, message;
+};
 
 // Everything the interface reads from or does to the rest of the launcher.
 // Each starts as the real procedure; tests replace single entries.
@@ -169,6 +181,10 @@ struct Ui_Procs {
     std::function<Features_State(const Settings&)> features_state;
     // The step text of the running task when it has this name.
     std::function<bool(std::string_view name, std::string& step)> task_step;
+    // The cross build's compiler and linker; `message` is "" when usable.
+    std::function<Cross_Toolchain()> cross_toolchain;
+    // The path names a file (not a folder).
+    std::function<bool(std::string_view path)> is_file;
     // Effects.
     std::function<bool(std::string_view name, Task_Proc proc, uint64_t data)> task_start;
     std::function<void()> task_cancel;
@@ -224,6 +240,7 @@ struct App {
     Ui_Tasks tasks;
     Pick_Request pick;
     int width = 0, height = 0;   // client size
+    const Input_State* input = nullptr;   // the frame's keys and pads
     uint32_t dialogs_at_start = 0;   // the dialogs showing as the frame began
 };
 
@@ -264,6 +281,8 @@ void browser_go(App& app, std::string_view path);
 std::string choose_compiler_file(App& app);
 // The browser dialog; drawn by draw_dialogs while browser_open is set.
 void draw_browser(App& app);
+void draw_cross(App& app, const Ui_Rect& content);
+void draw_input_map(App& app, const Ui_Rect& content);
 // The two Options pages (0 Game, 1 Build) and Features & Mods (2).
 void draw_options(App& app, const Ui_Rect& content, int page);
 

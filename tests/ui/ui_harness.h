@@ -32,6 +32,8 @@ struct Ui_World {
     bool hd_gui = false, hd_discarded = false;
     Features_State features;
     std::string task_name, task_step;   // the running task's name and step
+    Cross_Toolchain cross{"/usr/bin/clang", "/usr/bin/ld.lld", ""};
+    std::vector<std::string> files;   // what is_file finds
     // The system's file dialog: "not available" unless a test answers.
     File_Dialog_Result dialog_answer{{}, false, "not available"};
 };
@@ -141,6 +143,13 @@ struct Ui_Harness {
             return world.dialog_answer;
         };
         p.compiler_chosen = [this] { ++compilers_chosen; };
+        p.cross_toolchain = [this] { return world.cross; };
+        p.is_file = [this](std::string_view path) {
+            for (const std::string& f : world.files) {
+                if (f == path) return true;
+            }
+            return false;
+        };
         p.old_asset_count = [this] { return world.old_assets; };
         p.old_asset_bytes = [this] { return world.old_asset_bytes; };
         p.hd_zip = [this] { return world.hd_zip; };
@@ -205,6 +214,13 @@ struct Ui_Harness {
         const Trace_Item* t = find(label, kind);
         ASSERT_NE(t, nullptr) << "no widget labelled " << label;
         click_at(t->rect.x + t->rect.w / 2, t->rect.y + t->rect.h / 2);
+    }
+    // A traced item by its id, the one drawn last.
+    const Trace_Item* find_id(std::string_view id, Widget_Kind kind) const {
+        for (auto t = app.ui.trace.rbegin(); t != app.ui.trace.rend(); ++t) {
+            if (t->kind == kind && t->id == id) return &*t;
+        }
+        return nullptr;
     }
     bool started_task(std::string_view name) const {
         for (const Started& s : started) {
