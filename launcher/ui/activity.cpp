@@ -91,7 +91,8 @@ void draw_activity(Ui_State& ui, const Ui_Rect& r, bool running, int64_t& log_sc
     int64_t tx = box.x + px(ui, 10), tw = box.w - 2 * px(ui, 10);
     for (int64_t i = first; i < end; ++i) {
         std::string line = ellipsize(ui.small_font, shown(t.log[size_t(i)]), tw);
-        draw_text_at(ui, ui.small_font, line, tx, box.y + px(ui, 6) + (i - first) * lh, ui_text);
+        int64_t ty = box.y + px(ui, 6) + (i - first) * lh;
+        draw_text_at(ui, ui.small_font, line, tx, ty, ui_text, {tx, ty, std::max<int64_t>(tw, 0), lh});
     }
     if (ui.draw_list) pop_clip(*ui.draw_list);
 }

@@ -167,7 +167,7 @@ void draw_browser(App& app) {
                              : mode == Pick_Mode::Mod_Archive ? archive_title
                                                               : game_folder_title;
     draw_text_at(ui, ui.title_font, ellipsize(ui.title_font, shown(title), content.w), content.x, content.y,
-                 ui_text);
+                 ui_text, {content.x, content.y, content.w, line_height(ui.title_font)});
 
     // The shortcuts; a click changes the folder once the frame's list is drawn.
     std::string go_to;
@@ -261,7 +261,8 @@ void draw_browser(App& app) {
         hint_colour = holds_game ? ui_success : ui_hint;
     }
     int64_t hint_y = footer_top - px(ui, 22) - line_height(ui.small_font) / 2;
-    draw_text_at(ui, ui.small_font, ellipsize(ui.small_font, hint, content.w), content.x, hint_y, hint_colour);
+    draw_text_at(ui, ui.small_font, ellipsize(ui.small_font, hint, content.w), content.x, hint_y, hint_colour,
+                 {content.x, hint_y, content.w, line_height(ui.small_font)});
 
     // The buttons: two halves, the left one taking the odd pixel.
     int64_t gap = px(ui, 8);

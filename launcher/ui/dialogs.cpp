@@ -60,14 +60,21 @@ std::string uninstall_dialog_body(int64_t bytes, bool gui_stays, bool discarded)
 
 namespace {
 
+// Where a dialog's texts belong: inside its padding, above the footer.
+Ui_Rect text_area(const Ui_State& ui, const Ui_Rect& box) {
+    return {box.x + px(ui, 24), box.y, std::max<int64_t>(box.w - px(ui, 48), 0),
+            std::max<int64_t>(box.h - px(ui, 80), 0)};
+}
+
 // Title and body of a dialog; returns the y below the body.
 int64_t dialog_text(Ui_State& ui, const Ui_Rect& box, std::string_view title, const std::string& body) {
     Font* tf = ui.title_font;
-    draw_text_at(ui, tf, shown(title), box.x + px(ui, 24), box.y + px(ui, 22), ui_text);
+    const Ui_Rect area = text_area(ui, box);
+    draw_text_at(ui, tf, shown(title), box.x + px(ui, 24), box.y + px(ui, 22), ui_text, area);
     int64_t y = box.y + px(ui, 22) + line_height(tf) + px(ui, 12);
     int64_t step = line_height(ui.font) + px(ui, 2);
     for (const std::string& line : wrap(ui.font, body, box.w - px(ui, 48))) {
-        draw_text_at(ui, ui.font, line, box.x + px(ui, 24), y, ui_text);
+        draw_text_at(ui, ui.font, line, box.x + px(ui, 24), y, ui_text, area);
         y += step;
     }
     return y;
@@ -161,14 +168,16 @@ void compiler_dialog(App& app) {
                           "-- or, if it is installed but not found, Choose it.")));
     int64_t x = box.x + px(ui, 24);
     y += px(ui, 12);
-    draw_text_at(ui, ui.bold_font, shown("Windows"), x, y, ui_text);
+    const Ui_Rect area = text_area(ui, box);
+    draw_text_at(ui, ui.bold_font, shown("Windows"), x, y, ui_text, area);
     int64_t step = line_height(ui.font) + px(ui, 10);
     int64_t ly = y + step;
     int64_t w = link(ui, x + px(ui, 12), ly, "LLVM-MinGW (Clang)", "https://github.com/mstorsjo/llvm-mingw/releases",
                      app.procs.shell_open);
     draw_text_at(ui, ui.small_font,
                  fmt(shown("the \"ucrt-x86_64\" zip, or: winget install %s"), std::string_view(llvm_mingw_package)),
-                 x + px(ui, 12) + w + px(ui, 8), ly + px(ui, 2), ui_hint);
+                 x + px(ui, 12) + w + px(ui, 8), ly + px(ui, 2), ui_hint,
+                 {x + px(ui, 12) + w + px(ui, 8), area.y, area.x + area.w - (x + px(ui, 12) + w + px(ui, 8)), area.h});
     ly += step;
     link(ui, x + px(ui, 12), ly, "MSYS2 (its clang64 Clang)", "https://www.msys2.org/", app.procs.shell_open);
     Dependency d = app.procs.dependency(Dep_Kind::Compiler);
@@ -176,7 +185,7 @@ void compiler_dialog(App& app) {
         int64_t ty = ly + step + px(ui, 6);
         for (const std::string& line :
              wrap(ui.small_font, fmt(shown("Tried: %s"), d.status), box.w - px(ui, 48))) {
-            draw_text_at(ui, ui.small_font, line, x, ty, ui_hint);
+            draw_text_at(ui, ui.small_font, line, x, ty, ui_hint, area);
             ty += line_height(ui.small_font) + px(ui, 2);
         }
     }

@@ -124,7 +124,8 @@ void cutscene_rows(Options_Page& o) {
         v = o.s.*m.field;
         Font* f = ui.font;
         draw_text_at(ui, f, ellipsize(f, fmt("%d%%", v), px(ui, 56)), r.hint.x,
-                     r.hint.y + (r.hint.h - line_height(f)) / 2, en ? ui_text : ui_disabled_text);
+                     r.hint.y + (r.hint.h - line_height(f)) / 2, en ? ui_text : ui_disabled_text,
+                     {r.hint.x, r.hint.y, px(ui, 56), r.hint.h});
         int64_t note_x = px(ui, 60);
         if (v != 100) {
             Ui_Rect b{r.hint.x + note_x, r.hint.y + (r.hint.h - px(ui, 28)) / 2, px(ui, 80), px(ui, 28)};
@@ -164,9 +165,11 @@ void save_rows(Options_Page& o) {
         int64_t cw = text_width(f, count);
         int64_t count_x = rm.x - px(ui, 12) - cw;
         int64_t ty = row.y + (row_h - line_height(f)) / 2;
+        // Folder and count share the row left of Remove.
+        const Ui_Rect texts{row.x, row.y, std::max<int64_t>(rm.x - px(ui, 12) - row.x, 0), row_h};
         draw_text_at(ui, f, ellipsize(f, dirs[i], std::max<int64_t>(count_x - px(ui, 12) - row.x, 0)), row.x, ty,
-                     ui_text);
-        draw_text_at(ui, f, count, count_x, ty, colour);
+                     ui_text, texts);
+        draw_text_at(ui, f, count, count_x, ty, colour, texts);
         if (button(ui, rm, "Remove", en)) remove = int64_t(i);
         o.cursor += row_h;
         o.after_heading = 0;
@@ -179,7 +182,7 @@ void save_rows(Options_Page& o) {
     if (dirs.empty()) {
         Font* f = ui.font;
         draw_text_at(ui, f, shown("No folders added"), o.area.x, o.area.y + o.cursor + (row_h - line_height(f)) / 2,
-                     ui_hint);
+                     ui_hint, {o.area.x, o.area.y + o.cursor, o.area.w, row_h});
         o.cursor += row_h;
     }
     Row_Rects r = options_row(o, "");

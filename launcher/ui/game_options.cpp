@@ -145,7 +145,7 @@ void slider_row(Options_Page& o, const Slider_Row& row) {
     Font* f = ui.font;
     int64_t vw = px(ui, double(row.value_width));
     draw_text_at(ui, f, ellipsize(f, text, vw), r.hint.x, r.hint.y + (r.hint.h - line_height(f)) / 2,
-                 row.enabled ? ui_text : ui_disabled_text);
+                 row.enabled ? ui_text : ui_disabled_text, {r.hint.x, r.hint.y, vw, r.hint.h});
     int64_t note_x = px(ui, double(row.reset_at));
     if (v != row.reset_to) {
         Ui_Rect b{r.hint.x + note_x, r.hint.y + (r.hint.h - px(ui, 28)) / 2, px(ui, 80), px(ui, 28)};

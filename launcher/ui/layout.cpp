@@ -16,7 +16,7 @@ int64_t heading_line(Ui_State& ui, const Ui_Rect& area, int64_t cursor, std::str
     int64_t gap = cursor <= 0 ? px(ui, 4) : px(ui, 18);
     std::string t = ellipsize(ui.bold_font, shown(title), area.w);
     draw_text_at(ui, ui.bold_font, t, area.x, area.y + cursor + gap + (px(ui, 26) - line_height(ui.bold_font)) / 2,
-                 ui_accent);
+                 ui_accent, {area.x, area.y + cursor + gap, area.w, px(ui, 26)});
     if (area.w > 0 && !ui.panel_effect) fill_rect(ui, {area.x, area.y + cursor + gap + px(ui, 30), area.w, 2}, ui_rule);
     return gap;
 }
@@ -26,7 +26,8 @@ Row_Rects row_at(Ui_State& ui, const Ui_Rect& area, int64_t y, int64_t row_heigh
     if (rule && area.w - indent >= 1 && !ui.panel_effect) fill_rect(ui, {area.x + indent, y, area.w - indent, 1}, ui_rule);
     Font* f = ui.font;
     std::string t = ellipsize(f, shown(label), label_width - indent);
-    draw_text_at(ui, f, t, area.x + indent, y + (row_height - line_height(f)) / 2, indent == 0 ? ui_text : ui_hint);
+    draw_text_at(ui, f, t, area.x + indent, y + (row_height - line_height(f)) / 2, indent == 0 ? ui_text : ui_hint,
+                 {area.x + indent, y, nonneg(label_width - indent), row_height});
     Row_Rects out;
     out.row = {area.x, y, area.w, row_height};
     out.control = {area.x + label_width, y + (row_height - px(ui, 32)) / 2, control_width, px(ui, 32)};
@@ -50,7 +51,7 @@ void section_heading_hint(Ui_State& ui, const Ui_Rect& area, int64_t& cursor, st
     int64_t w = text_width(ui.font, hint);
     std::string h = ellipsize(ui.font, shown(hint), w);
     draw_text_at(ui, ui.font, h, area.x + area.w - w, area.y + cursor + gap + (px(ui, 26) - line_height(ui.font)) / 2,
-                 ui_hint);
+                 ui_hint, {area.x + area.w - w, area.y + cursor + gap, w, px(ui, 26)});
     cursor += gap + px(ui, 34);
 }
 
@@ -84,11 +85,11 @@ void note_text(Ui_State& ui, std::string_view english, const Ui_Rect& r, uint32_
     int64_t lh = line_height(f);
     int64_t shown_lines = std::min<int64_t>(int64_t(lines.size()), 2);
     int64_t y = r.y + std::max<int64_t>(0, (r.h - shown_lines * lh) / 2);
-    draw_text_at(ui, f, lines[0], r.x, y, colour);
+    draw_text_at(ui, f, lines[0], r.x, y, colour, r);
     if (lines.size() == 2) {
-        draw_text_at(ui, f, lines[1], r.x, y + lh, colour);
+        draw_text_at(ui, f, lines[1], r.x, y + lh, colour, r);
     } else if (lines.size() > 2) {
-        draw_text_at(ui, f, ellipsize(f, lines[1] + " " + lines[2], r.w), r.x, y + lh, colour);
+        draw_text_at(ui, f, ellipsize(f, lines[1] + " " + lines[2], r.w), r.x, y + lh, colour, r);
     }
 }
 

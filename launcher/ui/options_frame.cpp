@@ -54,7 +54,7 @@ void draw_options(App& app, const Ui_Rect& r, int page) {
         build_options_note(app, note, note_colour);
     }
     draw_text_at(ui, ui.font, ellipsize(ui.font, note, r.w), r.x, r.y + (note_h - line_height(ui.font)) / 2,
-                 note_colour);
+                 note_colour, {r.x, r.y, r.w, note_h});
 
     // The panel and its content.
     int64_t panel_top = r.y + note_h + std::min(px(ui, 8), std::max<int64_t>(r.h - note_h, 0));

@@ -300,6 +300,7 @@ Frame_Result ui_frame(App& app, const Input_State& input, int64_t now) {
     ui.cursor = Cursor::Arrow;
     ui.tooltip_hover = 0;
     ui.trace.clear();
+    ui.texts.clear();
     popup_take_click(ui);
 
     app.dialogs_at_start = dialogs_showing(sh);

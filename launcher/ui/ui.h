@@ -47,6 +47,14 @@ struct Trace_Item {
     int64_t value = 0;   // toggle, slider, drop-down index, selected tab
 };
 
+// A text a frame drew (with tracing on), in window pixels: the string, the
+// box its widget gave it to stay in, the bounds of its glyph quads and the
+// clip they were drawn under.
+struct Text_Item {
+    std::string text;
+    Ui_Rect box, ink, clip;
+};
+
 struct Ui_State {
     Draw_List* draw_list = nullptr;
     Window* window = nullptr;
@@ -81,6 +89,7 @@ struct Ui_State {
     bool panel_effect = false;
     bool trace_on = false;
     std::vector<Trace_Item> trace;
+    std::vector<Text_Item> texts;
 };
 
 enum class Page : int64_t { Home = 0, Cross_Compile = 1, Game_Options = 2, Build_Options = 3, Features = 4, Input_Map = 5 };

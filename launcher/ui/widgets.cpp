@@ -84,9 +84,35 @@ int64_t line_height(const Font* f) { return f ? f->line_height : 0; }
 
 int64_t text_width(Font* f, std::string_view text) { return measure_text(f, text); }
 
-void draw_text_at(Ui_State& ui, Font* font, std::string_view text, int64_t x, int64_t y, uint32_t colour) {
+void draw_text_at(Ui_State& ui, Font* font, std::string_view text, int64_t x, int64_t y, uint32_t colour,
+                  const Ui_Rect& box) {
     if (!ui.draw_list || !font || text.empty()) return;
-    draw_text(*ui.draw_list, font, text, int(x), int(y), colour);
+    Draw_List& list = *ui.draw_list;
+    size_t first = list.vertices.size();
+    draw_text(list, font, text, int(x), int(y), colour);
+    if (!ui.trace_on) return;
+    // The glyph quads as placed (the offset already added), and the box
+    // moved by the same offset.
+    Text_Item item{std::string(text), box, {}, {}};
+    float ox = list.offset_stack.empty() ? 0.0f : list.offset_stack.back().x;
+    float oy = list.offset_stack.empty() ? 0.0f : list.offset_stack.back().y;
+    item.box.x += int64_t(std::lround(ox));
+    item.box.y += int64_t(std::lround(oy));
+    Rect clip = current_clip(list);
+    item.clip = {clip.x, clip.y, clip.width, clip.height};
+    if (list.vertices.size() > first) {
+        float left = list.vertices[first].position[0], top = list.vertices[first].position[1];
+        float right = left, bottom = top;
+        for (size_t i = first; i < list.vertices.size(); ++i) {
+            left = std::min(left, list.vertices[i].position[0]);
+            right = std::max(right, list.vertices[i].position[0]);
+            top = std::min(top, list.vertices[i].position[1]);
+            bottom = std::max(bottom, list.vertices[i].position[1]);
+        }
+        int64_t l = int64_t(std::floor(left)), t = int64_t(std::floor(top));
+        item.ink = {l, t, int64_t(std::ceil(right)) - l, int64_t(std::ceil(bottom)) - t};
+    }
+    ui.texts.push_back(std::move(item));
 }
 
 std::string ellipsize(Font* font, std::string_view text, int64_t width) {
@@ -113,7 +139,7 @@ void draw_label(Ui_State& ui, Font* font, std::string_view text, const Ui_Rect& 
     int64_t w = text_width(font, s);
     int64_t x = centred ? r.x + (r.w - w) / 2 : r.x;
     int64_t y = r.y + (r.h - line_height(font)) / 2;
-    draw_text_at(ui, font, s, x, y, colour);
+    draw_text_at(ui, font, s, x, y, colour, r);
 }
 
 bool button(Ui_State& ui, const Ui_Rect& r, std::string_view label, bool enabled, bool accent, Font* font, bool go) {
@@ -145,7 +171,8 @@ bool button(Ui_State& ui, const Ui_Rect& r, std::string_view label, bool enabled
     int64_t room = nonneg(r.w - 2 * pad);
     std::string s = ellipsize(font, shown(label), room);
     int64_t w = text_width(font, s);
-    draw_text_at(ui, font, s, r.x + pad + (room - w) / 2, r.y + (r.h - line_height(font)) / 2, text_colour);
+    draw_text_at(ui, font, s, r.x + pad + (room - w) / 2, r.y + (r.h - line_height(font)) / 2, text_colour,
+                 {r.x + pad, r.y, room, r.h});
     return enabled && hot && ui.clicked;
 }
 
@@ -172,7 +199,7 @@ Toggle_Result toggle(Ui_State& ui, std::string_view id, const Ui_Rect& r, bool v
     }
     std::string word = ellipsize(font, value ? on : off, word_w);
     draw_text_at(ui, font, word, pill.x + pill_w + px(ui, 12), r.y + (r.h - line_height(font)) / 2,
-                 enabled ? ui_text : ui_disabled_text);
+                 enabled ? ui_text : ui_disabled_text, {pill.x + pill_w + px(ui, 12), r.y, word_w, r.h});
     if (hot && ui.clicked) return {!value, true};
     return {value, false};
 }
@@ -342,11 +369,11 @@ int64_t link(Ui_State& ui, int64_t x, int64_t y, std::string_view text, std::str
     Ui_Rect r{x, y, w, line_height(font)};
     ui_trace(ui, Widget_Kind::Link, url, text, r, true, 0);
     if (!ui_input_open(ui) || !ui_inside(r, ui.mouse_x, ui.mouse_y)) {
-        draw_text_at(ui, font, s, x, y, ui_accent);
+        draw_text_at(ui, font, s, x, y, ui_accent, r);
         return w;
     }
     uint32_t hover = colour_rgb(0x196EBF);
-    draw_text_at(ui, font, s, x, y, hover);
+    draw_text_at(ui, font, s, x, y, hover, r);
     int64_t baseline = font ? font->ascent : 0;
     fill_rect(ui, {x, y + baseline + px(ui, 2), w, std::max<int64_t>(px(ui, 1), 1)}, hover);
     ui.cursor = Cursor::Hand;
@@ -386,7 +413,8 @@ void draw_tooltip(Ui_State& ui) {
     fill_rounded_rect(ui, {x, y, w, h}, px(ui, 5), colour_rgb(0xCCCCCC));
     fill_rounded_rect(ui, {x + 1, y + 1, nonneg(w - 2), nonneg(h - 2)}, nonneg(px(ui, 5) - 1), colour_rgb(0xF9F9F9));
     for (size_t i = 0; i < lines.size(); ++i) {
-        draw_text_at(ui, font, lines[i], x + p, y + p + int64_t(i) * step, ui_text);
+        draw_text_at(ui, font, lines[i], x + p, y + p + int64_t(i) * step, ui_text,
+                     {x + p, y + p, nonneg(w - 2 * p), nonneg(h - 2 * p)});
     }
 }
 

@@ -88,7 +88,10 @@ inline constexpr int64_t tooltip_delay_ns = 450'000'000;
 
 void draw_label(Ui_State& ui, Font* font, std::string_view text, const Ui_Rect& r, uint32_t colour, bool centred,
                 bool raw);
-void draw_text_at(Ui_State& ui, Font* font, std::string_view text, int64_t x, int64_t y, uint32_t colour);
+// One line at (x, y); `box` is the rectangle the text belongs in (the
+// widget's or the layout's), recorded with the glyphs when tracing.
+void draw_text_at(Ui_State& ui, Font* font, std::string_view text, int64_t x, int64_t y, uint32_t colour,
+                  const Ui_Rect& box);
 std::string ellipsize(Font* font, std::string_view text, int64_t width);
 // The translated text broken into lines no wider than `width` where it can.
 std::vector<std::string> wrap(Font* font, std::string_view text, int64_t width);

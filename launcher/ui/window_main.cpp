@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "engine/kt_input/state.h"
 #include "engine/kt_render/renderer.h"
@@ -33,6 +35,41 @@ int64_t frame_limit() {
     return n;
 }
 
+// QM_PAGE_SHOTS=FOLDER: once the frame limit is reached, every page is drawn
+// in English, Japanese and German and written there as ui_<page>_<lang>.png
+// (for the tests and the README); then the window closes.
+constexpr std::string_view shot_languages[] = {"en", "ja", "de"};
+constexpr std::string_view shot_pages[page_count] = {"home",          "cross_compile", "game_options",
+                                                     "build_options", "features",      "input_map"};
+constexpr int shot_count = int(std::size(shot_languages)) * page_count;
+// Frames drawn before a capture: the language switch, the new fonts'
+// glyphs uploaded, the page settled.
+constexpr int shot_frames = 3;
+
+struct Page_Shots {
+    std::string folder;
+    int next = 0, frames = 0;
+};
+
+// After a frame past the limit: asks for the next page and language, or
+// writes the frame it asked for. False once every page was written.
+bool page_shot_step(Page_Shots& shots, App& app, Backend& backend) {
+    if (shots.next >= shot_count) return false;
+    const int lang = shots.next / page_count, page = shots.next % page_count;
+    if (shots.frames == 0) {
+        app.shared.language_request = language_index(shot_languages[lang]);
+        app.shared.current_page = Page(page);
+    }
+    if (++shots.frames <= shot_frames) return true;
+    std::string name = "ui_" + std::string(shot_pages[page]) + "_" + std::string(shot_languages[lang]) + ".png";
+    std::string path = shots.folder + "/" + name;
+    if (!window_screenshot(backend, path)) {
+        std::fprintf(stderr, "Quillmarsh: no screenshot could be written to %s\n", path.c_str());
+    }
+    shots.frames = 0;
+    return ++shots.next < shot_count;
+}
+
 }  // namespace
 
 int window_main() {
@@ -61,7 +98,9 @@ int window_main() {
     renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
     // QM_SCREENSHOT: the last frame is written there as a PNG file.
     const std::string screenshot = env_get("QM_SCREENSHOT");
-    if (!screenshot.empty()) window_capture_frames(renderer.backend);
+    bool screenshot_written = false;
+    Page_Shots shots{env_get("QM_PAGE_SHOTS")};
+    if (!screenshot.empty() || !shots.folder.empty()) window_capture_frames(renderer.backend);
 
     // Fonts: the system's over the embedded stand-ins.
     static Library library;
@@ -112,14 +151,22 @@ int window_main() {
             window_apply_cursor(window);
         }
         ren_render(renderer.backend, renderer.draw_list);
-        if (limit > 0 && frame >= limit) break;
+        if (limit > 0 && frame >= limit) {
+            if (frame == limit && !screenshot.empty()) {
+                screenshot_written = true;
+                if (!window_screenshot(renderer.backend, screenshot)) {
+                    std::fprintf(stderr, "Quillmarsh: no screenshot could be written to %s\n", screenshot.c_str());
+                }
+            }
+            if (shots.folder.empty() || !page_shot_step(shots, app, renderer.backend)) break;
+        }
 
         int64_t now = clock_ns();
         int64_t remaining = frame_interval_ns(now, last_active) - (now - frame_start);
         if (remaining > 0) sleep_ms(remaining / 1'000'000);
     }
 
-    if (!screenshot.empty() && !window_screenshot(renderer.backend, screenshot)) {
+    if (!screenshot.empty() && !screenshot_written && !window_screenshot(renderer.backend, screenshot)) {
         std::fprintf(stderr, "Quillmarsh: no screenshot could be written to %s\n", screenshot.c_str());
     }
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "engine/kt_render/vulkan/vulkan_backend.h"
@@ -16,6 +17,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
+#include "launcher/core/i18n.h"
 #include "tests/support/png_read.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
@@ -96,6 +98,44 @@ std::string hex(uint32_t rgb) {
     return s;
 }
 
+// One page in one language as the windowless frame draws it while the
+// first check runs: the selected tab and the first drop-down of the page
+// (Home has none: its Browse… button).
+struct Page_Places {
+    Ui_Rect tab, widget;
+    bool widget_enabled = false;
+};
+
+Page_Places page_places(Page page, int lang) {
+    language_set(lang);
+    Ui_Harness h;
+    h.world.task_running = true;
+    h.world.game.ok = false;
+    h.world.game.checked = false;
+    h.app.shared.current_page = page;
+    h.frame();
+    h.frame();
+    Page_Places at;
+    if (const Trace_Item* t = h.find(page_labels[int(page)], Widget_Kind::Tab)) at.tab = t->rect;
+    const int64_t content_top = at.tab.y + at.tab.h;
+    for (const Trace_Item& t : h.app.ui.trace) {
+        bool wanted = page == Page::Home ? t.kind == Widget_Kind::Button && t.label == "Browse…"
+                                         : t.kind == Widget_Kind::Dropdown && t.id != "language";
+        if (wanted && t.rect.y > content_top) {
+            at.widget = t.rect;
+            at.widget_enabled = t.enabled;
+            break;
+        }
+    }
+    language_set(0);
+    return at;
+}
+
+// Pages and languages of the captures, as the launcher names the files.
+constexpr const char* shot_languages[] = {"en", "ja", "de"};
+constexpr const char* shot_pages[page_count] = {"home",          "cross_compile", "game_options",
+                                                "build_options", "features",      "input_map"};
+
 TEST(LauncherWindow, OpensDrawsWhileCheckingAndClosesAfterTheFrames) {
     Probe_Result probe = vulkan_probe();
     if (!probe.available) {
@@ -121,6 +161,11 @@ TEST(LauncherWindow, OpensDrawsWhileCheckingAndClosesAfterTheFrames) {
     env_set("QM_TEST_CHILD_HOLD_MS", "120000");
     env_set("QM_EXIT_AFTER_FRAMES", "40");
     env_set("QM_SCREENSHOT", shot);
+    const std::string shots = path_join({build_dir(), "screenshots"});
+    for (const char* l : shot_languages) {
+        for (const char* p : shot_pages) fs_remove_file(path_join({shots, std::string("ui_") + p + "_" + l + ".png"}));
+    }
+    env_set("QM_PAGE_SHOTS", shots);
     Launcher_Run run = run_launcher(launcher);
     ASSERT_TRUE(run.started) << run.out;
     ASSERT_TRUE(run.ended) << "the window did not close after its frames\n" << run.out;
@@ -156,6 +201,40 @@ TEST(LauncherWindow, OpensDrawsWhileCheckingAndClosesAfterTheFrames) {
             EXPECT_TRUE(background_colour(got)) << p.what << ": " << hex(got);
         } else {
             EXPECT_EQ(hex(got), hex(p.rgb)) << p.what << " at " << p.x << "," << p.y;
+        }
+    }
+
+    // Every page in English, Japanese and German: the background, the
+    // accent bar under that page's tab (fonts of the system may move it a
+    // little: it is looked for along the tab row) and a widget of the page.
+    i18n_init("");
+    for (int l = 0; l < int(std::size(shot_languages)); ++l) {
+        const int lang = language_index(shot_languages[l]);
+        ASSERT_GE(lang, 0);
+        for (int p = 0; p < page_count; ++p) {
+            const std::string name = std::string("ui_") + shot_pages[p] + "_" + shot_languages[l] + ".png";
+            Png_Image page_png = png_read(path_join({shots, name}));
+            ASSERT_EQ(page_png.width, 1080) << "no screenshot " << name << "\n" << run.out;
+            ASSERT_EQ(page_png.height, 760) << name;
+            const Page_Places place = page_places(Page(p), lang);
+            ASSERT_GT(place.tab.w, 0) << name;
+            ASSERT_GT(place.widget.w, 0) << name;
+            EXPECT_TRUE(background_colour(page_png.rgb(8, 400))) << name << ": " << hex(page_png.rgb(8, 400));
+            const int bar_y = int(place.tab.y + place.tab.h - 5);
+            int64_t bar_left = -1, bar_right = -1;
+            for (int x = 0; x < page_png.width; ++x) {
+                if (page_png.rgb(x, bar_y) != 0x005FB8) continue;
+                if (bar_left < 0) bar_left = x;
+                bar_right = x;
+            }
+            ASSERT_GE(bar_left, 0) << name << ": no accent bar under a tab";
+            const int64_t bar_centre = (bar_left + bar_right) / 2;
+            EXPECT_TRUE(bar_centre >= place.tab.x && bar_centre < place.tab.x + place.tab.w)
+                << name << ": the accent bar at " << bar_left << ".." << bar_right << " is not under the tab at "
+                << place.tab.x << " (" << place.tab.w << " wide)";
+            EXPECT_EQ(hex(page_png.rgb(int(place.widget.x + 4), int(place.widget.y + place.widget.h / 2))),
+                      hex(place.widget_enabled ? 0xFDFDFD : 0xF5F5F5))
+                << name << ": the page's first widget at " << place.widget.x << "," << place.widget.y;
         }
     }
 }
