@@ -1,5 +1,7 @@
 #include "launcher/ui/dialogs.h"
 
+#include <algorithm>
+
 #include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
 #include "launcher/core/i18n.h"
@@ -174,10 +176,15 @@ void compiler_dialog(App& app) {
     int64_t ly = y + step;
     int64_t w = link(ui, x + px(ui, 12), ly, "LLVM-MinGW (Clang)", "https://github.com/mstorsjo/llvm-mingw/releases",
                      app.procs.shell_open);
+    // The note after the link, shortened to what is left of the line.
+    const int64_t note_x = x + px(ui, 12) + w + px(ui, 8);
+    const int64_t note_w = std::max<int64_t>(area.x + area.w - note_x, 0);
     draw_text_at(ui, ui.small_font,
-                 fmt(shown("the \"ucrt-x86_64\" zip, or: winget install %s"), std::string_view(llvm_mingw_package)),
-                 x + px(ui, 12) + w + px(ui, 8), ly + px(ui, 2), ui_hint,
-                 {x + px(ui, 12) + w + px(ui, 8), area.y, area.x + area.w - (x + px(ui, 12) + w + px(ui, 8)), area.h});
+                 ellipsize(ui.small_font,
+                           fmt(shown("the \"ucrt-x86_64\" zip, or: winget install %s"),
+                               std::string_view(llvm_mingw_package)),
+                           note_w),
+                 note_x, ly + px(ui, 2), ui_hint, {note_x, area.y, note_w, area.h});
     ly += step;
     link(ui, x + px(ui, 12), ly, "MSYS2 (its clang64 Clang)", "https://www.msys2.org/", app.procs.shell_open);
     Dependency d = app.procs.dependency(Dep_Kind::Compiler);
