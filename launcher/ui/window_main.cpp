@@ -10,6 +10,7 @@
 #include "engine/kt_render/renderer.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
+#include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/task.h"
@@ -62,7 +63,7 @@ bool page_shot_step(Page_Shots& shots, App& app, Backend& backend) {
     }
     if (++shots.frames <= shot_frames) return true;
     std::string name = "ui_" + std::string(shot_pages[page]) + "_" + std::string(shot_languages[lang]) + ".png";
-    std::string path = shots.folder + "/" + name;
+    std::string path = path_join({shots.folder, name});
     if (!window_screenshot(backend, path)) {
         std::fprintf(stderr, "Quillmarsh: no screenshot could be written to %s\n", path.c_str());
     }
