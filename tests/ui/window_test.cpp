@@ -100,7 +100,8 @@ std::string hex(uint32_t rgb) {
 
 // One page in one language as the windowless frame draws it while the
 // first check runs: the selected tab and the first drop-down of the page
-// (Home has none: its Browse… button).
+// (Home has none: its Browse… button; the compiler list of Build Options
+// depends on the computer and is passed over).
 struct Page_Places {
     Ui_Rect tab, widget;
     bool widget_enabled = false;
@@ -120,7 +121,8 @@ Page_Places page_places(Page page, int lang) {
     const int64_t content_top = at.tab.y + at.tab.h;
     for (const Trace_Item& t : h.app.ui.trace) {
         bool wanted = page == Page::Home ? t.kind == Widget_Kind::Button && t.label == "Browse…"
-                                         : t.kind == Widget_Kind::Dropdown && t.id != "language";
+                                         : t.kind == Widget_Kind::Dropdown && t.id != "language" &&
+                                               t.id != "compiler";   // a list only where compilers were found
         if (wanted && t.rect.y > content_top) {
             at.widget = t.rect;
             at.widget_enabled = t.enabled;
