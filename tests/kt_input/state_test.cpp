@@ -297,6 +297,7 @@ TEST(Sources, ReadAgainstTheFrameState) {
     s.prev_pad_axes[1][int(Gamepad_Axis::Left_Y)] = -0.8f;
     s.pad_axes[1][int(Gamepad_Axis::Right_Trigger)] = 0.3f;
     // What an unchecked index past its array would land on.
+    s.pad_axes[0][0] = 0.1f;   // its first byte 0xCD reads as a held button
     s.pad_axes[2][0] = 0.8f;
     s.prev_pad_axes[0][0] = 0.9f;
 
