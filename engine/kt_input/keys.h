@@ -3,6 +3,7 @@
 // values are fixed: tables elsewhere are indexed by them.
 #pragma once
 #include <cstdint>
+#include <variant>
 
 enum class Key : uint16_t {
     None = 0,
@@ -54,3 +55,33 @@ struct Input_Event {
     int32_t code_point = 0;   // Text
     float x = 0, y = 0;       // Mouse_Move: client position in pixels; Wheel: notches
 };
+
+// Binding sources: what a binding listens to. Indexes in a source (key,
+// button, pad, axis) come from settings and are checked when the source is
+// read: an index out of range reads as nothing.
+enum class Wheel_Axis : uint8_t { Vertical, Horizontal };
+enum class Direction : uint8_t { Positive, Negative };
+
+struct Key_Source {
+    Key key = Key::None;
+    Modifier_Set mods = 0;   // these modifiers must be held
+    bool exact = false;      // and no other modifier may be
+};
+struct Mouse_Source {
+    Mouse_Button button = Mouse_Button::Left;
+};
+struct Wheel_Source {
+    Wheel_Axis axis = Wheel_Axis::Vertical;
+    Direction direction = Direction::Positive;
+};
+struct Pad_Button_Source {
+    Gamepad_Button button = Gamepad_Button::Face_Down;
+    uint8_t pad = 0;
+};
+struct Pad_Axis_Source {
+    Gamepad_Axis axis = Gamepad_Axis::Left_X;
+    Direction direction = Direction::Positive;
+    float threshold = 0.5f;   // how far the axis must go that way to count
+    uint8_t pad = 0;
+};
+using Source = std::variant<Key_Source, Mouse_Source, Wheel_Source, Pad_Button_Source, Pad_Axis_Source>;

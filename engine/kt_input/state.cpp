@@ -127,3 +127,92 @@ Modifier_Set input_modifiers(const Input_State& s) {
     if (held(Key::Left_Super, Key::Right_Super)) m |= modifier_bit(Modifier::Super);
     return m;
 }
+
+namespace {
+
+// The modifier a key is itself, 0 for other keys.
+Modifier_Set modifier_of(Key k) {
+    switch (k) {
+    case Key::Left_Shift:
+    case Key::Right_Shift: return modifier_bit(Modifier::Shift);
+    case Key::Left_Ctrl:
+    case Key::Right_Ctrl: return modifier_bit(Modifier::Ctrl);
+    case Key::Left_Alt:
+    case Key::Right_Alt: return modifier_bit(Modifier::Alt);
+    case Key::Left_Super:
+    case Key::Right_Super: return modifier_bit(Modifier::Super);
+    default: return 0;
+    }
+}
+
+// The state byte a digital source reads (0 when out of range or when a
+// key's modifiers do not match), or -1 for the wheel and pad axes.
+int source_byte(const Input_State& s, const Source& source) {
+    if (const auto* k = std::get_if<Key_Source>(&source)) {
+        if (unsigned(k->key) >= unsigned(key_count)) return 0;
+        // A modifier key does not count against its own binding.
+        Modifier_Set held = Modifier_Set(input_modifiers(s) & ~modifier_of(k->key));
+        if ((held & k->mods) != k->mods) return 0;
+        if (k->exact && (held & ~k->mods) != 0) return 0;
+        return s.keys[int(k->key)];
+    }
+    if (const auto* m = std::get_if<Mouse_Source>(&source)) {
+        return unsigned(m->button) < unsigned(mouse_button_count) ? s.mouse_buttons[int(m->button)] : 0;
+    }
+    if (const auto* p = std::get_if<Pad_Button_Source>(&source)) {
+        if (p->pad >= pad_count || unsigned(p->button) >= unsigned(gamepad_button_count)) return 0;
+        return s.pad_buttons[p->pad][int(p->button)];
+    }
+    return -1;
+}
+
+// How far an analogue value points in a direction (negative: the other way);
+// NaN for a direction out of range.
+float along(float v, Direction d) {
+    if (d == Direction::Positive) return v;
+    if (d == Direction::Negative) return -v;
+    return std::nanf("");
+}
+
+// The wheel's notches that way this frame, or a pad axis's reach that way
+// now and at the last frame; false when the source is out of range.
+bool analogue(const Input_State& s, const Source& source, float& now, float& before) {
+    if (const auto* w = std::get_if<Wheel_Source>(&source)) {
+        if (w->axis != Wheel_Axis::Vertical && w->axis != Wheel_Axis::Horizontal) return false;
+        now = along(w->axis == Wheel_Axis::Vertical ? s.wheel_y : s.wheel_x, w->direction);
+        before = 0;
+        return !std::isnan(now);
+    }
+    if (const auto* a = std::get_if<Pad_Axis_Source>(&source)) {
+        if (a->pad >= pad_count || unsigned(a->axis) >= unsigned(gamepad_axis_count)) return false;
+        now = along(s.pad_axes[a->pad][int(a->axis)], a->direction);
+        before = along(s.prev_pad_axes[a->pad][int(a->axis)], a->direction);
+        return !std::isnan(now);
+    }
+    return false;
+}
+
+// At least the threshold, and beyond 0 (a threshold of 0 or less still
+// needs the axis off its rest).
+bool reaches(float v, float threshold) { return v > 0 && v >= threshold; }
+
+}  // namespace
+
+float source_value(const Input_State& s, const Source& source) {
+    int byte = source_byte(s, source);
+    if (byte >= 0) return (byte & input_down) ? 1.0f : 0.0f;
+    float now = 0, before = 0;
+    if (!analogue(s, source, now, before)) return 0;
+    if (std::holds_alternative<Wheel_Source>(source)) return now > 0 ? now : 0;
+    return reaches(now, std::get<Pad_Axis_Source>(source).threshold) ? now : 0;
+}
+
+bool source_pressed(const Input_State& s, const Source& source) {
+    int byte = source_byte(s, source);
+    if (byte >= 0) return (byte & input_pressed) != 0;
+    float now = 0, before = 0;
+    if (!analogue(s, source, now, before)) return false;
+    if (std::holds_alternative<Wheel_Source>(source)) return now > 0;
+    float threshold = std::get<Pad_Axis_Source>(source).threshold;
+    return reaches(now, threshold) && !reaches(before, threshold);
+}

@@ -52,3 +52,13 @@ void input_apply_event(Input_State& s, const Input_Event& e);
 
 // The modifiers whose keys are held.
 Modifier_Set input_modifiers(const Input_State& s);
+
+// A binding source read against the frame's state. The value is 1 or 0 for
+// keys and buttons, the notches turned that way this frame for the wheel,
+// and for a pad axis how far it points that way (0 below the threshold).
+// Pressed: a key or button went down this frame, the wheel turned that way,
+// or the axis crossed its threshold since the last frame. A source whose key,
+// button, pad or axis is out of range, or whose key's modifiers do not
+// match, reads 0 and not pressed.
+float source_value(const Input_State& s, const Source& source);
+bool source_pressed(const Input_State& s, const Source& source);

@@ -1,5 +1,6 @@
 #include "launcher/gamebuild/appimage.h"
 
+#include "engine/kt_system/clock.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/gamebuild/fsr4.h"
@@ -79,17 +80,14 @@ bool appimage_pack(Task& t, std::string_view path, std::string_view program_path
     std::string apprun = apprun_text(program_name, game_folder);
     std::vector<std::string> extras;
     std::vector<Sq_File> files = appimage_files(apprun, program, cfg, arch, extras);
-    std::string image, err;
-    if (!squashfs_write(files, image, err)) {
+    // The runtime, then the image right after it, built in one buffer.
+    std::string whole = std::move(runtime), err;
+    if (!squashfs_append(files, uint32_t(wall_ns() / 1000000000), whole, err)) {
         log_line(t, err);
         return false;
     }
 
     std::string tmp = fmt("%s.tmp", path);
-    std::string whole;
-    whole.reserve(runtime.size() + image.size());
-    whole += runtime;
-    whole += image;
     if (!fs_write(tmp, whole)) {
         fs_remove_file(tmp);
         logf(t, "Cannot write %s.", tmp);

@@ -287,8 +287,7 @@ bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layo
     return true;
 }
 
-bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err) {
-    image.clear();
+bool squashfs_append(const std::vector<Sq_File>& files, uint32_t mtime, std::string& out, std::string& err) {
     std::vector<Sq_Entry> entries;
     entries.reserve(files.size());
     for (const Sq_File& f : files) entries.push_back({f.path, f.data.size(), f.executable});
@@ -297,11 +296,16 @@ bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::stri
     // One allocation; the data is copied once.
     uint64_t data_bytes = 0;
     for (const Sq_File& f : files) data_bytes += f.data.size();
-    image.reserve(size_t(layout.head.size() + data_bytes + layout.tail.size()));
-    image += layout.head;
-    for (size_t i : layout.order) image.append(files[i].data);
-    image += layout.tail;
+    out.reserve(size_t(out.size() + layout.head.size() + data_bytes + layout.tail.size()));
+    out += layout.head;
+    for (size_t i : layout.order) out.append(files[i].data);
+    out += layout.tail;
     return true;
+}
+
+bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err) {
+    image.clear();
+    return squashfs_append(files, mtime, image, err);
 }
 
 bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err) {

@@ -53,3 +53,8 @@ bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layo
 bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err);
 // The same with the clock's current time.
 bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err);
+// The image appended to what `out` already holds (an AppImage's runtime),
+// so that runtime and image are built in one buffer and the file data is
+// copied once. Every position in the image counts from its own superblock.
+// On false `out` is left as it was.
+bool squashfs_append(const std::vector<Sq_File>& files, uint32_t mtime, std::string& out, std::string& err);

@@ -250,7 +250,8 @@ void draw_browser(App& app) {
         hint = shown("Click the EF SAGA HD Project's ZIP file to import it.");
     } else if (sh.pick_saves) {
         int64_t n = dat_files_in(sh.browser_folder);
-        hint = n > 0 ? fmt(shown("%d .dat file%s in this folder."), n, std::string_view(n == 1 ? "" : "s"))
+        hint = n == 1  ? std::string(shown("1 .dat file in this folder."))
+               : n > 0 ? fmt(shown("%d .dat files in this folder."), n)
                      : std::string(shown("No .dat files in this folder (only its own files are looked at, not its "
                                          "subfolders')."));
         hint_colour = ui_success;

@@ -390,7 +390,7 @@ void hard_rows(Options_Page& o, const Features_State& f) {
     }
     for (int i = 0; i < hard_option_count; ++i) {
         const Hard_Option& h = hard_options[i];
-        Row_Rects r = options_row(o, fmt("%s:", h.label));
+        Row_Rects r = options_row(o, h.label);
         std::vector<std::string> labels(h.choices.begin(), h.choices.end());
         int64_t last = int64_t(labels.size()) - 1;
         int64_t index = std::min<int64_t>(o.s.hard[size_t(i)], last);

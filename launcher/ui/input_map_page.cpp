@@ -53,6 +53,16 @@ int first_pressed_key_code(const Input_State& in) {
     return 0;
 }
 
+// A reset button with its note beside it, under a rule; true when clicked.
+bool reset_row(Ui_State& ui, const Ui_Rect& r, const char* label, bool enabled, const char* note) {
+    fill_rect(ui, {r.x, r.y, r.w, 1}, ui_rule);
+    Ui_Rect b{r.x, r.y + (r.h - px(ui, 32)) / 2, px(ui, 170), px(ui, 32)};
+    bool clicked = button(ui, b, label, enabled);
+    int64_t nx = r.x + px(ui, 170 + 16);
+    note_text(ui, note, {nx, r.y, std::max<int64_t>(r.x + r.w - nx, 0), r.h}, ui_hint);
+    return clicked;
+}
+
 }  // namespace
 
 void draw_input_map(App& app, const Ui_Rect& c) {
@@ -181,18 +191,12 @@ void draw_input_map(App& app, const Ui_Rect& c) {
         }
         cursor += row;
     }
-    {
-        int64_t y = area.y + cursor;
-        fill_rect(ui, {area.x, y, w, 1}, ui_rule);
-        Ui_Rect b{area.x, y + (row - px(ui, 32)) / 2, px(ui, 170), px(ui, 32)};
-        if (button(ui, b, "Reset Controller", en && !pad_map_text(s).empty())) s.pad_map = {};
-        int64_t nx = area.x + px(ui, 170 + 16);
-        note_text(ui,
+    if (reset_row(ui, {area.x, area.y + cursor, w, row}, "Reset Controller", en && !pad_map_text(s).empty(),
                   "The game's prompts keep showing its own buttons. Two inputs never share a button: picking one "
-                  "that's taken swaps them.",
-                  {nx, y, std::max<int64_t>(area.x + w - nx, 0), row}, ui_hint);
-        cursor += row;
+                  "that's taken swaps them.")) {
+        s.pad_map = {};
     }
+    cursor += row;
 
     // Keyboard.
     cursor += px(ui, 18);
@@ -248,21 +252,13 @@ void draw_input_map(App& app, const Ui_Rect& c) {
             sh.remap_state = 0;
         }
     }
-    {
-        int64_t y = area.y + cursor;
-        fill_rect(ui, {area.x, y, w, 1}, ui_rule);
-        Ui_Rect b{area.x, y + (row - px(ui, 32)) / 2, px(ui, 170), px(ui, 32)};
-        if (button(ui, b, "Reset Keyboard", en && k > 0)) {
-            s.key_map = {};
-            sh.remap_state = 0;
-        }
-        int64_t nx = area.x + px(ui, 170 + 16);
-        note_text(ui,
+    if (reset_row(ui, {area.x, area.y + cursor, w, row}, "Reset Keyboard", en && k > 0,
                   "The game's prompts keep showing its own keys. The Boosters' F-keys, F11 (fullscreen) and F12 stay "
-                  "where they are.",
-                  {nx, y, std::max<int64_t>(area.x + w - nx, 0), row}, ui_hint);
-        cursor += row;
+                  "where they are.")) {
+        s.key_map = {};
+        sh.remap_state = 0;
     }
+    cursor += row;
 
     if (ui.draw_list) pop_clip(*ui.draw_list);
     ui.mouse_x = real_x;

@@ -277,3 +277,76 @@ TEST(Pads, ButtonsFollowTheKeyRuleAndADisconnectClearsWithoutRelease) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Sources, ReadAgainstTheFrameState) {
+    Input_State s{};
+    s.keys[int(Key::S)] = input_down | input_pressed;
+    s.keys[int(Key::A)] = input_down;
+    s.keys[int(Key::Left_Ctrl)] = input_down;
+    s.mouse_buttons[int(Mouse_Button::Left)] = input_down | input_pressed;
+    s.wheel_y = -2;
+    s.wheel_x = 0.5f;
+    s.pad_buttons[0][int(Gamepad_Button::Face_Down)] = input_down | input_pressed;
+    s.pad_buttons[2][0] = input_down | input_pressed;
+    s.pad_buttons[3][int(Gamepad_Button::Start)] = input_down;
+    s.pad_axes[1][int(Gamepad_Axis::Left_X)] = 0.7f;
+    s.prev_pad_axes[1][int(Gamepad_Axis::Left_X)] = 0.2f;
+    s.pad_axes[1][int(Gamepad_Axis::Left_Y)] = -0.9f;
+    s.prev_pad_axes[1][int(Gamepad_Axis::Left_Y)] = -0.8f;
+    s.pad_axes[1][int(Gamepad_Axis::Right_Trigger)] = 0.3f;
+    // What an unchecked index past its array would land on.
+    s.pad_axes[0][0] = 0.1f;   // its first byte 0xCD reads as a held button
+    s.pad_axes[2][0] = 0.8f;
+    s.prev_pad_axes[0][0] = 0.9f;
+
+    const Modifier_Set ctrl = modifier_bit(Modifier::Ctrl), shift = modifier_bit(Modifier::Shift);
+    using B = Gamepad_Button;
+    using A = Gamepad_Axis;
+    constexpr auto pos = Direction::Positive, neg = Direction::Negative;
+    struct Case {
+        const char* what;
+        Source source;
+        float value;
+        bool pressed;
+    };
+    const Case cases[] = {
+        {"key with its modifier held", Key_Source{Key::S, ctrl, false}, 1, true},
+        {"key without its modifier", Key_Source{Key::S, shift, false}, 0, false},
+        {"another modifier held, not exact", Key_Source{Key::S, 0, false}, 1, true},
+        {"another modifier held, exact", Key_Source{Key::S, 0, true}, 0, false},
+        {"a modifier key does not block itself", Key_Source{Key::Left_Ctrl, 0, true}, 1, false},
+        {"held, not pressed this frame", Key_Source{Key::A, ctrl, true}, 1, false},
+        {"mouse button", Mouse_Source{Mouse_Button::Left}, 1, true},
+        {"mouse button up", Mouse_Source{Mouse_Button::Middle}, 0, false},
+        {"wheel turned down", Wheel_Source{Wheel_Axis::Vertical, neg}, 2, true},
+        {"wheel not turned up", Wheel_Source{Wheel_Axis::Vertical, pos}, 0, false},
+        {"wheel right", Wheel_Source{Wheel_Axis::Horizontal, pos}, 0.5f, true},
+        {"pad button", Pad_Button_Source{B::Face_Down, 0}, 1, true},
+        {"the same button of another pad", Pad_Button_Source{B::Face_Down, 3}, 0, false},
+        {"pad button held", Pad_Button_Source{B::Start, 3}, 1, false},
+        {"axis crossed its threshold", Pad_Axis_Source{A::Left_X, pos, 0.5f, 1}, 0.7f, true},
+        {"axis beyond its threshold since the last frame", Pad_Axis_Source{A::Left_Y, neg, 0.5f, 1}, 0.9f, false},
+        {"axis the other way", Pad_Axis_Source{A::Left_X, neg, 0.5f, 1}, 0, false},
+        {"axis short of its threshold", Pad_Axis_Source{A::Right_Trigger, pos, 0.5f, 1}, 0, false},
+        {"axis at rest with threshold 0", Pad_Axis_Source{A::Right_X, pos, 0, 1}, 0, false},
+        // Indexes out of range read nothing.
+        {"key 118", Key_Source{Key(key_count), 0, false}, 0, false},
+        {"key 0xFFFF", Key_Source{Key(0xFFFF), 0, false}, 0, false},
+        {"mouse button 6", Mouse_Source{Mouse_Button(mouse_button_count)}, 0, false},
+        {"pad button 17", Pad_Button_Source{B(gamepad_button_count), 1}, 0, false},
+        {"pad 4", Pad_Button_Source{B::Face_Down, pad_count}, 0, false},
+        {"pad 255", Pad_Button_Source{B::Face_Down, 255}, 0, false},
+        {"axis 6", Pad_Axis_Source{A(gamepad_axis_count), pos, 0.5f, 1}, 0, false},
+        {"axis of pad 4", Pad_Axis_Source{A::Left_X, pos, 0.5f, pad_count}, 0, false},
+        {"wheel axis 2", Wheel_Source{Wheel_Axis(2), pos}, 0, false},
+        {"direction 2", Pad_Axis_Source{A::Left_X, Direction(2), 0.5f, 1}, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FLOAT_EQ(source_value(s, c.source), c.value) << c.what;
+        EXPECT_EQ(source_pressed(s, c.source), c.pressed) << c.what;
+    }
+}
+
+}  // namespace

@@ -85,6 +85,28 @@ TEST(WindowProc, BorderlessHitTest) {
     }
 }
 
+TEST(WindowProc, MaximisedBorderlessKeepsItsContentOnScreenWithoutEdges) {
+    Test_Window t(window_borderless);
+    ShowWindow(t.hwnd(), SW_MAXIMIZE);
+    ASSERT_TRUE(IsZoomed(t.hwnd()));
+    RECT outer, client;
+    GetWindowRect(t.hwnd(), &outer);
+    GetClientRect(t.hwnd(), &client);
+    UINT dpi = GetDpiForWindow(t.hwnd());
+    if (dpi < 96) dpi = 96;
+    int pad = GetSystemMetricsForDpi(SM_CXPADDEDBORDER, dpi);
+    int dx = pad + GetSystemMetricsForDpi(SM_CXFRAME, dpi);
+    int dy = pad + GetSystemMetricsForDpi(SM_CYFRAME, dpi);
+    EXPECT_EQ(client.right, outer.right - outer.left - 2 * dx);
+    EXPECT_EQ(client.bottom, outer.bottom - outer.top - 2 * dy);
+    // No resize edges while zoomed: the corner is caption, the left edge client.
+    POINT corner{0, 0}, left{0, 150};
+    ClientToScreen(t.hwnd(), &corner);
+    ClientToScreen(t.hwnd(), &left);
+    EXPECT_EQ(t.send(WM_NCHITTEST, 0, MAKELPARAM(corner.x, corner.y)), HTCAPTION);
+    EXPECT_EQ(t.send(WM_NCHITTEST, 0, MAKELPARAM(left.x, left.y)), HTCLIENT);
+}
+
 TEST(WindowProc, DpiChangeTakesTheSuggestedRectangle) {
     Test_Window t(0);
     window_take_changes(t.w);

@@ -21,13 +21,6 @@ struct Cross_Harness : Ui_Harness {
         frame();
     }
     ~Cross_Harness() { settings_replace(Settings{}); }
-    void choose(std::string_view id, int64_t index) {
-        click(id, Widget_Kind::Dropdown);
-        ASSERT_EQ(app.ui.popup_id, id);
-        Popup_Place p = popup_rect(app.ui);
-        click_at(p.rect.x + p.rect.w / 2, p.rect.y + px(app.ui, 4) + index * p.row_height + p.row_height / 2);
-        frame();
-    }
     int64_t dropdown_index(std::string_view id) const {
         const Trace_Item* t = find_id(id, Widget_Kind::Dropdown);
         return t ? t->value : -1;

@@ -53,9 +53,7 @@ struct Features_Harness : Ui_Harness {
         ASSERT_NE(t, nullptr) << id;
         click_at(t->rect.x + t->rect.w / 2, t->rect.y + t->rect.h / 2);
         ASSERT_EQ(app.ui.popup_id, id);
-        Popup_Place p = popup_rect(app.ui);
-        click_at(p.rect.x + p.rect.w / 2, p.rect.y + px(app.ui, 4) + index * p.row_height + p.row_height / 2);
-        frame();
+        choose_row(index);
     }
     // A tall window shows every row at once.
     int count(std::string_view label, Widget_Kind kind = Widget_Kind::Button) const {

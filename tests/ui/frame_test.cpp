@@ -2,14 +2,17 @@
 // input and real font metrics.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <thread>
 
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "launcher/core/child_run.h"
+#include "launcher/core/i18n.h"
 #include "launcher/ui/dialogs.h"
 #include "tests/support/png_read.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 
 namespace {
@@ -397,6 +400,76 @@ TEST(UiPicture, HomeFrameWhileATaskRuns) {
     const Trace_Item* cancel = h.find("Cancel");
     ASSERT_NE(cancel, nullptr);
     EXPECT_EQ(rgb(cancel->rect.x + 4, cancel->rect.y + cancel->rect.h / 2), 0xFDFDFDu) << "Cancel enabled";
+}
+
+// Every button, tab, link and tooltip the pages and dialogs draw is a text
+// of the catalogue, so each language shows it translated; a formatted text
+// counts when some catalogue text with its values filled in gives it.
+TEST(UiFrame, EveryTextDrawnIsInTheCatalogue) {
+    Temp_Dir dir;
+    i18n_init(dir.path);
+    Catalog& c = the_catalog();
+    std::vector<std::regex> formats;
+    for (const auto& k : c.keys) {
+        std::string_view t = k.text;
+        if (t.find('%') == std::string_view::npos) continue;
+        std::string re;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == '%' && i + 1 < t.size() && t[i + 1] == '%') {
+                re += '%';
+                ++i;
+            } else if (t[i] == '%') {
+                size_t j = i + 1;
+                while (j < t.size() && std::string_view("-0123456789.").find(t[j]) != std::string_view::npos) ++j;
+                re += "(.*)";
+                i = j;
+            } else if (std::string_view("\\^$.|?*+()[]{}").find(t[i]) != std::string_view::npos) {
+                re += '\\';
+                re += t[i];
+            } else {
+                re += t[i];
+            }
+        }
+        formats.emplace_back(re);
+    }
+    auto in_catalogue = [&](const std::string& text) {
+        if (text_find(c, text, text_hash(text)) >= 0) return true;
+        for (const std::regex& f : formats)
+            if (std::regex_match(text, f)) return true;
+        return false;
+    };
+    struct Case {
+        const char* what;
+        Page page;
+        void (*open)(App&);
+    };
+    const Case cases[] = {
+        {"Home", Page::Home, nullptr},
+        {"Cross-Compile", Page::Cross_Compile, nullptr},
+        {"Game Options", Page::Game_Options, nullptr},
+        {"Build Options", Page::Build_Options, nullptr},
+        {"Features & Mods", Page::Features, nullptr},
+        {"Input Map", Page::Input_Map, nullptr},
+        {"the update dialog", Page::Home, [](App& a) { a.shared.updated_dialog = 1; }},
+        {"the movies dialog", Page::Home, [](App& a) { a.shared.movies_dialog = 1; }},
+        {"the old-assets dialog", Page::Features, [](App& a) { a.shared.assets_dialog = 1; }},
+        {"the uninstall dialog", Page::Features, [](App& a) { a.shared.uninstall_dialog = 1; }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Ui_Harness h(1080, 4000);
+        h.app.shared.current_page = k.page;
+        if (k.open) k.open(h.app);
+        h.frame();
+        h.frame();
+        for (const Trace_Item& t : h.app.ui.trace) {
+            bool text = t.kind == Widget_Kind::Button || t.kind == Widget_Kind::Tab || t.kind == Widget_Kind::Link ||
+                        t.kind == Widget_Kind::Tooltip;
+            if (!text || t.label.empty() || t.label.find('\n') != std::string::npos) continue;
+            EXPECT_TRUE(in_catalogue(t.label)) << t.label;
+        }
+    }
+    language_set(0);
 }
 
 }  // namespace

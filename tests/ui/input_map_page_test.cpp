@@ -20,13 +20,6 @@ struct Map_Harness : Ui_Harness {
         frame();
     }
     ~Map_Harness() { settings_replace(Settings{}); }
-    void choose(std::string_view id, int64_t index) {
-        click(id, Widget_Kind::Dropdown);
-        ASSERT_EQ(app.ui.popup_id, id);
-        Popup_Place p = popup_rect(app.ui);
-        click_at(p.rect.x + p.rect.w / 2, p.rect.y + px(app.ui, 4) + index * p.row_height + p.row_height / 2);
-        frame();
-    }
     // Keys pressed together in one frame.
     void press(std::initializer_list<Key> keys) {
         for (Key k : keys) input.keys[int(k)] = input_down | input_pressed;

@@ -34,10 +34,7 @@ struct Options_Harness : Ui_Harness {
         frame();
         click(id, Widget_Kind::Dropdown);
         ASSERT_EQ(app.ui.popup_id, id);
-        Popup_Place p = popup_rect(app.ui);
-        int64_t pad = px(app.ui, 4);
-        click_at(p.rect.x + p.rect.w / 2, p.rect.y + pad + index * p.row_height + p.row_height / 2);
-        frame();
+        choose_row(index);
     }
     // Scrolls until the widget is inside the content and returns it.
     const Trace_Item* reveal(std::string_view id, Widget_Kind kind) {

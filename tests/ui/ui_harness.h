@@ -215,6 +215,18 @@ struct Ui_Harness {
         ASSERT_NE(t, nullptr) << "no widget labelled " << label;
         click_at(t->rect.x + t->rect.w / 2, t->rect.y + t->rect.h / 2);
     }
+    // Clicks row `index` of the open drop-down list.
+    void choose_row(int64_t index) {
+        Popup_Place p = popup_rect(app.ui);
+        click_at(p.rect.x + p.rect.w / 2, p.rect.y + px(app.ui, 4) + index * p.row_height + p.row_height / 2);
+        frame();
+    }
+    // Opens the drop-down `id` and clicks its row `index`.
+    void choose(std::string_view id, int64_t index) {
+        click(id, Widget_Kind::Dropdown);
+        ASSERT_EQ(app.ui.popup_id, id);
+        choose_row(index);
+    }
     // A traced item by its id, the one drawn last.
     const Trace_Item* find_id(std::string_view id, Widget_Kind kind) const {
         for (auto t = app.ui.trace.rbegin(); t != app.ui.trace.rend(); ++t) {

@@ -32,6 +32,24 @@ TEST(Squashfs, PaddedToPageButBytesUsedIsNot) {
     EXPECT_EQ(image.substr(used), std::string(image.size() - used, '\0'));
 }
 
+// After a runtime: the same bytes as the image alone, every position
+// counted from the image's own superblock; a refused list leaves the
+// runtime as it was.
+TEST(Squashfs, AnImageAppendedAfterARuntimeIsTheSameImage) {
+    std::string data(140000, 'd');
+    std::vector<Sq_File> files = {{"usr/bin/game", data, true}, {"AppRun", "#!/bin/sh\n", true}};
+    std::string alone, err;
+    ASSERT_TRUE(squashfs_write(files, 1700000000u, alone, err)) << err;
+    const std::string runtime(1234, 'r');
+    std::string whole = runtime;
+    ASSERT_TRUE(squashfs_append(files, 1700000000u, whole, err)) << err;
+    EXPECT_TRUE(whole == runtime + alone);
+    files.push_back({"AppRun", "twice", false});
+    whole = runtime;
+    EXPECT_FALSE(squashfs_append(files, 1700000000u, whole, err));
+    EXPECT_TRUE(whole == runtime);
+}
+
 struct Refused {
     const char* what;
     std::vector<std::string> paths;
