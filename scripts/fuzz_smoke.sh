@@ -13,8 +13,16 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 seconds=${QM_FUZZ_SECONDS:-4}
 jobs=${QM_JOBS:-$(nproc)}
 
+# The bundle seed: the one the Linux build packed when there is one; packing
+# it here again (the sample game for every target) was a fifth of this build.
+bundle_seed="$root/build/linux/bundle/bundle.bin"
+targets=(qm_fuzz_all)
+if [ ! -f "$bundle_seed" ]; then
+  bundle_seed="$build/bundle/bundle.bin"
+  targets+=(qm_bundle_data)
+fi
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j "$jobs" --target qm_fuzz_all qm_bundle_data
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 # Seeds: the decoder's fixture streams with their sizes in front, the
 # bundle this build packed, small RAR5 archives of the tests' writer and the
@@ -32,7 +40,7 @@ for name in sorted(os.listdir(src)):
         data = open(os.path.join(src, name), "rb").read()
         open(os.path.join(dst, name), "wb").write(struct.pack("<I", size) + data)
 PY
-cp "$build/bundle/bundle.bin" "$seeds/fuzz_bundle_open/"
+cp "$bundle_seed" "$seeds/fuzz_bundle_open/"
 mkdir -p "$seeds/fuzz_rar5"
 "$build/fuzz/rar5_seed_writer" "$seeds/fuzz_rar5"
 cp "$root"/tests/rar5/libarchive/*.rar "$seeds/fuzz_rar5/"
