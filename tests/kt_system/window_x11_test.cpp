@@ -10,37 +10,12 @@
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
-struct Run_Result {
-    bool started = false;
-    uint32_t code = 0;
-    std::string out;
-};
-
 // Runs a program to its end (at most 20 s) and takes its output.
-Run_Result run(const std::vector<std::string>& args) {
-    Run_Result r;
-    std::string err;
-    Child* c = child_start(args, "", nullptr, &err);
-    if (!c) return r;
-    r.started = true;
-    char buf[4096];
-    int64_t deadline = clock_ns() + 20'000'000'000;
-    while (clock_ns() < deadline) {
-        if (!child_look(c, 100)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, size_t(n));
-    }
-    if (!child_wait(c, 5000, r.code)) {
-        child_terminate(c, 1);
-        r.code = 1;
-    }
-    child_close(c);
-    return r;
-}
+Program_Run run(const std::vector<std::string>& args) { return run_program(args, 20'000); }
 
 std::string trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
@@ -65,7 +40,7 @@ struct Demo {
             ADD_FAILURE() << "window_demo never said ready";
             return;
         }
-        Run_Result found = run({"xdotool", "search", "--sync", "--name", "^" + title + "$"});
+        Program_Run found = run({"xdotool", "search", "--sync", "--name", "^" + title + "$"});
         id = trimmed(found.out);
         EXPECT_FALSE(id.empty()) << "no window named " << title;
         EXPECT_EQ(run({"xdotool", "windowfocus", "--sync", id}).code, 0u);

@@ -19,6 +19,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "tests/support/png_read.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 
@@ -35,35 +36,6 @@ constexpr char path_separator = ':';
 std::string build_dir() {
     std::string dir = env_get("QM_BINARY_DIR");
     return dir.empty() ? path_join({path_dir(exe_path()), "..", ".."}) : dir;
-}
-
-struct Launcher_Run {
-    bool started = false, ended = false;
-    uint32_t code = 1;
-    std::string out;
-};
-
-Launcher_Run run_launcher(const std::string& program) {
-    Launcher_Run r;
-    std::string err;
-    Child* c = child_start({program}, "", nullptr, &err);
-    if (!c) {
-        r.out = err;
-        return r;
-    }
-    r.started = true;
-    char buf[4096];
-    const int64_t deadline = clock_ns() + 120'000'000'000;
-    while (clock_ns() < deadline) {
-        if (!child_look(c, 100)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, size_t(n));
-    }
-    r.ended = child_wait(c, 10'000, r.code);
-    if (!r.ended) child_terminate(c, 1);
-    child_close(c);
-    return r;
 }
 
 // Where the interface puts things in a 1080 x 760 window at scale 1, from
@@ -168,7 +140,7 @@ TEST(LauncherWindow, OpensDrawsWhileCheckingAndClosesAfterTheFrames) {
         for (const char* p : shot_pages) fs_remove_file(path_join({shots, std::string("ui_") + p + "_" + l + ".png"}));
     }
     env_set("QM_PAGE_SHOTS", shots);
-    Launcher_Run run = run_launcher(launcher);
+    Program_Run run = run_program({launcher}, 120'000);
     ASSERT_TRUE(run.started) << run.out;
     ASSERT_TRUE(run.ended) << "the window did not close after its frames\n" << run.out;
     EXPECT_EQ(run.code, 0u) << run.out;

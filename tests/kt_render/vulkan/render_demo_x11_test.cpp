@@ -14,37 +14,13 @@
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "tests/kt_render/vulkan/vulkan_pixels.h"
+#include "tests/support/run_program.h"
 #include "tools/render_demo/demo_scene.h"
 
 namespace {
 
-struct Run_Result {
-    bool started = false;
-    uint32_t code = 0;
-    std::string out;
-};
-
-Run_Result run(const std::vector<std::string>& args) {
-    Run_Result r;
-    std::string err;
-    Child* c = child_start(args, "", nullptr, &err);
-    if (!c) return r;
-    r.started = true;
-    char buf[4096];
-    int64_t deadline = clock_ns() + 30'000'000'000;
-    while (clock_ns() < deadline) {
-        if (!child_look(c, 100)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, size_t(n));
-    }
-    if (!child_wait(c, 5000, r.code)) {
-        child_terminate(c, 1);
-        r.code = 1;
-    }
-    child_close(c);
-    return r;
-}
+// A tool run to its end (at most 30 s).
+Program_Run run(const std::vector<std::string>& args) { return run_program(args, 30'000); }
 
 // Reads a binary PPM (P6, maxval 255) into RGBA8.
 Texture_Pixels read_ppm(const std::string& path) {
@@ -92,7 +68,7 @@ TEST(RenderDemoX11, ThreeHundredFramesScreenshotAndOneRebuildOnResize) {
     ASSERT_TRUE(wait_for("ready ")) << out;
 
     std::string shot = path_join({screenshot_dir(), "render_demo_x11.ppm"});
-    Run_Result grab = run({"import", "-window", "root", "-crop", "640x480+0+0", "-depth", "8", "ppm:" + shot});
+    Program_Run grab = run({"import", "-window", "root", "-crop", "640x480+0+0", "-depth", "8", "ppm:" + shot});
     EXPECT_EQ(grab.code, 0u) << grab.out;
     Texture_Pixels f = read_ppm(shot);
     ASSERT_GE(f.width, 480) << "no screenshot";
@@ -118,7 +94,7 @@ TEST(RenderDemoX11, ThreeHundredFramesScreenshotAndOneRebuildOnResize) {
         }
     }
 
-    Run_Result found = run({"xdotool", "search", "--name", "^" + title + "$"});
+    Program_Run found = run({"xdotool", "search", "--name", "^" + title + "$"});
     std::string id = found.out.substr(0, found.out.find('\n'));
     ASSERT_FALSE(id.empty());
     EXPECT_EQ(run({"xdotool", "windowsize", id, "400", "300"}).code, 0u);
