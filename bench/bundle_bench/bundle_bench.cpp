@@ -58,18 +58,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bundle_bench: --scale must be above 0\n");
         return 2;
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    fs::path tree = dir / "tree";
-    fs::create_directories(tree);
-
     // 1. The tree.
-    Clock::time_point t0 = Clock::now();
     std::vector<Tree_File> files;
     uint64_t total = 0;
-    if (!make_tree(tree, scale, files, total)) return 1;
-    std::printf("tree: %zu files, %.1f MB (scale %.3f), made in %.1f s\n", files.size(), double(total) / 1e6, scale,
-                seconds_since(t0));
+    if (!make_fresh_tree(dir, scale, files, total)) return 1;
+    fs::path tree = dir / "tree";
+    Clock::time_point t0;
+    std::error_code ec;
 
     // 2. Packing.
     fs::path bundle_path = dir / "bundle.bin";

@@ -178,4 +178,19 @@ inline bool make_tree(const fs::path& tree, double scale, std::vector<Tree_File>
     return true;
 }
 
+// `dir` emptied, then the tree made in dir/tree, with one line saying what
+// was made; false when a file could not be written.
+inline bool make_fresh_tree(const fs::path& dir, double scale, std::vector<Tree_File>& files, uint64_t& total) {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::path tree = dir / "tree";
+    fs::create_directories(tree);
+    Clock::time_point t0 = Clock::now();
+    total = 0;
+    if (!make_tree(tree, scale, files, total)) return false;
+    std::printf("tree: %zu files, %.1f MB (scale %.3f), made in %.1f s\n", files.size(), double(total) / 1e6, scale,
+                seconds_since(t0));
+    return true;
+}
+
 }  // namespace bench

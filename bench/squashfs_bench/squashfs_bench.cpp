@@ -111,16 +111,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "squashfs_bench: needs mksquashfs and unsquashfs (squashfs-tools)\n");
         return 2;
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    fs::path tree = dir / "tree";
-    fs::create_directories(tree);
-    Clock::time_point t0 = Clock::now();
     std::vector<Tree_File> files;
     uint64_t total = 0;
-    if (!make_tree(tree, scale, files, total)) return 1;
-    std::printf("tree: %zu files, %.1f MB (scale %.3f), made in %.1f s\n", files.size(), double(total) / 1e6, scale,
-                seconds_since(t0));
+    if (!make_fresh_tree(dir, scale, files, total)) return 1;
+    fs::path tree = dir / "tree";
+    Clock::time_point t0;
+    std::error_code ec;
 
     fs::path ours_image = dir / "ours.sqfs", streamed_image = dir / "streamed.sqfs",
              theirs_image = dir / "mksquashfs.sqfs";
