@@ -17,17 +17,9 @@
 #include "engine/kt_render/text.h"
 #include "engine/kt_render/vulkan/vulkan_backend.h"
 #include "engine/kt_system/clock.h"
+#include "tools/render_demo/demo_scene.h"
 
 namespace {
-
-Handle shader_of(Backend& b, const char* name) {
-    Shader_Code c = shader_code(name);
-    Shader_Desc d;
-    d.code = c.words;
-    d.uniform_size = c.uniform_size;
-    d.texture_count = c.texture_count;
-    return ren_create_shader(b, d);
-}
 
 Handle target(Backend& b, int w, int h) {
     Texture_Desc d;
@@ -36,14 +28,6 @@ Handle target(Backend& b, int w, int h) {
     d.filter = Filter::Linear;
     d.flags = texture_flag_render_target;
     return ren_create_texture(b, d);
-}
-
-void quad(Draw_List& dl, Handle texture, Rect r) {
-    float x0 = float(r.x), y0 = float(r.y), x1 = float(r.x + r.width), y1 = float(r.y + r.height);
-    const uint32_t c = 0xFFFFFFFF;
-    const Vertex v[4] = {{{x0, y0}, {0, 0}, c}, {{x1, y0}, {1, 0}, c}, {{x1, y1}, {1, 1}, c}, {{x0, y1}, {0, 1}, c}};
-    const uint32_t i[6] = {0, 1, 2, 0, 2, 3};
-    emit_command(dl, texture, Material::Textured, v, i);
 }
 
 const char* const words[] = {"Build", "the", "game", "with", "options", "Quillmarsh", "mods", "HD", "textures",
@@ -69,8 +53,8 @@ int main(int argc, char** argv) {
     font_add_embedded(lib, "noto_sans_regular");
     const uint8_t order[4] = {0, 1, 2, 3};
     Font* font = font_create(lib, r, 1, "noto_sans_regular", 15, order);
-    Handle background = shader_of(r.backend, "background"), blur = shader_of(r.backend, "blur"),
-           panel = shader_of(r.backend, "panel");
+    Handle background = demo_shader(r.backend, "background"), blur = demo_shader(r.backend, "blur"),
+           panel = demo_shader(r.backend, "panel");
     Handle half = target(r.backend, w / 2, h / 2), qa = target(r.backend, w / 4, h / 4),
            qb = target(r.backend, w / 4, h / 4), ea = target(r.backend, w / 8, h / 8),
            eb = target(r.backend, w / 8, h / 8);
@@ -97,15 +81,15 @@ int main(int argc, char** argv) {
                    std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(u), sizeof u));
         pop_target(dl);
         push_target(dl, qa, w / 4, h / 4);
-        quad(dl, half, {0, 0, w / 4, h / 4});
+        textured_quad(dl, half, {0, 0, w / 4, h / 4});
         pop_target(dl);
         blur_pass(dl, w / 4, h / 4, 1.6f, qa, qb);
         blur_pass(dl, w / 4, h / 4, 2.6f, qa, qb);
         push_target(dl, ea, w / 8, h / 8);
-        quad(dl, qa, {0, 0, w / 8, h / 8});
+        textured_quad(dl, qa, {0, 0, w / 8, h / 8});
         pop_target(dl);
         for (float s : {1.6f, 2.6f, 4.0f}) blur_pass(dl, w / 8, h / 8, s, ea, eb);
-        quad(dl, half, {0, 0, w, h});
+        textured_quad(dl, half, {0, 0, w, h});
         for (int p = 0; p < 4; ++p) {
             float pu[14] = {float(20 + p * 265), 20, 250, float(h - 40), float(w), float(h), 0.5176471f, 0.6588235f,
                             0.8392157f, 0.9019608f, 8, 1, 0.86f, 1.0f};

@@ -8,23 +8,6 @@
 
 namespace {
 
-Handle make_shader(Renderer& r, const char* name) {
-    Shader_Code c = shader_code(name);
-    Shader_Desc d;
-    d.code = c.words;
-    d.uniform_size = c.uniform_size;
-    d.texture_count = c.texture_count;
-    return ren_create_shader(r.backend, d);
-}
-
-void textured_quad(Draw_List& dl, Handle texture, Rect r) {
-    float x0 = float(r.x), y0 = float(r.y), x1 = float(r.x + r.width), y1 = float(r.y + r.height);
-    const uint32_t c = 0xFFFFFFFF;
-    const Vertex v[4] = {{{x0, y0}, {0, 0}, c}, {{x1, y0}, {1, 0}, c}, {{x1, y1}, {1, 1}, c}, {{x0, y1}, {0, 1}, c}};
-    const uint32_t i[6] = {0, 1, 2, 0, 2, 3};
-    emit_command(dl, texture, Material::Textured, v, i);
-}
-
 void drop_targets(Demo_Scene& s, Renderer& r) {
     for (Handle* h : {&s.half, &s.quarter_a, &s.quarter_b}) {
         ren_destroy_texture(r.backend, *h);
@@ -52,6 +35,23 @@ bool make_targets(Demo_Scene& s, Renderer& r, int w, int h) {
 
 }  // namespace
 
+Handle demo_shader(Backend& b, const char* name) {
+    Shader_Code c = shader_code(name);
+    Shader_Desc d;
+    d.code = c.words;
+    d.uniform_size = c.uniform_size;
+    d.texture_count = c.texture_count;
+    return ren_create_shader(b, d);
+}
+
+void textured_quad(Draw_List& dl, Handle texture, Rect r) {
+    float x0 = float(r.x), y0 = float(r.y), x1 = float(r.x + r.width), y1 = float(r.y + r.height);
+    const uint32_t c = 0xFFFFFFFF;
+    const Vertex v[4] = {{{x0, y0}, {0, 0}, c}, {{x1, y0}, {1, 0}, c}, {{x1, y1}, {1, 1}, c}, {{x0, y1}, {0, 1}, c}};
+    const uint32_t i[6] = {0, 1, 2, 0, 2, 3};
+    emit_command(dl, texture, Material::Textured, v, i);
+}
+
 bool demo_scene_init(Demo_Scene& s, Renderer& r) {
     font_add_embedded(s.lib, "noto_sans_regular");
     const uint8_t order[4] = {3, 0, 1, 2};
@@ -69,9 +69,9 @@ bool demo_scene_init(Demo_Scene& s, Renderer& r) {
     d.width = d.height = 32;
     d.pixels = px;
     s.checker = ren_create_texture(r.backend, d);
-    s.background = make_shader(r, "background");
-    s.panel = make_shader(r, "panel");
-    s.blur = make_shader(r, "blur");
+    s.background = demo_shader(r.backend, "background");
+    s.panel = demo_shader(r.backend, "panel");
+    s.blur = demo_shader(r.backend, "blur");
     return s.font && s.checker && s.background && s.panel && s.blur;
 }
 

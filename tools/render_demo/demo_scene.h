@@ -24,6 +24,11 @@ inline constexpr uint32_t demo_blend_colour = 0xA0B85F00;          // (0, 95, 18
 inline constexpr int demo_image_x = 20, demo_image_y = 110;        // 64x64, red and white squares of 16
 inline constexpr int demo_text_x = 20, demo_text_y = 72;
 
+// A shader of the backend's built-in set, by name ("background", "blur", …).
+Handle demo_shader(Backend& b, const char* name);
+// `texture` drawn over the rectangle, untinted.
+void textured_quad(Draw_List& dl, Handle texture, Rect r);
+
 bool demo_scene_init(Demo_Scene& s, Renderer& r);
 // Draws one frame's picture into the draw list (begin_frame included);
 // `frame` animates the background.
