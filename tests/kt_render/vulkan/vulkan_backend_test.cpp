@@ -15,6 +15,16 @@
 
 namespace {
 
+// The built-in blur shader, the custom shader these tests use.
+Handle blur_shader(Backend& b) {
+    Shader_Code blur = shader_code("blur");
+    Shader_Desc sd;
+    sd.code = blur.words;
+    sd.uniform_size = blur.uniform_size;
+    sd.texture_count = blur.texture_count;
+    return ren_create_shader(b, sd);
+}
+
 class Vulkan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -283,12 +293,7 @@ TEST_F(Vulkan, TextCoverageStaysInsideTheGlyphBoxes) {
 TEST_F(Vulkan, BlurIsSymmetricAndSelfSamplingIsSkipped) {
     Offscreen o(16, 16);
     ASSERT_TRUE(o.made);
-    Shader_Code blur = shader_code("blur");
-    Shader_Desc sd;
-    sd.code = blur.words;
-    sd.uniform_size = blur.uniform_size;
-    sd.texture_count = blur.texture_count;
-    Handle shader = ren_create_shader(o.b(), sd);
+    Handle shader = blur_shader(o.b());
     ASSERT_NE(shader, 0u);
     const int n = 33;
     Handle a = ren_create_texture(o.b(), desc_of(n, n, Pixel_Format::RGBA8, {}, texture_flag_render_target));
@@ -333,12 +338,7 @@ TEST_F(Vulkan, BlurIsSymmetricAndSelfSamplingIsSkipped) {
 TEST_F(Vulkan, TheCustomCommandAfter4096IsSkipped) {
     Offscreen o(8, 8);
     ASSERT_TRUE(o.made);
-    Shader_Code blur = shader_code("blur");
-    Shader_Desc sd;
-    sd.code = blur.words;
-    sd.uniform_size = blur.uniform_size;
-    sd.texture_count = blur.texture_count;
-    Handle shader = ren_create_shader(o.b(), sd);
+    Handle shader = blur_shader(o.b());
     const uint8_t red_px[4] = {255, 0, 0, 255};
     Handle red = ren_create_texture(o.b(), desc_of(1, 1, Pixel_Format::RGBA8, red_px));
     ASSERT_NE(shader, 0u);
@@ -412,12 +412,7 @@ TEST_F(Vulkan, AnEmptyWindowSkipsTheFrame) {
 TEST_F(Vulkan, ACustomShaderListingItsOwnTargetSamplesWhite) {
     Offscreen o(8, 8);
     ASSERT_TRUE(o.made);
-    Shader_Code blur = shader_code("blur");
-    Shader_Desc sd;
-    sd.code = blur.words;
-    sd.uniform_size = blur.uniform_size;
-    sd.texture_count = blur.texture_count;
-    Handle shader = ren_create_shader(o.b(), sd);
+    Handle shader = blur_shader(o.b());
     Handle t = ren_create_texture(o.b(), desc_of(4, 4, Pixel_Format::RGBA8, {}, texture_flag_render_target));
     ASSERT_NE(shader, 0u);
     ASSERT_NE(t, 0u);
