@@ -95,6 +95,19 @@ void start(App& app, std::string_view name, Task_Proc proc, uint64_t data = 0) {
     if (proc && app.procs.task_start) app.procs.task_start(name, proc, data);
 }
 
+// The footer of a confirmation dialog: `confirm` (the accent button, when
+// `enabled`) closes it and starts `proc` as the task `task`; `keep` closes it.
+template <class Flag>
+void confirm_buttons(App& app, const Ui_Rect& box, std::string_view confirm, bool enabled, std::string_view keep,
+                     std::string_view task, Task_Proc proc, Flag& open) {
+    Two_Buttons b = split(app.ui, dialog_buttons(app.ui, box));
+    if (button(app.ui, b.left, confirm, enabled && proc, true)) {
+        open = 0;
+        start(app, task, proc);
+    }
+    if (button(app.ui, b.right, keep, true)) open = 0;
+}
+
 void updated_dialog(App& app) {
     Ui_State& ui = app.ui;
     Ui_Rect box = dialog_begin(ui, px(ui, 540), px(ui, 270));
@@ -103,13 +116,9 @@ void updated_dialog(App& app) {
                                   "fixes, its cache is cleared and the game is built again from scratch (a few "
                                   "minutes). Your saves are kept, and your settings if this version still has all "
                                   "of them.")));
-    Two_Buttons b = split(ui, dialog_buttons(ui, box));
     bool idle = !app.procs.task_running() && !app.procs.game_running();
-    if (button(ui, b.left, "Clear Cache and Build", idle, true)) {
-        app.shared.updated_dialog = 0;
-        start(app, "Clear Cache and Build", task_clear_and_build);
-    }
-    if (button(ui, b.right, "Later", true)) app.shared.updated_dialog = 0;
+    confirm_buttons(app, box, "Clear Cache and Build", idle, "Later", "Clear Cache and Build", task_clear_and_build,
+                    app.shared.updated_dialog);
 }
 
 void movies_dialog(App& app) {
@@ -118,12 +127,8 @@ void movies_dialog(App& app) {
     Ui_Rect box = dialog_begin(ui, px(ui, 520), px(ui, 250));
     std::string body = movies_dialog_body(g);
     dialog_text(ui, box, "Discard the old movies?", body);
-    Two_Buttons b = split(ui, dialog_buttons(ui, box));
-    if (button(ui, b.left, "Discard", true, true)) {
-        app.shared.movies_dialog = 0;
-        start(app, "Discard Movies", app.tasks.discard_movies);
-    }
-    if (button(ui, b.right, "Keep them", true)) app.shared.movies_dialog = 0;
+    confirm_buttons(app, box, "Discard", true, "Keep them", "Discard Movies", app.tasks.discard_movies,
+                    app.shared.movies_dialog);
 }
 
 void assets_dialog(App& app) {
@@ -135,13 +140,8 @@ void assets_dialog(App& app) {
     int64_t zip_bytes = !zip.empty() && p.file_size ? p.file_size(zip) : 0;
     Ui_Rect box = dialog_begin(ui, px(ui, 560), px(ui, 290));
     dialog_text(ui, box, "Discard the old assets?", assets_dialog_body(count, bytes, zip, zip_bytes));
-    Two_Buttons b = split(ui, dialog_buttons(ui, box));
-    bool idle = !p.task_running();
-    if (button(ui, b.left, "Discard", idle && app.tasks.discard_assets, true)) {
-        app.shared.assets_dialog = 0;
-        start(app, "Discard Old Assets", app.tasks.discard_assets);
-    }
-    if (button(ui, b.right, "Keep them", true)) app.shared.assets_dialog = 0;
+    confirm_buttons(app, box, "Discard", !p.task_running(), "Keep them", "Discard Old Assets", app.tasks.discard_assets,
+                    app.shared.assets_dialog);
 }
 
 void uninstall_dialog(App& app) {
@@ -151,13 +151,8 @@ void uninstall_dialog(App& app) {
                                              p.hd_discarded && p.hd_discarded());
     Ui_Rect box = dialog_begin(ui, px(ui, 560), px(ui, 300));
     dialog_text(ui, box, "Uninstall the HD Project?", body);
-    Two_Buttons b = split(ui, dialog_buttons(ui, box));
-    bool idle = !p.task_running();
-    if (button(ui, b.left, "Uninstall", idle && app.tasks.uninstall_hd, true)) {
-        app.shared.uninstall_dialog = 0;
-        start(app, "Uninstall HD Project", app.tasks.uninstall_hd);
-    }
-    if (button(ui, b.right, "Keep it", true)) app.shared.uninstall_dialog = 0;
+    confirm_buttons(app, box, "Uninstall", !p.task_running(), "Keep it", "Uninstall HD Project", app.tasks.uninstall_hd,
+                    app.shared.uninstall_dialog);
 }
 
 void compiler_dialog(App& app) {
