@@ -377,11 +377,7 @@ TEST(UiPicture, HomeFrameWhileATaskRuns) {
     Fake_State& s = fake_state(h.renderer.backend);
     ASSERT_EQ(s.frame_width, 1080);
     ASSERT_EQ(s.frame_height, 760);
-    std::string dir = env_get("QM_BINARY_DIR");
-    if (dir.empty()) dir = ".";
-    dir = path_join({dir, "screenshots"});
-    ASSERT_TRUE(fs_make_dirs(dir));
-    std::string path = path_join({dir, "ui_home_frame.png"});
+    std::string path = screenshot_path("ui_home_frame.png");
     ASSERT_TRUE(write_png(path, 1080, 760, 4, s.frame.data()));
     Png_Image back = png_read(path);   // the screenshot tests' reader, against the writer
     EXPECT_EQ(back.width, 1080);

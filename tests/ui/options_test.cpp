@@ -757,11 +757,7 @@ TEST(UiPicture, OptionsPages) {
         ren_render(h.renderer.backend, h.renderer.draw_list);
         Fake_State& st = fake_state(h.renderer.backend);
         ASSERT_EQ(st.frame_width, 1080);
-        std::string dir = env_get("QM_BINARY_DIR");
-        if (dir.empty()) dir = ".";
-        dir = path_join({dir, "screenshots"});
-        ASSERT_TRUE(fs_make_dirs(dir));
-        std::string path = path_join({dir, page == Page::Game_Options ? "ui_game_options.png" : "ui_build_options.png"});
+        std::string path = screenshot_path(page == Page::Game_Options ? "ui_game_options.png" : "ui_build_options.png");
         ASSERT_TRUE(write_png(path, 1080, 760, 4, st.frame.data()));
         auto rgb = [&](int64_t x, int64_t y) {
             const uint8_t* p = &st.frame[(size_t(y) * 1080 + size_t(x)) * 4];

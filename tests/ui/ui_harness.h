@@ -9,11 +9,25 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/ui_fonts.h"
 #include "launcher/ui/ui.h"
 #include "launcher/ui/widgets.h"
 #include "tests/support/fake_backend.h"
+
+
+// A picture's path under screenshots/ of the build folder (of the working
+// folder when run by hand), the folder made.
+inline std::string screenshot_path(std::string_view name) {
+    std::string dir = env_get("QM_BINARY_DIR");
+    if (dir.empty()) dir = ".";
+    dir = path_join({dir, "screenshots"});
+    fs_make_dirs(dir);
+    return path_join({dir, std::string(name)});
+}
 
 struct Ui_World {
     bool task_running = false, game_running = false, deps_checked = true;
