@@ -420,6 +420,32 @@ void apply_row(Options_Page& o, std::string_view label, bool enabled, std::strin
     options_note(o, {nx, r.row.y, std::max<int64_t>(r.row.x + r.row.w - nx, 0), r.row.h}, note, colour);
 }
 
+// Whether any model of a mod has been made, and whether every one matches
+// what the rows ask for now.
+struct Applied {
+    bool any = false, all = true;
+};
+
+template <size_t N>
+Applied applied_state(const std::array<std::string, N>& wanted, const std::array<std::string, N>& applied) {
+    Applied a;
+    for (size_t i = 0; i < N; ++i) {
+        if (!applied[i].empty()) a.any = true;
+        if (wanted[i] != applied[i]) a.all = false;
+    }
+    return a;
+}
+
+// The on/off row of a mod whose models are made by its Apply button: it can
+// be turned on once something has been made.
+void on_row(Options_Page& o, std::string_view label, std::string_view id, bool Settings::*field, bool made,
+            std::string_view none, std::string_view on, std::string_view off) {
+    Row_Rects r = options_row(o, label);
+    Toggle_Result t = toggle(o.ui, id, r.control, o.s.*field, !o.read_only && made);
+    if (t.changed) options_set(o, field, t.value);
+    options_note(o, r.hint, !made ? none : o.s.*field ? on : off, ui_hint);
+}
+
 void hdm_rows(Options_Page& o, const Features_State& f) {
     Ui_State& ui = o.ui;
     bool en = !o.read_only;
@@ -434,21 +460,10 @@ void hdm_rows(Options_Page& o, const Features_State& f) {
                      ui_hint);
     }
     if (!f.hdm) return;
-    bool made = false, all_applied = true;
-    for (int i = 0; i < hdm_character_count; ++i) {
-        if (!f.hdm_applied[size_t(i)].empty()) made = true;
-        if (f.hdm_asks[size_t(i)] != f.hdm_applied[size_t(i)]) all_applied = false;
-    }
-    {
-        Row_Rects r = options_row(o, "HD Models+:");
-        Toggle_Result t = toggle(ui, "hd_models_on", r.control, o.s.hd_models_on, en && made);
-        if (t.changed) options_set(o, &Settings::hd_models_on, t.value);
-        options_note(o, r.hint,
-                     !made               ? "Apply HD Models below first"
-                     : o.s.hd_models_on ? "The game uses the models made below"
-                                         : "The game's own models",
-                     ui_hint);
-    }
+    Applied made = applied_state(f.hdm_asks, f.hdm_applied);
+    on_row(o, "HD Models+:", "hd_models_on", &Settings::hd_models_on, made.any, "Apply HD Models below first",
+           "The game uses the models made below", "The game's own models");
+    bool all_applied = made.all;
     for (int i = 0; i < hdm_character_count; ++i) {
         const Hdm_Character& c = hdm_characters[i];
         Row_Rects r = options_row(o, fmt("%s:", c.name));
@@ -489,7 +504,6 @@ void hdm_rows(Options_Page& o, const Features_State& f) {
 }
 
 void sculpt_rows(Options_Page& o, const Features_State& f) {
-    Ui_State& ui = o.ui;
     bool en = !o.read_only;
     options_section(o, "Body Sculpting");
     {
@@ -505,21 +519,10 @@ void sculpt_rows(Options_Page& o, const Features_State& f) {
         options_note(o, hint, note, ui_hint);
     }
     if (!f.sculpt) return;
-    bool any_applied = false, all_applied = true;
-    for (int i = 0; i < sculpt_character_count; ++i) {
-        if (!f.sculpt_applied[size_t(i)].empty()) any_applied = true;
-        if (f.sculpt_state[size_t(i)] != f.sculpt_applied[size_t(i)]) all_applied = false;
-    }
-    {
-        Row_Rects r = options_row(o, "Body Sculpting:");
-        Toggle_Result t = toggle(ui, "sculpt_on", r.control, o.s.sculpt_on, en && any_applied);
-        if (t.changed) options_set(o, &Settings::sculpt_on, t.value);
-        options_note(o, r.hint,
-                     !any_applied    ? "Apply Sculpting below first"
-                     : o.s.sculpt_on ? "The game uses the sculpted models"
-                                     : "The game's models (or HD Models+'s)",
-                     ui_hint);
-    }
+    Applied sculpted = applied_state(f.sculpt_state, f.sculpt_applied);
+    on_row(o, "Body Sculpting:", "sculpt_on", &Settings::sculpt_on, sculpted.any, "Apply Sculpting below first",
+           "The game uses the sculpted models", "The game's models (or HD Models+'s)");
+    bool all_applied = sculpted.all;
     int64_t& c = o.app.shared.sculpt_character;
     c = std::clamp<int64_t>(c, 0, sculpt_character_count - 1);
     {
