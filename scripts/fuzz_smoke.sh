@@ -114,19 +114,27 @@ mkdir -p "$seeds/fuzz_translations"
 cp "$root"/launcher/core/lang/*.txt "$seeds/fuzz_translations/"
 
 status=0
+ran=0
+failures=0
 for exe in "$build"/fuzz/fuzz_*; do
   [ -x "$exe" ] && [ -f "$exe" ] || continue
   name=$(basename "$exe")
   corpus="$build/fuzz_corpus/$name"
   mkdir -p "$corpus" "$seeds/$name"
   echo "fuzz: $name for ${seconds}s"
-  if ! (cd "$build" && ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 \
+  ran=$((ran + 1))
+  # -timeout only catches an input that hangs: it is minutes, so that a slow
+  # or busy machine never takes a slow input for a hang.
+  if ! (cd "$build" && ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=300 \
         -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "$seeds/$name" >"$build/$name.log" 2>&1); then
     echo "fuzz: $name FAILED; the end of its log ($build/$name.log):"
     tail -n 40 "$build/$name.log"
+    failures=$((failures + 1))
     status=1
   else
     grep -E "^#[0-9]+.*(DONE|pulse)" "$build/$name.log" | tail -n 1 || true
   fi
 done
+echo "fuzz: $ran targets ran ${seconds}s each, $failures failed"
+[ "$ran" -gt 0 ] || status=1
 exit $status

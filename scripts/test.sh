@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: Linux, Linux with ASan/UBSan, and
-# the Windows build under wine.
-set -euo pipefail
+# Builds both targets and runs every test: Linux, Linux with ASan/UBSan, the
+# Windows build under wine, and a brief run of the fuzz targets. Every stage
+# runs even when an earlier one failed; the run ends with one line per stage
+# (its CTest summary, the fuzz result, or why the stage could not run) and
+# exits non-zero when any stage failed.
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
-bash scripts/setup.sh
-
 step() { printf '\n=== %s ===\n' "$*"; }
+
+# One line per stage for the closing summary, and whether any stage failed.
+summary=()
+failed=0
+report() {   # report NAME OK|FAILED|NOT_RUN TEXT
+  summary+=("$(printf '%-22s %-8s %s' "$1:" "$2" "$3")")
+  [ "$2" = FAILED ] && failed=1
+  return 0
+}
+
+logs="$root/build/test-logs"
+mkdir -p "$logs"
+
+step "Set-up"
+if ! bash scripts/setup.sh; then
+  report "Set-up" FAILED "scripts/setup.sh failed; the stages below run with what is installed"
+fi
 
 # The Linux tests' temporary folders go to memory when the machine has room
 # there (4 GiB free): every settings save is synced to disk, and on a disk
@@ -23,23 +41,85 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] &&
   test_tmp=(env "TMPDIR=$shm_tmp")
 fi
 
+# Display tests skip themselves without Xvfb; the stage's line says so.
+no_display=""
+command -v Xvfb >/dev/null 2>&1 || no_display=" (no Xvfb: the display tests were skipped)"
+
+# The line CTest ends a run with, "N% tests passed, M tests failed out of K",
+# from a stage's log; empty when the run never got that far.
+ctest_line() { grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1; }
+
+# ctest_stage NAME LOG COMMAND...: runs a CTest run, keeps its output in LOG
+# and reports its summary line.
+ctest_stage() {
+  local name=$1 log=$2 line
+  shift 2
+  "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  line=$(ctest_line "$log")
+  if [ -z "$line" ]; then
+    report "$name" FAILED "the tests did not run to their end (exit code $rc; log $log)"
+  elif [ "$rc" -ne 0 ]; then
+    report "$name" FAILED "$line$no_display"
+  else
+    report "$name" OK "$line$no_display"
+  fi
+}
+
+# build_preset NAME PRESET: configures and builds one preset; reports the
+# stage as failed when either step fails.
+build_preset() {
+  if ! cmake --preset "$2" >/dev/null || ! cmake --build --preset "$2" -j "$jobs"; then
+    report "$1" FAILED "the build failed (preset $2); its tests did not run"
+    return 1
+  fi
+}
+
 step "Linux"
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$jobs"
-"${test_tmp[@]}" ctest --preset linux -j "$jobs"
+if build_preset "Linux" linux; then
+  ctest_stage "Linux" "$logs/linux.log" ${test_tmp[@]+"${test_tmp[@]}"} ctest --preset linux -j "$jobs"
+fi
 
 step "Linux with ASan and UBSan"
-cmake --preset linux-asan >/dev/null
-cmake --build --preset linux-asan -j "$jobs"
-"${test_tmp[@]}" env ASAN_OPTIONS=detect_leaks=1 ctest --preset linux-asan -j "$jobs"
+if build_preset "Linux ASan+UBSan" linux-asan; then
+  ctest_stage "Linux ASan+UBSan" "$logs/linux-asan.log" ${test_tmp[@]+"${test_tmp[@]}"} \
+    env ASAN_OPTIONS=detect_leaks=1 ctest --preset linux-asan -j "$jobs"
+fi
 
 step "Windows (mingw-w64), tests under wine"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$jobs"
-bash scripts/check_pe_imports.sh build/windows
-bash scripts/wine_ctest.sh build/windows -j "$jobs"
-
-if [ -f scripts/fuzz_smoke.sh ]; then
-  step "Fuzz targets (brief)"
-  bash scripts/fuzz_smoke.sh
+if build_preset "Windows under wine" windows; then
+  imports_ok=1
+  bash scripts/check_pe_imports.sh build/windows || imports_ok=0
+  if ! command -v wine >/dev/null 2>&1; then
+    if [ "$imports_ok" = 1 ]; then
+      report "Windows under wine" NOT_RUN "built; the tests could not run: wine is not installed"
+    else
+      report "Windows under wine" FAILED "an executable imports a DLL Windows does not have; no wine to run the tests"
+    fi
+  else
+    ctest_stage "Windows under wine" "$logs/windows.log" bash scripts/wine_ctest.sh build/windows -j "$jobs"
+    if [ "$imports_ok" = 0 ]; then
+      report "Windows PE imports" FAILED "an executable imports a DLL Windows does not have (see above)"
+    fi
+  fi
 fi
+
+step "Fuzz targets (brief)"
+bash scripts/fuzz_smoke.sh 2>&1 | tee "$logs/fuzz.log"
+fuzz_rc=${PIPESTATUS[0]}
+fuzz_line=$(grep -E '^fuzz: [0-9]+ targets' "$logs/fuzz.log" | tail -n 1)
+if [ -z "$fuzz_line" ]; then
+  report "Fuzz smoke" FAILED "the fuzz targets did not run (exit code $fuzz_rc; log $logs/fuzz.log)"
+elif [ "$fuzz_rc" -ne 0 ]; then
+  report "Fuzz smoke" FAILED "${fuzz_line#fuzz: }"
+else
+  report "Fuzz smoke" OK "${fuzz_line#fuzz: }"
+fi
+
+if [ "$failed" -ne 0 ]; then
+  step "Summary: FAILED"
+else
+  step "Summary: every stage passed"
+fi
+printf '%s\n' "${summary[@]}"
+exit "$failed"
