@@ -21,7 +21,9 @@ struct File {
     bool is_open() const { return h != -1; }
 };
 
-// Opens an existing file for reading (shared with readers and writers).
+// Opens an existing regular file for reading (shared with readers and
+// writers), also through a link. Anything else at the path (a folder, a
+// FIFO, a device) is refused at once, never waited on.
 bool file_open_read(File& f, std::string_view path, std::string* err = nullptr);
 // Makes a new, empty file for writing. Whatever was at the path before is
 // replaced; a link there is removed, never written through.

@@ -17,18 +17,29 @@ bool fail(std::string* err, int code) {
     return false;
 }
 
+bool fail_text(std::string* err, std::string text) {
+    if (err) *err = std::move(text);
+    return false;
+}
+
 }  // namespace
 
 bool file_open_read(File& f, std::string_view path, std::string* err) {
     file_close(f);
-    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer; only a regular
+    // file (also through a link) is kept open.
+    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return fail(err, errno);
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int code = errno;
+        bool dir = S_ISDIR(st.st_mode);
         close(fd);
+        if (dir) return fail(err, EISDIR);
+        if (code == 0 || code == EAGAIN) return fail_text(err, fs_not_regular_text());
         return fail(err, code);
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     f.h = fd;
     f.disk_full = false;
     return true;

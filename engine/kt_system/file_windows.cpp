@@ -20,6 +20,12 @@ bool file_open_read(File& f, std::string_view path, std::string* err) {
     HANDLE h = CreateFileW(wide_path_z(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fail(err, GetLastError());
+    // Only a file on a disk is kept open, never a pipe or a device.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        if (err) *err = fs_not_regular_text();
+        return false;
+    }
     f.h = reinterpret_cast<intptr_t>(h);
     f.disk_full = false;
     return true;

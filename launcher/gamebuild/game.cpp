@@ -16,6 +16,7 @@
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/mods/mod_import.h"
 #include "launcher/mods/movies.h"
 
 namespace {
@@ -215,6 +216,9 @@ std::string installdir(std::string_view manifest_path) {
 }
 
 void find_game(Task& t) {
+    // A mod folder's swap that a kill cut short is settled before anything
+    // reads the mods.
+    mods_settle();
     Settings s = settings_copy();
     if (!is_game_dir(s.game_dir)) {
         set_status(t, -1, "Looking for EMBERFALL SAGA");

@@ -34,7 +34,8 @@ void hard_parse(Settings& s, std::string_view text);
 // Sets all 8 choices from a preset (0 .. hard_preset_count-1).
 void hard_apply_preset(Settings& s, int preset);
 // True when the Hard Mode option files have been imported into the data
-// folder's "mod_src/hardmode".
+// folder's "mod_src/hardmode" (an import puts the folder in place only
+// after checking all 11 there).
 bool hard_imported();
 // The first option file (table order) that the folder lacks as a file; ""
 // when it holds all 11.

@@ -1,6 +1,7 @@
 #include "launcher/mods/hd.h"
 
 #include <cctype>
+#include <functional>
 
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
@@ -181,31 +182,65 @@ bool hd_delete_path(std::string_view path, std::string* err) {
 }
 
 static bool swap_fails_for_test = false;
+static std::function<void(std::string_view, std::string_view)> rename_seam;
 
 void hd_swap_fail_for_test(bool fail) { swap_fails_for_test = fail; }
 
-bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err) {
-    std::string backup = std::string(target) + ".old";
+void hd_set_rename_seam(std::function<void(std::string_view from, std::string_view to)> seam) {
+    rename_seam = std::move(seam);
+}
+
+static bool seam_rename(std::string_view from, std::string_view to, std::string* err = nullptr) {
+    if (rename_seam) rename_seam(from, to);
+    return fs_rename(from, to, err);
+}
+
+static bool path_exists(std::string_view path) {
     File_Info info;
-    bool had_backup = fs_stat(backup, info) && info.exists;
-    bool had_target = fs_stat(target, info) && info.exists;
-    if (had_backup) {
-        // An earlier swap stopped half-way: with no target the backup is
-        // the only HD folder and goes back; beside a target it is stale.
-        if (!had_target) {
-            if (!fs_rename(backup, target, err)) return false;
-            had_target = true;
-        } else if (!hd_delete_path(backup, err)) {
-            return false;
-        }
+    return fs_stat(path, info) && info.exists;
+}
+
+bool hd_swap_settle(std::string_view target, const std::vector<std::string_view>& carry, std::string* err) {
+    std::string backup = std::string(target) + ".old";
+    if (!path_exists(backup)) return true;
+    // With no target, the swap stopped between its two renames: the backup
+    // is the only copy and goes back.
+    if (!path_exists(target)) return seam_rename(backup, target, err);
+    // Beside a target, the backup is what the swap retired: what it still
+    // holds of `carry` goes across before it is deleted, so a stop at any
+    // point of the carrying is taken up here.
+    for (std::string_view name : carry) {
+        std::string from = path_join({backup, name}), to = path_join({target, name});
+        if (path_exists(from) && !path_exists(to) && !seam_rename(from, to, err)) return false;
     }
-    if (had_target && !fs_rename(target, backup, err)) return false;
-    bool moved = !swap_fails_for_test && fs_rename(fresh, target, err);
+    return hd_delete_path(backup, err);
+}
+
+bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err,
+                 const std::vector<std::string_view>& carry) {
+    std::string backup = std::string(target) + ".old";
+    if (!hd_swap_settle(target, carry, err)) return false;
+    bool had_target = path_exists(target);
+    if (had_target && !seam_rename(target, backup, err)) return false;
+    bool moved = !swap_fails_for_test && seam_rename(fresh, target, err);
     if (swap_fails_for_test && err) *err = "refused by the test hook";
     if (!moved) {
         if (had_target) fs_rename(backup, target);
         return false;
     }
-    if (had_target) hd_delete_path(backup);
+    // A backup that cannot be deleted now is settled by the next swap or
+    // start; the new folder is in place either way.
+    hd_swap_settle(target, carry);
     return true;
+}
+
+void hd_settle_folders() {
+    std::vector<std::string> folders;
+    std::string game = game_folder();
+    if (!game.empty()) folders.push_back(path_join({game, hd_folder_name}));
+    folders.push_back(data_path({"hd"}));
+    for (const std::string& folder : folders) {
+        hd_swap_settle(folder, hd_gui_carry);
+        hd_swap_settle(path_join({folder, "hd_textures"}), {});
+    }
 }

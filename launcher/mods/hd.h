@@ -4,6 +4,7 @@
 // file that cannot be read answers "absent".
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,10 +90,26 @@ bool hd_delete_path(std::string_view path, std::string* err = nullptr);
 
 // Puts the folder `fresh` in the place of `target` without losing either:
 // an old `target` is renamed to `target`.old, `fresh` renamed to `target`,
-// then the old one deleted. When the second rename fails the old folder is
-// put back and `fresh` stays where it was. A backup left by an earlier,
-// interrupted swap is put back first (or deleted when `target` exists).
-// False (with the system's reason) when `fresh` is not in place.
-bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err = nullptr);
+// the entries named in `carry` that the old one holds and the new one lacks
+// are moved into the new one, then the old one is deleted. When the second
+// rename fails the old folder is put back and `fresh` stays where it was.
+// Every step is one rename, and whatever a stop between two of them leaves
+// is settled from the disk alone (hd_swap_settle), first of all by the next
+// swap. False (with the system's reason) when `fresh` is not in place.
+bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* err = nullptr,
+                 const std::vector<std::string_view>& carry = {});
+// Finishes or undoes a swap of `target` that stopped half-way: a
+// `target`.old with no `target` is put back; beside a `target` it gets the
+// carrying done (see hd_swap_dir) and is deleted. True when no backup is left.
+bool hd_swap_settle(std::string_view target, const std::vector<std::string_view>& carry, std::string* err = nullptr);
+// What an HD folder's swap carries from the old folder to the new: the HD
+// Fonts and GUI textures and their marker.
+inline const std::vector<std::string_view> hd_gui_carry = {"hd_textures", hd_gui_marker_file};
+// Settles the swaps a stopped import may have left in both places an HD
+// folder can be (its own and that of its "hd_textures").
+void hd_settle_folders();
 // Test seam: makes the rename of `fresh` onto `target` in hd_swap_dir fail.
 void hd_swap_fail_for_test(bool fail);
+// Test seam: called before every rename of hd_swap_dir and hd_swap_settle,
+// while nothing of that rename is done yet (nullptr removes it).
+void hd_set_rename_seam(std::function<void(std::string_view from, std::string_view to)> seam);

@@ -96,7 +96,7 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
     uint64_t need = bytes + bytes / 10 + 268435456;
     if (disk_free(hd, free_bytes) && free_bytes < need) {
         logf(t, "Not enough room: the textures need about %.1f GB free on the disk of %s, and there are %.1f GB.",
-             double(bytes) * 1.1 / 1e9, hd, double(free_bytes) / 1e9);
+             double(need) / 1e9, hd, double(free_bytes) / 1e9);
         t.failed.store(1);
         return;
     }
@@ -116,7 +116,7 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
     progress.label = "Unpacking";
     progress.files_total = count;
     progress.bytes_total = bytes;
-    int64_t kept = 0;
+    int64_t kept = 0, imported = 0;
     bool stopped = false;   // failed or cancelled: the HD folder stays as it was
     for (size_t k = 0; k < selected.size() && !stopped; k++) {
         const Gui_Member& m = *selected[k];
@@ -128,7 +128,11 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
         progress.current = m.name;
         hd_progress(&progress, 0, k == 0);
         std::string_view relative = std::string_view(m.name).substr(prefix.size());
-        if (relative.empty() || relative.find("..") != std::string_view::npos) continue;
+        if (relative.empty()) continue;
+        if (relative.find("..") != std::string_view::npos) {
+            logf(t, "Skipped %s: its name is not safe to unpack (%s).", m.name, "the name holds \"..\"");
+            continue;
+        }
         std::string target, why;
         if (!member_path(fresh, relative, target, &why)) {
             logf(t, "Skipped %s: its name is not safe to unpack (%s).", m.name, why);
@@ -139,6 +143,7 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
         if (r == Unpacked::Failed) t.failed.store(1);
         if (r == Unpacked::Failed || r == Unpacked::Cancelled) stopped = true;
         if (r == Unpacked::Kept) kept++;
+        if (r == Unpacked::Written || r == Unpacked::Kept) imported++;
         progress.bytes_done += m.size;
     }
     if (!stopped) {
@@ -160,7 +165,7 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
     std::string marker = fmt(
         "# HD Fonts and GUI (%s), imported by Quillmarsh's launcher (Features & Mods > HD Textures)\narchive=%s\n"
         "archive_path=%s\nfiles=%d\n",
-        hd_gui_page, name, archive_path, count);
+        hd_gui_page, name, archive_path, imported);
     if (!fs_write_atomic(path_join({hd, hd_gui_marker_file}), marker)) {
         logf(t, "Cannot write in %s.", hd);
         t.failed.store(1);
@@ -169,6 +174,6 @@ void hd_gui_import(Task& t, std::string_view archive_path, const Gui_Archive& ar
     settings_edit([](Settings& s) { s.hd = true; });
     save_settings();
     cfg_write_file(exe_dir(), Cfg_When::If_Present);
-    logf(t, "HD Fonts and GUI imported: %d files in %s. HD Textures is On.", count, textures);
+    logf(t, "HD Fonts and GUI imported: %d files in %s. HD Textures is On.", imported, textures);
     set_status(t, 1, "Imported");
 }

@@ -98,9 +98,19 @@ void hdm_parse(Settings& s, std::string_view text) {
     }
 }
 
-bool hdm_imported() {
-    return file_exists(data_path({"mod_src", "hdmodels", "SupportFiles", "EF SAGA HD Models.exe"}));
+std::string_view hdm_first_missing(std::string_view folder) {
+    for (const Hdm_Character& c : hdm_characters)
+        for (const Hdm_Variant& v : c.variants)
+            for (std::string_view list : v.files)
+                if (!file_exists(path_join({folder, "Data", list}))) return list;
+    return {};
 }
+
+bool hdm_tool_present(std::string_view folder) {
+    return file_exists(path_join({folder, "SupportFiles", "EF SAGA HD Models.exe"}));
+}
+
+bool hdm_imported() { return hdm_tool_present(data_path({"mod_src", "hdmodels"})); }
 
 const Model_Size Original_Model_Sizes[original_model_count] = {
     {"chr/pc/c201/bin/c201.win32.trb", 794339},  {"chr/pc/c201/bin/c201.win32.imgb", 2130264},

@@ -32,8 +32,15 @@ std::string hdm_text(const Settings& s);
 // Sets all six choices to 0, then takes the first six comma-separated
 // pieces: a whole number below the row's variant count is stored.
 void hdm_parse(Settings& s, std::string_view text);
+// The first list file of the character table (characters, variants and
+// their files in order) that the folder's "Data" lacks as a file; "" when
+// it holds all 41.
+std::string_view hdm_first_missing(std::string_view folder);
+// The folder holds the mod's tool "SupportFiles/EF SAGA HD Models.exe" as a file.
+bool hdm_tool_present(std::string_view folder);
 // True when the mod's tool "SupportFiles/EF SAGA HD Models.exe" has been
-// imported into the data folder's "mod_src/hdmodels" (as a file).
+// imported into the data folder's "mod_src/hdmodels" (as a file; an import
+// puts the folder in place only after checking the list files there too).
 bool hdm_imported();
 
 // The 12 original model files of the main characters and their exact

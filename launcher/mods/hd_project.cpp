@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/kt_system/fs.h"
@@ -95,6 +96,25 @@ std::vector<List_Entry> texture_lists(const std::string& data_dir) {
     return out;
 }
 
+const Hd_Zone* zone_row(std::string_view code) {
+    for (const Hd_Zone& z : hd_zones)
+        if (z.code == code) return &z;
+    return nullptr;
+}
+
+// The entries with each zone (by its code) and each model (by its code and
+// name) once, at its first place: a list that repeats lines must not run
+// the tools again for work already done.
+std::vector<List_Entry> once_each(std::vector<List_Entry> list) {
+    std::unordered_set<std::string> seen;
+    std::vector<List_Entry> out;
+    for (List_Entry& e : list) {
+        std::string key = zone_row(e.code) ? e.code : e.code + '\n' + e.argument;
+        if (seen.insert(std::move(key)).second) out.push_back(std::move(e));
+    }
+    return out;
+}
+
 // One run of the import, from the checks to the swap.
 struct Project_Import {
     Task& t;
@@ -144,6 +164,7 @@ struct Project_Import {
     bool model(const std::string& cls, const std::string& id);
     bool repack();
     bool finish();
+    bool carry_gui(const std::string& old);
     void failed_end();
 };
 
@@ -188,6 +209,10 @@ bool Project_Import::checks() {
     for (const Zip_Entry& e : entries) {
         if (!e.name.ends_with("/") && hd_zip_wanted(e.name)) keep[lower_ascii(e.name)] = true;
     }
+    // A swap a stop cut short is finished or undone before anything is
+    // cleaned; what an earlier failure set aside is only a result to rebuild.
+    hd_settle_folders();
+    hd_delete_path(work + ".out");
     hd_clean_dir(work, keep);
     if (!ensure_dir(staging)) {
         logf(t, "Cannot make %s.", staging);
@@ -460,17 +485,14 @@ bool Project_Import::rebuild() {
     if (!copy_into(tool, game_sys("filelist" + r + ".win32.bin"), path_join({sys, "filelist" + r + ".win32.bin"})) ||
         !copy_into(tool, game_sys("amber_img" + r + ".win32.bin"), path_join({sys, "amber_img" + r + ".win32.bin"})))
         return fail();
-    std::vector<List_Entry> list = texture_lists(find_ci(work, "Data"));
+    std::vector<List_Entry> list = once_each(texture_lists(find_ci(work, "Data")));
     size_t n = list.size();
     for (size_t i = 0; i < n; i++) {
         if (cancelled()) return false;
         const List_Entry& e = list[i];
         set_status(t, 0.4f + 0.5f * float(i) / float(std::max<size_t>(n, 1)), "Putting in the HD textures: %d of %d (%s %s)",
                    int64_t(i) + 1, int64_t(n), e.code, e.argument);
-        const Hd_Zone* row = nullptr;
-        for (const Hd_Zone& z : hd_zones) {
-            if (z.code == e.code) row = &z;
-        }
+        const Hd_Zone* row = zone_row(e.code);
         std::string cls;
         if (row) {
             if (!zone(*row)) return false;
@@ -528,6 +550,18 @@ bool Project_Import::repack() {
     return true;
 }
 
+bool Project_Import::carry_gui(const std::string& old) {
+    // Another folder, maybe on another disk: moved, else copied then deleted.
+    std::string from = path_join({old, "hd_textures"}), to = path_join({hd, "hd_textures"});
+    if (is_dir(from) && !fs_rename(from, to)) {
+        if (!copy_tree_changed(t, from, to)) return false;
+        hd_delete_path(from);
+    }
+    std::string marker = path_join({old, hd_gui_marker_file});
+    if (is_file(marker) && !fs_copy_file(marker, path_join({hd, hd_gui_marker_file}))) return false;
+    return true;
+}
+
 bool Project_Import::finish() {
     set_status(t, 0.97f, "Finishing");
     std::string marker = path_join({staging, hd_marker_file});
@@ -539,32 +573,20 @@ bool Project_Import::finish() {
         logf(t, "Cannot write %s.", marker);
         return fail();
     }
-    // The HD Fonts and GUI textures of the HD folder in use go along.
+    // The HD Fonts and GUI textures of the HD folder in use go along: the
+    // swap carries them from the old folder after the new one is in place,
+    // so they are in one of the two folders at every step.
     std::string old = hd_dir();
-    std::string old_textures = old.empty() ? "" : path_join({old, "hd_textures"});
-    std::string new_textures = path_join({staging, "hd_textures"});
-    std::string old_marker = old.empty() ? "" : path_join({old, hd_gui_marker_file});
-    std::string new_marker = path_join({staging, hd_gui_marker_file});
-    bool gui_moved = false;
-    if (!old.empty() && is_dir(old_textures)) {
-        if (!fs_rename(old_textures, new_textures)) {
-            log_line(t, "Could not keep the HD Fonts and GUI textures: import that mod's archive again.");
-        } else {
-            gui_moved = true;
-            fs_rename(old_marker, new_marker);
-        }
-    }
     std::string why;
-    if (!hd_swap_dir(staging, hd, &why)) {
-        if (gui_moved) {
-            // The old HD folder stays in use: its textures go back to it.
-            fs_rename(new_textures, old_textures);
-            if (is_file(new_marker)) fs_rename(new_marker, old_marker);
-        }
+    if (!hd_swap_dir(staging, hd, &why, hd_gui_carry)) {
         logf(t, "Cannot move the new archives to %s.", hd);
         return fail();
     }
-    if (!old.empty() && old != hd) hd_delete_path(old);
+    if (!old.empty() && old != hd && !carry_gui(old)) {
+        logf(t, "The HD Fonts and GUI textures stay in %s: import that mod's archive again.", old);
+    } else if (!old.empty() && old != hd) {
+        hd_delete_path(old);
+    }
     settings_edit([](Settings& s) { s.hd = true; });
     save_settings();
     cfg_write_file(exe_dir(), Cfg_When::If_Present);

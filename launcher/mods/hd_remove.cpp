@@ -82,6 +82,14 @@ std::vector<Hd_Leftover> hd_project_left() {
     }
     add_hd_folder(out, data_path({"hd"}));
     add_work_folder(out, data_path({"hd_work"}));
+    // What a stopped swap or a failed import's clean-up leaves beside them
+    // (an old HD folder that could not be settled keeps its GUI textures).
+    if (!game.empty()) {
+        add_hd_folder(out, path_join({game, std::string(hd_folder_name) + ".old"}));
+        add_work_folder(out, path_join({game, "amber_data_hd_work.out"}));
+    }
+    add_hd_folder(out, data_path({"hd.old"}));
+    add_work_folder(out, data_path({"hd_work.out"}));
     std::string log = data_path({"hd_import.log"});
     if (is_file(log)) out.push_back({log, false});
     return out;
@@ -147,6 +155,9 @@ void hd_discard_task(Task& t) {
 }
 
 void hd_uninstall_task(Task& t) {
+    // A swap a stop cut short is settled first: its old folder's GUI
+    // textures go to the new one, and only then is anything deleted.
+    hd_settle_folders();
     std::vector<Hd_Leftover> list = hd_project_left();
     if (list.empty()) {
         log_line(t, "There is nothing of the HD Project to uninstall.");

@@ -17,7 +17,8 @@ struct Hd_Leftover {
 };
 // What the HD Project left on disk, in the order the uninstall deletes it:
 // the probe file, the HD folders (only with HD Project files in them) and
-// work folders, the import log.
+// work folders, what a stopped swap or clean-up left beside them (".old",
+// ".out"), the import log.
 std::vector<Hd_Leftover> hd_project_left();
 
 // The task "Discard Old Assets".

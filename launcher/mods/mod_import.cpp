@@ -1,5 +1,7 @@
 #include "launcher/mods/mod_import.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 #include "engine/kt_system/file.h"
@@ -10,10 +12,12 @@
 #include "launcher/gamebuild/config.h"
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hard_mode.h"
+#include "launcher/mods/hd.h"
 #include "launcher/mods/hd_gui.h"
 #include "launcher/mods/hd_project.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/member_name.h"
+#include "launcher/mods/mod_tools.h"
 #include "launcher/mods/sculpt.h"
 #include "launcher/mods/zip.h"
 #include "launcher/rar5/rar5.h"
@@ -39,31 +43,132 @@ bool any_ends_with(const std::vector<Zip_Entry>& entries, std::string_view lower
     return false;
 }
 
-// Makes a mod source folder below the data folder; "" after logging.
-std::string make_source_dir(Task& t, std::string_view name) {
-    std::string dir = data_path({"mod_src", name});
-    if (!fs_make_dirs(dir) && !fs_is_dir(dir)) {
-        logf(t, "Cannot make %s.", dir);
-        t.failed.store(1);
-        return "";
+// One import of a small mod into its source folder "mod_src/<name>": the
+// archive's files are unpacked into "<name>.new" beside it, checked there,
+// and only then swapped in as a whole, so a refused, failed or cancelled
+// import leaves the folder in use byte for byte as it was.
+struct Mod_Stage {
+    Task& t;
+    std::string dir, fresh;
+    Hd_Progress progress;
+    explicit Mod_Stage(Task& task) : t(task) {
+        progress.task = &task;
+        progress.quiet = true;
     }
-    return dir;
+    // Drops the new folder (nothing of it is kept) and marks the task failed.
+    bool fail() {
+        hd_delete_path(fresh);
+        t.failed.store(1);
+        return false;
+    }
+};
+
+constexpr uint64_t room_margin = 268435456;   // 256 MiB, as the HD imports keep
+
+// The bytes the members unpack to, saturating.
+uint64_t unpacked_bytes(const std::vector<const Zip_Entry*>& members) {
+    uint64_t total = 0;
+    for (const Zip_Entry* e : members) {
+        uint64_t n = uint64_t(std::max<int64_t>(e->unpacked, 0));
+        total = n > UINT64_MAX - total ? UINT64_MAX : total + n;
+    }
+    return total;
 }
 
-// Unpacks one member to `relative` below `dir` (the name checked first).
-bool unpack_as(Task& t, Zip_Archive& a, const Zip_Entry& e, const std::string& dir, std::string_view relative) {
-    std::string target, why;
-    if (!member_path(dir, relative, target, &why)) {
-        logf(t, "Cannot unpack %s from the ZIP: %s.", e.name, "its name is not safe to unpack (" + why + ")");
-        t.failed.store(1);
+// Makes the new folder (an earlier run's is dropped first) once there is
+// room for the members: their size, a tenth more and 256 MiB.
+bool stage_open(Mod_Stage& s, std::string_view name, const std::vector<const Zip_Entry*>& members) {
+    std::string parent = data_path({"mod_src"});
+    s.dir = data_path({"mod_src", name});
+    s.fresh = s.dir + ".new";
+    hd_swap_settle(s.dir, {});
+    if (!ensure_dir(parent)) {
+        logf(s.t, "Cannot make %s.", parent);
+        s.t.failed.store(1);
         return false;
     }
-    if (!zip_extract(a, e, target, nullptr)) {
-        logf(t, "Cannot unpack %s from the ZIP: %s.", e.name, import_reason());
-        t.failed.store(1);
+    uint64_t bytes = unpacked_bytes(members), free_bytes = 0;
+    uint64_t need = bytes > UINT64_MAX - bytes / 10 - room_margin ? UINT64_MAX : bytes + bytes / 10 + room_margin;
+    if (disk_free(parent, free_bytes) && free_bytes < need) {
+        logf(s.t, "Not enough room: the mod's files need about %.1f GB free on the disk of %s, and there are %.1f GB.",
+             double(need) / 1e9, parent, double(free_bytes) / 1e9);
+        s.t.failed.store(1);
         return false;
     }
+    hd_delete_path(s.fresh);
+    if (!ensure_dir(s.fresh)) {
+        logf(s.t, "Cannot make %s.", s.fresh);
+        return s.fail();
+    }
+    s.progress.files_total = int64_t(members.size());
+    s.progress.bytes_total = bytes;
     return true;
+}
+
+// Unpacks one member to `relative` below the new folder (the name checked
+// first); a cancel ends it without a message.
+bool stage_unpack(Mod_Stage& s, Zip_Archive& a, const Zip_Entry& e, std::string_view relative) {
+    std::string target, why;
+    if (s.t.cancel.load()) return s.fail();
+    if (!member_path(s.fresh, relative, target, &why)) {
+        logf(s.t, "Cannot unpack %s from the ZIP: %s.", e.name, "its name is not safe to unpack (" + why + ")");
+        return s.fail();
+    }
+    if (!zip_extract(a, e, target, &s.progress)) {
+        if (!s.t.cancel.load()) logf(s.t, "Cannot unpack %s from the ZIP: %s.", e.name, import_reason());
+        return s.fail();
+    }
+    s.progress.files_done++;
+    return true;
+}
+
+// Puts the checked new folder in the place of the one in use.
+bool stage_commit(Mod_Stage& s) {
+    if (s.t.cancel.load()) return s.fail();
+    std::string why;
+    if (hd_swap_dir(s.fresh, s.dir, &why)) return true;
+    logf(s.t, "Cannot put the imported files in %s (%s).", s.dir, why);
+    return s.fail();
+}
+
+// The launcher's own spelling of a name it looks for later, when the
+// member's name is that name in another case (a packer may change it, and
+// only Windows ignores case); any other name as stored.
+std::string spelled(std::string_view name, const std::vector<std::string_view>& fixed) {
+    std::string low = lower_ascii(name);
+    for (std::string_view f : fixed)
+        if (lower_ascii(f) == low) return std::string(f);
+    return std::string(name);
+}
+
+std::vector<std::string_view> hard_file_names() {
+    std::vector<std::string_view> out;
+    for (const Hard_Option& o : hard_options)
+        for (std::string_view f : o.files)
+            if (!f.empty()) out.push_back(f);
+    return out;
+}
+
+std::vector<std::string_view> sculpt_file_names() {
+    std::vector<std::string_view> out{sculpt_data_file};
+    for (const Sculpt_Character& c : sculpt_characters) out.push_back(c.batch_file);
+    return out;
+}
+
+// An HD Models+ member's name below the mod's root: its first folder, the
+// tool and the list files in the launcher's spelling.
+std::string hdm_spelled(std::string_view relative) {
+    size_t slash = relative.find('/');
+    std::string top = spelled(relative.substr(0, slash), {"SupportFiles", "Data", "Textures"});
+    std::string rest(relative.substr(slash + 1));
+    if (top == "SupportFiles") rest = spelled(rest, {"EF SAGA HD Models.exe"});
+    if (top == "Data") {
+        std::vector<std::string_view> lists;
+        for (const Hdm_Character& c : hdm_characters)
+            for (const Hdm_Variant& v : c.variants) lists.insert(lists.end(), v.files.begin(), v.files.end());
+        rest = spelled(rest, lists);
+    }
+    return top + "/" + rest;
 }
 
 void rewrite_cfg() { cfg_write_file(exe_dir(), Cfg_When::If_Present); }
@@ -114,7 +219,13 @@ bool hd_import_start(std::string_view archive_path) {
     return task_start("HD Textures", hd_import_any, 0);
 }
 
+void mods_settle() {
+    hd_settle_folders();
+    for (std::string_view name : {"hardmode", "sculpt", "hdmodels"}) hd_swap_settle(data_path({"mod_src", name}), {});
+}
+
 void hd_import_any(Task& t) {
+    mods_settle();
     const std::string path = hd_import_path();
     const std::string name = path_base(path);
     Zip_Archive archive;
@@ -190,21 +301,25 @@ void hd_import_any(Task& t) {
 
 void hard_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name) {
     set_status(t, 0, "Importing %s", archive_name);
-    std::string dir = make_source_dir(t, "hardmode");
-    if (dir.empty()) return;
+    std::vector<const Zip_Entry*> taken;
+    for (const Zip_Entry& e : entries)
+        if (!is_folder_member(e) && ends_with_lower(e.name, ".txt")) taken.push_back(&e);
+    Mod_Stage s(t);
+    if (!stage_open(s, "hardmode", taken)) return;
+    const std::vector<std::string_view> fixed = hard_file_names();
     int count = 0;
-    for (const Zip_Entry& e : entries) {
-        if (is_folder_member(e) || !ends_with_lower(e.name, ".txt")) continue;
+    for (const Zip_Entry* e : taken) {
         // Flat: a file in a sub-folder lands in the folder itself.
-        if (!unpack_as(t, a, e, dir, member_file_name(e.name))) return;
+        if (!stage_unpack(s, a, *e, spelled(member_file_name(e->name), fixed))) return;
         count++;
     }
-    std::string_view missing = hard_first_missing(dir);
+    std::string_view missing = hard_first_missing(s.fresh);
     if (!missing.empty()) {
         logf(t, "%s has no %s: not the Hard Mode version this launcher knows (1.16).", archive_name, missing);
-        t.failed.store(1);
+        s.fail();
         return;
     }
+    if (!stage_commit(s)) return;
     logf(t, "Hard Mode: %d files imported. Pick its options on Features & Mods; they apply the next time the game starts.",
          count);
     rewrite_cfg();
@@ -213,37 +328,39 @@ void hard_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries,
 
 void sculpt_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name) {
     set_status(t, 0, "Importing %s", archive_name);
-    std::string dir = make_source_dir(t, "sculpt");
-    if (dir.empty()) return;
+    std::vector<const Zip_Entry*> taken;
     for (const Zip_Entry& e : entries) {
         if (is_folder_member(e)) continue;
-        std::string_view file = member_file_name(e.name);
-        std::string lower = lower_ascii(file);
-        if (lower.size() < 4 || !(ends_with_lower(lower, ".bat") || lower == "saga_sculpting.bin")) continue;
-        if (!unpack_as(t, a, e, dir, file)) return;
+        std::string lower = lower_ascii(member_file_name(e.name));
+        if (lower.size() >= 4 && (ends_with_lower(lower, ".bat") || lower == "saga_sculpting.bin")) taken.push_back(&e);
     }
+    Mod_Stage s(t);
+    if (!stage_open(s, "sculpt", taken)) return;
+    const std::vector<std::string_view> fixed = sculpt_file_names();
+    for (const Zip_Entry* e : taken)
+        if (!stage_unpack(s, a, *e, spelled(member_file_name(e->name), fixed))) return;
     for (const Sculpt_Character& c : sculpt_characters) {
         std::string text;
-        if (!fs_read(path_join({dir, c.batch_file}), text) || text.find(":SCULPT") == std::string::npos) {
+        if (!fs_read(path_join({s.fresh, c.batch_file}), text) || text.find(":SCULPT") == std::string::npos) {
             logf(t, "%s has no %s: not the Body Sculpting version this launcher knows (4.0.5).", archive_name,
                  c.batch_file);
-            t.failed.store(1);
+            s.fail();
             return;
         }
     }
-    if (!sculpt_imported()) {
+    if (!file_exists(path_join({s.fresh, sculpt_data_file}))) {
         logf(t, "%s has no SAGA_Sculpting.bin.", archive_name);
-        t.failed.store(1);
+        s.fail();
         return;
     }
+    if (!stage_commit(s)) return;
     logf(t, "Body Sculpting imported. Pick the shapes on Features & Mods, then Apply Sculpting.");
+    rewrite_cfg();
     set_status(t, 1, "Body Sculpting imported");
 }
 
 void hdm_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name) {
     set_status(t, 0, "Importing %s", archive_name);
-    std::string dir = make_source_dir(t, "hdmodels");
-    if (dir.empty()) return;
     const std::string_view tool = "supportfiles/ef saga hd models.exe";
     std::string prefix;
     for (const Zip_Entry& e : entries) {
@@ -253,38 +370,37 @@ void hdm_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, 
             break;
         }
     }
-    int n = 0;
+    std::vector<const Zip_Entry*> taken;
     for (const Zip_Entry& e : entries) {
         if (is_folder_member(e) || e.name.compare(0, prefix.size(), prefix) != 0) continue;
         std::string_view relative = std::string_view(e.name).substr(prefix.size());
         std::string lower = lower_ascii(relative);
         bool wanted = lower.starts_with("supportfiles/") || lower.starts_with("data/") || lower.starts_with("textures/");
         if (!wanted || lower.ends_with(".bat") || relative.find("..") != std::string_view::npos) continue;
+        taken.push_back(&e);
+    }
+    Mod_Stage s(t);
+    if (!stage_open(s, "hdmodels", taken)) return;
+    int n = 0;
+    for (const Zip_Entry* e : taken) {
+        std::string_view relative = std::string_view(e->name).substr(prefix.size());
         n++;
         set_status(t, hdm_import_progress(n), "Unpacking %s", relative);
-        if (!unpack_as(t, a, e, dir, relative)) return;
-        if (t.cancel.load()) {
-            t.failed.store(1);
-            return;
-        }
+        if (!stage_unpack(s, a, *e, hdm_spelled(relative))) return;
     }
-    for (const Hdm_Character& c : hdm_characters) {
-        for (const Hdm_Variant& v : c.variants) {
-            for (std::string_view list : v.files) {
-                if (!file_exists(path_join({dir, "Data", list}))) {
-                    logf(t, "%s has no Data/%s: not the HD Models+ version this launcher knows (4.1.7).", archive_name,
-                         list);
-                    t.failed.store(1);
-                    return;
-                }
-            }
-        }
-    }
-    if (!hdm_imported()) {
-        logf(t, "%s has no SupportFiles/EF SAGA HD Models.exe.", archive_name);
-        t.failed.store(1);
+    std::string_view list = hdm_first_missing(s.fresh);
+    if (!list.empty()) {
+        logf(t, "%s has no Data/%s: not the HD Models+ version this launcher knows (4.1.7).", archive_name, list);
+        s.fail();
         return;
     }
+    if (!hdm_tool_present(s.fresh)) {
+        logf(t, "%s has no SupportFiles/EF SAGA HD Models.exe.", archive_name);
+        s.fail();
+        return;
+    }
+    if (!stage_commit(s)) return;
     logf(t, "HD Models+ imported. Pick each character's model on Features & Mods, then Apply HD Models.");
+    rewrite_cfg();
     set_status(t, 1, "HD Models+ imported");
 }

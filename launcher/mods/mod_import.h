@@ -19,6 +19,10 @@ bool hd_import_start(std::string_view archive_path);
 // The task procedure: recognises the archive kept by hd_import_start and
 // imports it. Reports only through the task.
 void hd_import_any(Task& t);
+// Finishes or undoes every swap of a mod folder that a stop (a kill, a
+// crash) cut short: the HD folders and the mod source folders. Run before
+// an import and at start-up.
+void mods_settle();
 // The path hd_import_start kept last.
 std::string hd_import_path();
 
@@ -27,7 +31,9 @@ enum class Zip_Kind { Hard_Mode, Sculpt, Hd_Models, Button_Icons, Hd_Gui, Hd_Pro
 Zip_Kind zip_kind(const std::vector<Zip_Entry>& entries);
 
 // The importers of the three kinds unpacked into "mod_src"; each opens
-// nothing itself and reports through the task.
+// nothing itself and reports through the task. Each unpacks into a new
+// folder beside its own, checks what the archive brought there and swaps it
+// in whole: a refusal, a failure or a cancel leaves the folder as it was.
 void hard_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name);
 void sculpt_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name);
 void hdm_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name);

@@ -47,6 +47,7 @@ bool make_parent(std::string_view file) {
 bool hd_progress(Hd_Progress* p, int64_t in_flight, bool force) {
     if (!p || !p->task) return true;
     if (p->task->cancel.load()) return false;
+    if (p->quiet) return true;
     int64_t now = clock_ns();
     if (!force && p->last_report != 0 && now - p->last_report < report_every_ns) return true;
     p->last_report = now;

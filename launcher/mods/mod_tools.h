@@ -32,6 +32,7 @@ struct Hd_Progress {
     int64_t last_report = 0;   // clock_ns() of the last report, 0 = never
     std::string current;       // the file being worked on
     bool checking = false;     // an existing file is being verified
+    bool quiet = false;        // only the cancel test: the caller keeps its own step text
 };
 
 // Reports the progress at most every 250 ms (always when `force`); false

@@ -75,9 +75,7 @@ void sculpt_parse(Settings& s, std::string_view text) {
     }
 }
 
-bool sculpt_imported() {
-    return file_exists(data_path({"mod_src", "sculpt", "SAGA_Sculpting.bin"}));
-}
+bool sculpt_imported() { return file_exists(data_path({"mod_src", "sculpt", sculpt_data_file})); }
 
 static bool normal_hair(const Settings& s) {
     return hdm_characters[0].variants[size_t(hdm_choice(s, 0))].label.find("Normal Hair") != std::string_view::npos;

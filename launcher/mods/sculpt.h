@@ -39,8 +39,10 @@ std::string sculpt_text(const Settings& s);
 // Sets all 24 values to 0, then reads the first three comma-separated
 // pieces: of each, the first 8 characters; "1".."9" set that slider.
 void sculpt_parse(Settings& s, std::string_view text);
+inline constexpr std::string_view sculpt_data_file = "SAGA_Sculpting.bin";
 // True when "SAGA_Sculpting.bin" has been imported into the data folder's
-// "mod_src/sculpt" (as a file).
+// "mod_src/sculpt" (as a file; an import puts the folder in place only
+// after checking the batch files there too).
 bool sculpt_imported();
 
 // The row's applied-state text: empty when every slider is unchanged;

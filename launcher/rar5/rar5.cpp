@@ -92,10 +92,11 @@ bool read_file_header(std::string_view header, size_t pos, uint64_t extra_size, 
 bool open_file(std::string_view path, Rar5_Archive& out) {
     out = Rar5_Archive{};
     out.path = std::string(path);
-    File_Info info;
-    if (!fs_stat(path, info) || !info.exists || info.is_dir || info.size > uint64_t(std::numeric_limits<int64_t>::max()))
-        return false;
-    out.size = int64_t(info.size);
+    // Sized through the opened file: a link reads as the file it names.
+    File f;
+    int64_t size = 0;
+    if (!file_open_read(f, path) || !file_size(f, size) || size < 0) return false;
+    out.size = size;
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include "launcher/mods/filelist.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/hd_project.h"
+#include "launcher/mods/hd_remove.h"
 #include "launcher/mods/mod_import.h"
 #include "tests/mods/filelist_fixture.h"
 #include "tests/mods/zip_maker.h"
@@ -575,4 +576,69 @@ TEST(HdProject, ModelNamesFromTheListsStayInsideTheWorkFolder) {
     EXPECT_TRUE(logged(v, "Left out the model a/b of the mod's lists: it is not a model name."));
     EXPECT_EQ(hd_info("models", false), "1");
     EXPECT_EQ(f.tool_log().find("evil"), std::string::npos);   // never handed to a tool
+}
+
+namespace {
+
+// A copy of a folder tree (folders too, empty ones included).
+void copy_tree(const std::string& from, const std::string& to) {
+    fs_make_dirs(to);
+    std::vector<Dir_Entry> entries;
+    fs_list(from, entries);
+    for (const Dir_Entry& e : entries) {
+        if (e.is_dir) copy_tree(path_join({from, e.name}), path_join({to, e.name}));
+        else fs_copy_file(path_join({from, e.name}), path_join({to, e.name}));
+    }
+}
+
+Task_View run_task(Task_Proc proc, const char* name) {
+    Task& t = the_task();
+    EXPECT_TRUE(task_start(name, proc, 0));
+    while (t.running.load()) sleep_ms(2);
+    thread_join(t.thread);
+    return task_view(t);
+}
+
+}  // namespace
+
+// A kill before any rename of the final swap, taken as what it leaves on
+// disk (the game folder copied just before that rename): the next import
+// and the next uninstall each keep the HD Fonts and GUI textures and leave
+// no old HD folder behind.
+TEST(HdProject, AStopAtAnyRenameOfTheSwapIsSettledByTheNextRun) {
+    int stops = 0;
+    for (int stop = 0;; stop++) {
+        Game_Fixture f;
+        f.previous_hd();
+        std::string path = f.archive("HD Project.zip", whole_project_zip("Z2\n", ""));
+        const std::string left = path_join({f.dir.path, "as the stop left it"});
+        int seen = 0;
+        hd_set_rename_seam([&](std::string_view, std::string_view) {
+            if (seen++ == stop) copy_tree(f.game, left);
+        });
+        Task_View first = import_archive(path);
+        hd_set_rename_seam(nullptr);
+        ASSERT_FALSE(first.failed) << all_lines(first);
+        if (seen <= stop) break;
+        stops++;
+        struct Next { const char* what; bool import; std::vector<std::string> hd; };
+        const Next nexts[] = {
+            {"import", true,
+             {"hd_textures/hash_database.txt", "quillmarsh_hd.txt", "quillmarsh_hd_gui.txt", "sys/amber_imgu.win32.bin",
+              "sys/filelistu.win32.bin", "zone/amber_z002u_img.win32.bin"}},
+            {"uninstall", false, {"hd_textures/hash_database.txt", "quillmarsh_hd_gui.txt"}},
+        };
+        for (const Next& n : nexts) {
+            ASSERT_TRUE(hd_delete_path(f.game));
+            copy_tree(left, f.game);
+            Task_View v = n.import ? import_archive(path) : run_task(hd_uninstall_task, "Uninstall HD Project");
+            EXPECT_FALSE(v.failed) << "stop " << stop << ", " << n.what << "\n" << all_lines(v);
+            EXPECT_EQ(files_below(f.hd), n.hd) << "stop " << stop << ", " << n.what;
+            EXPECT_FALSE(fs_is_dir(f.hd + ".old")) << "stop " << stop << ", " << n.what;
+            EXPECT_FALSE(fs_is_dir(f.work + ".out")) << "stop " << stop << ", " << n.what;
+            EXPECT_EQ(hd_info("archive", true), "fonts.rar") << "stop " << stop << ", " << n.what;
+        }
+    }
+    // The old folder out, the new one in, the textures and their marker across.
+    EXPECT_EQ(stops, 4);
 }

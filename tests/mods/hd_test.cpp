@@ -2,6 +2,8 @@
 // game and data folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
@@ -269,5 +271,53 @@ TEST(Hd, ButtonIconsNeedBothFiles) {
         if (c.xb) Hd_Fixture::put(path_join({icons, "button_xb.dds"}), "DDS ");
         if (c.xb_folder) fs_make_dirs(path_join({icons, "button_xb.dds"}));
         EXPECT_EQ(bb_present(), c.present) << c.what;
+    }
+}
+
+// What a swap that stopped between two of its renames leaves, settled from
+// the disk alone.
+TEST(Hd, SwapStoppedHalfWayIsSettled) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> before;   // relative path, content
+        std::vector<std::pair<std::string, std::string>> after;
+    };
+    const Case cases[] = {
+        {"stopped between the two renames: the old folder goes back",
+         {{"hd.old/a", "old"}, {"hd.old/hd_textures/t", "gui"}},
+         {{"hd/a", "old"}, {"hd/hd_textures/t", "gui"}}},
+        {"stopped before the carrying: the textures and marker go across, the old folder goes",
+         {{"hd/a", "new"}, {"hd.old/a", "old"}, {"hd.old/hd_textures/t", "gui"}, {"hd.old/quillmarsh_hd_gui.txt", "m"}},
+         {{"hd/a", "new"}, {"hd/hd_textures/t", "gui"}, {"hd/quillmarsh_hd_gui.txt", "m"}}},
+        {"stopped after the textures went across: the marker follows",
+         {{"hd/a", "new"}, {"hd/hd_textures/t", "gui"}, {"hd.old/a", "old"}, {"hd.old/quillmarsh_hd_gui.txt", "m"}},
+         {{"hd/a", "new"}, {"hd/hd_textures/t", "gui"}, {"hd/quillmarsh_hd_gui.txt", "m"}}},
+        {"the new folder's own textures win",
+         {{"hd/hd_textures/t", "new gui"}, {"hd.old/hd_textures/t", "old gui"}},
+         {{"hd/hd_textures/t", "new gui"}}},
+        {"no backup: nothing to do", {{"hd/a", "new"}}, {{"hd/a", "new"}}},
+    };
+    for (const Case& c : cases) {
+        Temp_Dir tmp;
+        for (const auto& [rel, text] : c.before) Hd_Fixture::put(path_join({tmp.path, rel}), text);
+        EXPECT_TRUE(hd_swap_settle(path_join({tmp.path, "hd"}), hd_gui_carry)) << c.what;
+        std::vector<std::pair<std::string, std::string>> got;
+        for (const char* top : {"hd", "hd.old"}) {
+            std::vector<std::string> stack{top};
+            while (!stack.empty()) {
+                std::string rel = stack.back();
+                stack.pop_back();
+                std::vector<Dir_Entry> entries;
+                fs_list(path_join({tmp.path, rel}), entries);
+                for (const Dir_Entry& e : entries) {
+                    std::string r = rel + "/" + e.name;
+                    std::string text;
+                    if (e.is_dir) stack.push_back(r);
+                    else if (fs_read(path_join({tmp.path, r}), text)) got.push_back({r, text});
+                }
+            }
+        }
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, c.after) << c.what;
     }
 }

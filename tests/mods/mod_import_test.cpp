@@ -13,6 +13,9 @@
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
 #include "launcher/mods/buttons.h"
+#include "launcher/mods/hard_mode.h"
+#include "launcher/mods/hd_models.h"
+#include "launcher/mods/sculpt.h"
 #include "launcher/mods/mod_import.h"
 #include "launcher/mods/zip.h"
 #include "tests/mods/mod_archives.h"
@@ -275,4 +278,178 @@ TEST(ButtonIcons, RefusedSheetsAndSizes) {
     v = f.import(f.put("ok.zip", make_zip(button_members())));
     EXPECT_EQ(v.log, std::vector<std::string>{"Cannot write in " + data_path({"button_icons"}) + "."});
     EXPECT_FALSE(file_exists(data_path({"button_icons", "button_ps.dds"})));
+}
+
+// ---- All or nothing: what a cancelled, refused or damaged import leaves ----
+
+namespace {
+
+// One small mod kind: its good archive's members, the folder it fills and
+// a member of 1 GiB of zeros that takes seconds to unpack.
+struct Mod_Kind {
+    const char* folder;
+    std::vector<Zip_Member> members;
+    std::string big;
+    bool (*imported)();
+};
+
+std::vector<Mod_Kind> mod_kinds() {
+    return {{"hardmode", hard_mode_members(), "Hard Mode 1.16/big.txt", hard_imported},
+            {"sculpt", sculpt_members(), "Sculpting 4.0.5/big.bat", sculpt_imported},
+            {"hdmodels", hd_models_members(), "EF SAGA HD Models 4.1.7/Textures/big.dds", hdm_imported}};
+}
+
+// Every file below the mod sources, with its bytes.
+std::vector<std::pair<std::string, std::string>> mod_sources() {
+    std::vector<std::pair<std::string, std::string>> out;
+    tree_files(data_path({"mod_src"}), "", out);
+    return out;
+}
+
+bool holds_part_or_new(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, bytes] : files)
+        if (name.ends_with(".part") || name.find(".new/") != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(ModImport, CancelStopsTheUnpackingAndKeepsTheFilesInUse) {
+    for (const Mod_Kind& k : mod_kinds()) {
+        Import_Fixture f;
+        fs_set_free_space_hook([](std::string_view, uint64_t& bytes) {
+            bytes = uint64_t(1) << 40;
+            return true;
+        });
+        ASSERT_FALSE(f.import(f.put("good.zip", make_zip(k.members))).failed) << k.folder;
+        const auto before = mod_sources();
+        std::vector<Zip_Member> members = k.members;
+        members.insert(members.begin(), zeros_member(k.big, 1024));
+        std::string zip = f.put("big.zip", make_zip(members));
+        Task& t = the_task();
+        ASSERT_TRUE(hd_import_start(zip));
+        // Cancelled once the big member is being written.
+        const std::string part = part_path(path_join({data_path({"mod_src", std::string(k.folder) + ".new"}),
+                                                      k.big.substr(k.big.find('/') + 1)}));
+        const int64_t guard = clock_ns() + 120'000'000'000;
+        while (t.running.load() && !file_exists(part) && clock_ns() < guard) sleep_ms(1);
+        task_cancel(t);
+        while (t.running.load() && clock_ns() < guard) sleep_ms(5);
+        ASSERT_FALSE(t.running.load()) << k.folder << ": still unpacking";
+        thread_join(t.thread);
+        Task_View v = task_view(t);
+        EXPECT_TRUE(v.failed) << k.folder;
+        ASSERT_FALSE(v.log.empty()) << k.folder;
+        EXPECT_EQ(v.log.back(), "Cancelled.") << k.folder;
+        EXPECT_EQ(v.log.size(), 1u) << k.folder << ": " << v.log.front();
+        const auto after = mod_sources();
+        EXPECT_FALSE(holds_part_or_new(after)) << k.folder;
+        EXPECT_TRUE(after == before) << k.folder;
+        EXPECT_TRUE(k.imported()) << k.folder;
+        fs_set_free_space_hook(nullptr);
+    }
+}
+
+TEST(ModImport, ARefusedOrDamagedPackAfterAGoodOneChangesNothing) {
+    for (const Mod_Kind& k : mod_kinds()) {
+        // Each kind's refusal: a file its checks need is missing or wrong,
+        // or a member is damaged.
+        std::vector<Zip_Member> missing = k.members, damaged = k.members;
+        std::string k_name = k.folder;
+        if (k_name == "hardmode") missing.erase(missing.begin() + 4);
+        if (k_name == "sculpt") missing[1].data = "@echo off\r\n";
+        if (k_name == "hdmodels") missing.pop_back();
+        for (Zip_Member& m : damaged) m.deflate = false;
+        std::string damaged_zip = make_zip(damaged);
+        size_t at = damaged_zip.find(damaged[2].data);
+        ASSERT_NE(at, std::string::npos);
+        damaged_zip[at] ^= 0x20;
+        Import_Fixture f;
+        ASSERT_FALSE(f.import(f.put("good.zip", make_zip(k.members))).failed) << k.folder;
+        const auto before = mod_sources();
+        for (const std::string& bad : {make_zip(missing), damaged_zip}) {
+            Task_View v = f.import(f.put("old.zip", bad));
+            EXPECT_TRUE(v.failed) << k.folder;
+            const auto after = mod_sources();
+            EXPECT_TRUE(after == before) << k.folder << ": " << (v.log.empty() ? "" : v.log.back());
+            EXPECT_TRUE(k.imported()) << k.folder;
+        }
+    }
+    // The first import refused: nothing counts as imported.
+    Import_Fixture f;
+    std::vector<Zip_Member> members = hard_mode_members();
+    members.erase(members.begin() + 4);
+    EXPECT_TRUE(f.import(f.put("old.zip", make_zip(members))).failed);
+    EXPECT_FALSE(hard_imported());
+    EXPECT_TRUE(mod_sources().empty());
+}
+
+// A packer may leave every name in lower case: the pack is still whole, and
+// the files the launcher reads later get its own spelling.
+TEST(ModImport, ALowerCasePackImportsWithTheLaunchersSpelling) {
+    for (const Mod_Kind& k : mod_kinds()) {
+        Import_Fixture f;
+        std::vector<Zip_Member> members = k.members;
+        for (Zip_Member& m : members) m.name = lower_ascii(m.name);
+        Task_View v = f.import(f.put("lower.zip", make_zip(members)));
+        EXPECT_FALSE(v.failed) << k.folder << ": " << (v.log.empty() ? "" : v.log.back());
+        EXPECT_TRUE(k.imported()) << k.folder;
+        std::string dir = data_path({"mod_src", k.folder});
+        std::string k_name = k.folder;
+        if (k_name == "hardmode") {
+            EXPECT_EQ(hard_first_missing(dir), "");
+        }
+        if (k_name == "sculpt") {
+            for (const Sculpt_Character& c : sculpt_characters)
+                EXPECT_TRUE(file_exists(path_join({dir, c.batch_file}))) << c.batch_file;
+        }
+        if (k_name == "hdmodels") {
+            EXPECT_EQ(hdm_first_missing(dir), "");
+            EXPECT_TRUE(file_exists(path_join({dir, "Textures", "c201", "skin.dds"})));
+        }
+    }
+}
+
+TEST(ModImport, RoomForTheSmallModsFollowsTheHdImportsRule) {
+    // The members' bytes, a tenth more and 256 MiB.
+    std::vector<Zip_Member> members = hard_mode_members();
+    uint64_t bytes = 0;
+    for (const Zip_Member& m : members)
+        if (ends_with_lower(m.name, ".txt")) bytes += m.data.size();
+    const uint64_t need = bytes + bytes / 10 + 268435456;
+    for (uint64_t free_bytes : {need - 1, need}) {
+        Import_Fixture f;
+        fs_set_free_space_hook([=](std::string_view, uint64_t& b) {
+            b = free_bytes;
+            return true;
+        });
+        Task_View v = f.import(f.put("hard.zip", make_zip(members)));
+        fs_set_free_space_hook(nullptr);
+        EXPECT_EQ(v.failed, free_bytes < need) << free_bytes;
+        if (free_bytes < need) {
+            EXPECT_EQ(v.log, std::vector<std::string>{"Not enough room: the mod's files need about 0.3 GB free on the "
+                                                      "disk of " + data_path({"mod_src"}) + ", and there are 0.3 GB."});
+        }
+        EXPECT_EQ(hard_imported(), free_bytes >= need);
+    }
+}
+
+// Only a regular file is an archive: one reached through a link reads as the
+// file, a FIFO is refused at once.
+TEST(ModImport, ArchivesThroughALinkAndFifos) {
+    Import_Fixture f;
+    fs_make_dirs(path_join({f.dir.path, "game", "amber_data"}));
+    settings_edit([&](Settings& s) { s.game_dir = path_join({f.dir.path, "game"}); });
+    std::string rar = f.put("fonts.rar", rar5_fonts());
+    std::string link = path_join({f.dir.path, "link.rar"});
+    if (!fs_make_link(rar, link, false)) GTEST_SKIP() << "no symbolic links here";
+    Task_View v = f.import(link);
+    EXPECT_FALSE(v.failed) << v.log.back();
+    EXPECT_EQ(v.log.back(), "HD Fonts and GUI imported: 1 files in " +
+                                path_join({f.dir.path, "game", "amber_data_hd", "hd_textures"}) + ". HD Textures is On.");
+    std::string fifo = path_join({f.dir.path, "mod.zip"});
+    if (std::system(("mkfifo '" + fifo + "' 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "no FIFOs here";
+    v = f.import(fifo);
+    EXPECT_TRUE(v.failed);
+    EXPECT_EQ(v.log, std::vector<std::string>{"Cannot open " + fifo + "."});
 }
