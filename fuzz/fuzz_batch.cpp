@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         list = bytes.substr(split + 10);
         bytes = bytes.substr(0, split);
     }
+    // The launcher refuses larger batch files unread.
+    if (bytes.size() > bat_file_max) return 0;
     Bat_State st;
     st.lines = bat_lines(bytes);
     st.labels = bat_labels(st.lines);
@@ -27,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bat_run(st, 0);
     if (st.out.size() > bat_out_max || st.call_depth != 0 || st.exec_depth != 0) __builtin_trap();
     if (st.steps > bat_step_limit && st.error.empty()) __builtin_trap();
+    if (st.work > bat_work_limit && st.error.empty()) __builtin_trap();
     for (const auto& [name, value] : st.vars)
         if (value.size() > bat_line_max) __builtin_trap();
     return 0;

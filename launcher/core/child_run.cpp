@@ -167,6 +167,23 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
         child_terminate(c, 1);
         stopped = true;
     };
+    // The time-out and the drain are looked at after every read as well as
+    // after a quiet look: a program that never stops printing is held to
+    // its time-out all the same.
+    auto deadlines = [&](bool quiet) -> bool {
+        int64_t now = clock_ns();
+        if (!ended && (quiet || (timeout_ns > 0 && !stopped && now - start > timeout_ns))) {
+            if (child_ended(c, code)) {
+                ended = true;
+                drain_start = now;
+            } else if (timeout_ns > 0 && !stopped && now - start > timeout_ns) {
+                stop();
+                drain_start = now;
+            }
+        }
+        // A program may leave a process of its own holding the pipe.
+        return (ended || stopped) && now - drain_start > drain_ns;
+    };
 
     Emit_State state;
     Capped_Capture kept;
@@ -175,19 +192,10 @@ bool child_run(Task& t, const std::vector<std::string>& args, std::string_view c
     char buf[4096];
     for (;;) {
         if (!child_look(c, int(look_ms))) {
-            int64_t now = clock_ns();
-            if (!ended) {
-                if (child_ended(c, code)) {
-                    ended = true;
-                    drain_start = now;
-                } else if (timeout_ns > 0 && !stopped && now - start > timeout_ns) {
-                    stop();
-                }
-            }
-            // A program may leave a process of its own holding the pipe.
-            if (ended && now - drain_start > drain_ns) break;
+            if (deadlines(true)) break;
             continue;
         }
+        if (deadlines(false)) break;
         int64_t n = child_read(c, buf, sizeof buf);
         if (n <= 0) break;
         for (int64_t i = 0; i < n; ++i) {

@@ -129,6 +129,12 @@ std::string fmt_args(std::string_view f, const Fmt_Arg* args, size_t count) {
             text = buf;
             break;
         }
+        case 'q': {
+            std::string plain;
+            append_value(plain, a);
+            text = quoted(plain);
+            break;
+        }
         case 'c':
             text.push_back(char(a.kind == Fmt_Arg::Kind::Text ? (a.s.empty() ? 0 : a.s[0]) : a.i));
             break;
@@ -141,6 +147,31 @@ std::string fmt_args(std::string_view f, const Fmt_Arg* args, size_t count) {
         }
         pad(out, std::move(text), width, left, zero && !left);
     }
+    return out;
+}
+
+std::string quoted(std::string_view s) {
+    std::string out = "\"";
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                static const char* digits = "0123456789abcdef";
+                out += "\\x";
+                out.push_back(digits[c >> 4]);
+                out.push_back(digits[c & 15]);
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    out.push_back('"');
     return out;
 }
 

@@ -2,7 +2,8 @@
 //
 // Verbs: %s (text; other values as %v), %d (integer), %x / %X (hexadecimal),
 // %f / %.Nf (real), %v (any value: bools as true/false, lists of strings as
-// [a, b]), %c (one byte), %% (a percent sign). Flags "0" and "-" and a width
+// [a, b]), %q (text in double quotes with C-like escapes, as `quoted`), %c
+// (one byte), %% (a percent sign). Flags "0" and "-" and a width
 // may stand before the verb, as in %016x or %02x.
 #pragma once
 #include <cstdint>
@@ -46,6 +47,10 @@ std::string fmt(std::string_view format, const A&... args) {
         return fmt_args(format, list, sizeof...(A));
     }
 }
+
+// The text in double quotes, with \", \\, \n, \r, \t and \xNN for the other
+// control bytes: how messages show a value that may hold anything.
+std::string quoted(std::string_view s);
 
 // The text with ASCII letters in lower case (other bytes unchanged).
 std::string ascii_lower(std::string_view s);

@@ -31,8 +31,11 @@ struct Capped {
     void add(char c) { add(std::string_view(&c, 1)); }
 };
 
-std::string lookup(const std::map<std::string, std::string>& vars, std::string_view name) {
+// A variable's value (empty when unset); the lookup and the copy count as
+// work.
+std::string lookup(const std::map<std::string, std::string>& vars, std::string_view name, int64_t* work) {
     auto it = vars.find(ascii_lower(name));
+    if (work) *work += bat_lookup_work + int64_t(name.size()) + (it == vars.end() ? 0 : int64_t(it->second.size()));
     return it == vars.end() ? std::string() : it->second;
 }
 
@@ -59,8 +62,11 @@ int64_t leading_int(std::string_view s) {
 }
 
 // Replaces every `old` (letter case ignored) in `value` by `repl`.
-std::string replace_all(std::string_view value, std::string_view old, std::string_view repl, bool* too_long) {
+std::string replace_all(std::string_view value, std::string_view old, std::string_view repl, bool* too_long,
+                        int64_t* work) {
     if (old.empty()) return std::string(value);
+    // Lower-cased, scanned and copied piece by piece: slower than a copy.
+    if (work) *work += 8 * int64_t(value.size()) + int64_t(old.size());
     std::string low_value = ascii_lower(value), low_old = ascii_lower(old);
     Capped out;
     size_t i = 0;
@@ -77,10 +83,11 @@ std::string replace_all(std::string_view value, std::string_view old, std::strin
     return out.s;
 }
 
-std::string bang_one(std::string_view inner, const std::map<std::string, std::string>& vars, bool* too_long) {
+std::string bang_one(std::string_view inner, const std::map<std::string, std::string>& vars, bool* too_long,
+                     int64_t* work) {
     size_t tilde = inner.find(":~");
     if (tilde != std::string_view::npos) {
-        std::string value = lookup(vars, inner.substr(0, tilde));
+        std::string value = lookup(vars, inner.substr(0, tilde), work);
         int64_t len = int64_t(value.size());
         std::vector<std::string_view> range = split_at(inner.substr(tilde + 2), ',');
         int64_t start = leading_int(range[0]);
@@ -98,11 +105,11 @@ std::string bang_one(std::string_view inner, const std::map<std::string, std::st
     if (colon != std::string_view::npos) {
         size_t eq = inner.find('=', colon + 1);
         if (eq != std::string_view::npos) {
-            std::string value = lookup(vars, inner.substr(0, colon));
-            return replace_all(value, inner.substr(colon + 1, eq - colon - 1), inner.substr(eq + 1), too_long);
+            std::string value = lookup(vars, inner.substr(0, colon), work);
+            return replace_all(value, inner.substr(colon + 1, eq - colon - 1), inner.substr(eq + 1), too_long, work);
         }
     }
-    return lookup(vars, inner);
+    return lookup(vars, inner, work);
 }
 
 bool compare_ok(const std::string& l, const std::string& op, const std::string& r, bool& result) {
@@ -128,11 +135,15 @@ bool stopped(const Bat_State& st) {
     return !st.goto_label.empty() || st.returning || !st.end_label.empty() || !st.error.empty();
 }
 
-// Counts work towards the step limit; false (with the error set) past it.
-bool count_steps(Bat_State& st, int64_t n) {
-    st.steps += n;
-    if (st.steps > bat_step_limit) {
-        fail(st, "the batch file does not end");
+// After work was counted: a line that outgrew bat_line_max, the work
+// limit and Cancel stop the run. False (with the error set) when it stops.
+bool within_limits(Bat_State& st) {
+    if (st.too_long) {
+        fail(st, fmt("a line longer than %d bytes after expansion", int(bat_line_max)));
+        return false;
+    }
+    if (st.work > bat_work_limit) {
+        fail(st, bat_work_message());
         return false;
     }
     if (st.cancel && st.cancel->load(std::memory_order_relaxed)) {
@@ -142,27 +153,14 @@ bool count_steps(Bat_State& st, int64_t n) {
     return true;
 }
 
-// After an expansion: a line that outgrew the limit stops the run, and
-// long text counts one step per KB.
-bool expanded_ok(Bat_State& st, size_t bytes) {
-    if (st.too_long) {
-        fail(st, fmt("a line longer than %d bytes after expansion", int(bat_line_max)));
+// One statement run; false (with the error set) past the step limit.
+bool count_step(Bat_State& st) {
+    if (++st.steps > bat_step_limit) {
+        fail(st, "the batch file does not end");
         return false;
     }
-    return count_steps(st, int64_t(bytes / 1024));
-}
-
-int64_t node_count(const std::vector<Bat_Stmt>& list) {
-    int64_t n = int64_t(list.size());
-    for (const Bat_Stmt& b : list) n += node_count(b.body) + node_count(b.else_body);
-    return n;
-}
-
-size_t text_bytes(const Bat_Stmt& s) {
-    size_t n = s.text.size() + s.left.size() + s.right.size();
-    for (const Bat_Stmt& b : s.body) n += text_bytes(b);
-    for (const Bat_Stmt& b : s.else_body) n += text_bytes(b);
-    return n;
+    st.work += bat_step_work;
+    return within_limits(st);
 }
 
 // Sets a variable, keeping all of them together within bat_out_max bytes.
@@ -170,6 +168,7 @@ void set_var(Bat_State& st, std::string name, std::string value) {
     auto it = st.vars.find(name);
     size_t old = it == st.vars.end() ? 0 : it->first.size() + it->second.size();
     size_t total = st.vars_bytes - old + name.size() + value.size();
+    st.work += bat_lookup_work + int64_t(name.size() + value.size());
     if (total > bat_out_max) return fail(st, fmt("the batch file sets more than %d MB of variables", int(bat_out_max >> 20)));
     st.vars_bytes = total;
     st.vars[std::move(name)] = std::move(value);
@@ -193,6 +192,7 @@ void run_echo(Bat_State& st, const std::string& line) {
         fail(st, fmt("the batch file writes more than %d MB", int(bat_out_max >> 20)));
         return;
     }
+    st.work += int64_t(text.size());
     st.out.append(text);
     st.out.append("\r\n");
 }
@@ -255,8 +255,8 @@ void run_choice(Bat_State& st, const std::string& line) {
 }
 
 void run_command(Bat_State& st, const Bat_Stmt& s) {
-    std::string line = bat_bang(s.text, st.vars, &st.too_long);
-    if (!expanded_ok(st, line.size())) return;
+    std::string line = bat_bang(s.text, st.vars, &st.too_long, &st.work);
+    if (!within_limits(st)) return;
     std::string low = ascii_lower(line);
     if (begins(low, "@echo.") || begins(low, "echo.")) return;
     if (begins(low, "@echo ") || begins(low, "echo ")) return run_echo(st, line);
@@ -284,36 +284,39 @@ void run_command(Bat_State& st, const Bat_Stmt& s) {
 }
 
 void run_for(Bat_State& st, const Bat_Stmt& s) {
-    std::string target = bat_bang(s.text, st.vars, &st.too_long);
-    if (!expanded_ok(st, target.size())) return;
+    std::string target = bat_bang(s.text, st.vars, &st.too_long, &st.work);
+    if (!within_limits(st)) return;
     std::string_view path = trim_space(target);
     size_t slash = path.find_last_of("\\/");
     std::string key = path.empty() ? "." : ascii_lower(slash == std::string_view::npos ? path : path.substr(slash + 1));
     auto it = st.files.find(key);
     if (it == st.files.end()) return fail(st, fmt("the model file %s is not there", key));
     std::string_view text = it->second;
-    size_t body_bytes = 0;
-    for (const Bat_Stmt& b : s.body) body_bytes += text_bytes(b);
-    int64_t body_nodes = node_count(s.body);
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);
-        std::string_view raw = text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
-        start = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
-        // Each line of the list counts, and so does the copy of the body
-        // made for it.
-        if (!count_steps(st, 1 + body_nodes * bat_parse_weight + int64_t(body_bytes / 1024))) return;
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        std::string_view raw = text.substr(start, end - start);
+        start = end + 1;
+        st.work += bat_lookup_work + int64_t(raw.size());
+        if (!within_limits(st)) return;
+        // Carriage returns removed and leading blanks skipped; the line is
+        // taken only up to bat_line_max bytes, however long the list's is.
+        size_t i = 0;
+        while (i < raw.size() && (is_blank(raw[i]) || raw[i] == '\r')) i++;
         std::string line;
-        for (char c : raw)
-            if (c != '\r') line += c;
-        size_t lead = 0;
-        while (lead < line.size() && is_blank(line[lead])) lead++;
-        line.erase(0, lead);
+        for (; i < raw.size(); i++) {
+            if (raw[i] == '\r') continue;
+            if (line.size() == bat_line_max) break;
+            line += raw[i];
+        }
         if (line.empty() || line[0] == ';') continue;
+        if (i < raw.size())
+            return fail(st, fmt("a line of the model file %s is longer than %d bytes", key, int(bat_line_max)));
         std::vector<Bat_Stmt> copy;
         copy.reserve(s.body.size());
         for (const Bat_Stmt& b : s.body) copy.push_back(bat_map_node(b, bat_forvar_f, st, line));
-        if (!expanded_ok(st, 0)) return;
+        if (!within_limits(st)) return;
         bat_exec(st, copy);
         if (stopped(st)) return;
     }
@@ -324,9 +327,9 @@ void run_if(Bat_State& st, const Bat_Stmt& s) {
     if (s.exist) {
         result = false;   // the interpreter sees no files
     } else {
-        std::string l = bat_bang(s.left, st.vars, &st.too_long);
-        std::string r = bat_bang(s.right, st.vars, &st.too_long);
-        if (!expanded_ok(st, l.size() + r.size())) return;
+        std::string l = bat_bang(s.left, st.vars, &st.too_long, &st.work);
+        std::string r = bat_bang(s.right, st.vars, &st.too_long, &st.work);
+        if (!within_limits(st)) return;
         if (!compare_ok(l, s.op, r, result))
             return fail(st, fmt("an if the launcher does not read: %s %s %s", l, s.op, r));
     }
@@ -390,11 +393,12 @@ std::string bat_norm(std::string_view text) {
 Bat_Stmt bat_parse_stmt(const std::vector<std::string>& lines, int index, Bat_Parse& p, int depth) {
     Bat_Stmt s;
     p.next = index + 1;
-    if (++p.lines_read > p.budget) {
-        p.error = "the batch file does not end";
+    std::string_view t = trim_space(lines[size_t(index)]);
+    p.work += (depth > 0 ? bat_parse_work : bat_stmt_work) + int64_t(t.size());
+    if (p.work > p.budget) {
+        p.error = bat_work_message();
         return s;
     }
-    std::string_view t = trim_space(lines[size_t(index)]);
     if (t.size() > bat_line_max) {
         p.error = fmt("line %d is longer than %d bytes", index + 1, int(bat_line_max));
         return s;
@@ -461,7 +465,7 @@ Bat_Stmt bat_parse_stmt(const std::vector<std::string>& lines, int index, Bat_Pa
             p.error = fmt("an else the launcher does not read: %s", bat_quote(trim_space(lines[size_t(closing)])));
             return s;
         }
-        p.lines_read++;
+        p.work += bat_parse_work + int64_t(lines[size_t(closing)].size());
         s.else_body = bat_parse_block(lines, closing + 1, p, depth + 1);
         if (!p.error.empty()) return s;
         p.next = p.next < int(lines.size()) ? p.next + 1 : p.next;
@@ -478,8 +482,9 @@ std::vector<Bat_Stmt> bat_parse_block(const std::vector<std::string>& lines, int
         std::string_view t = trim_space(lines[size_t(i)]);
         if (t.empty()) {
             i++;
-            if (++p.lines_read > p.budget) {
-                p.error = "the batch file does not end";
+            p.work += bat_blank_work + int64_t(lines[size_t(i - 1)].size());
+            if (p.work > p.budget) {
+                p.error = bat_work_message();
                 return list;
             }
             continue;
@@ -502,6 +507,8 @@ Bat_Stmt bat_map_node(const Bat_Stmt& s, Bat_Map_Proc f, Bat_State& st, std::str
     c.text = f(s.text, st, extra);
     c.left = f(s.left, st, extra);
     c.right = f(s.right, st, extra);
+    st.work += bat_stmt_work + int64_t(s.text.size() + s.left.size() + s.right.size() + c.text.size() +
+                                       c.left.size() + c.right.size());
     c.body.reserve(s.body.size());
     for (const Bat_Stmt& b : s.body) c.body.push_back(bat_map_node(b, f, st, extra));
     c.else_body.reserve(s.else_body.size());
@@ -533,7 +540,7 @@ std::string bat_pct(std::string_view s, Bat_State& st, std::string_view) {
                 out.add('%');
                 i++;
             } else {
-                out.add(lookup(st.vars, s.substr(i + 1, close - i - 1)));
+                out.add(lookup(st.vars, s.substr(i + 1, close - i - 1), &st.work));
                 i = close + 1;
             }
         }
@@ -558,7 +565,8 @@ std::string bat_forvar_f(std::string_view s, Bat_State& st, std::string_view lin
     return out.s;
 }
 
-std::string bat_bang(std::string_view s, const std::map<std::string, std::string>& vars, bool* too_long) {
+std::string bat_bang(std::string_view s, const std::map<std::string, std::string>& vars, bool* too_long,
+                     int64_t* work) {
     if (!contains(s, "!")) return std::string(s);
     Capped out;
     size_t i = 0;
@@ -580,11 +588,12 @@ std::string bat_bang(std::string_view s, const std::map<std::string, std::string
             continue;
         }
         bool over = false;
-        out.add(bang_one(s.substr(open + 1, close - open - 1), vars, &over));
+        out.add(bang_one(s.substr(open + 1, close - open - 1), vars, &over, work));
         if (over) out.over = true;
         i = close + 1;
     }
     if (out.over && too_long) *too_long = true;
+    if (work) *work += int64_t(s.size() + out.s.size());
     return out.s;
 }
 
@@ -655,23 +664,7 @@ bool bat_set_a(std::string_view expr, const std::map<std::string, std::string>& 
     return true;
 }
 
-std::string bat_quote(std::string_view s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) out += fmt("\\x%02x", int(c));
-            else out += ch;
-        }
-    }
-    return out + "\"";
-}
+std::string bat_quote(std::string_view s) { return quoted(s); }
 
 void bat_exec(Bat_State& st, const std::vector<Bat_Stmt>& list) {
     // Blocks inside calls inside blocks: the stack of the task thread bounds
@@ -681,7 +674,7 @@ void bat_exec(Bat_State& st, const std::vector<Bat_Stmt>& list) {
     st.exec_depth++;
     for (const Bat_Stmt& s : list) {
         if (stopped(st)) break;
-        if (!count_steps(st, 1)) break;
+        if (!count_step(st)) break;
         if (s.kind == 2) run_for(st, s);
         else if (s.kind == 1) run_if(st, s);
         else run_command(st, s);
@@ -689,23 +682,26 @@ void bat_exec(Bat_State& st, const std::vector<Bat_Stmt>& list) {
     st.exec_depth--;
 }
 
+std::string bat_work_message() { return "the batch file takes too much work to run"; }
+
 void bat_run(Bat_State& st, int first) {
     int i = first < 0 ? 0 : first;
     while (i < int(st.lines.size()) && st.error.empty() && st.end_label.empty()) {
         std::string_view t = trim_space(st.lines[size_t(i)]);
+        st.work += bat_blank_work + int64_t(st.lines[size_t(i)].size());
         if (t.empty() || (t[0] == ':' && !begins(t, "::")) || t[0] == ')') {
             i++;
-            if (!count_steps(st, 1)) return;
+            if (!within_limits(st)) return;
             continue;
         }
         Bat_Parse p;
-        p.budget = (bat_step_limit - st.steps) / bat_parse_weight + 1;
+        p.budget = bat_work_limit - st.work + 1;
         Bat_Stmt s = bat_parse_stmt(st.lines, i, p);
+        st.work += p.work;
         if (!p.error.empty()) return fail(st, p.error);
-        if (!count_steps(st, p.lines_read * bat_parse_weight)) return;
         std::vector<Bat_Stmt> one;
         one.push_back(bat_map_node(s, bat_pct, st, {}));
-        if (!expanded_ok(st, text_bytes(one[0]))) return;
+        if (!within_limits(st)) return;
         bat_exec(st, one);
         i = p.next;
         if (st.returning) return;

@@ -9,9 +9,11 @@
 // hands in the file's lines, the answers and the model-list texts, runs it
 // once and reads the collected echo text. The files come from a stranger's
 // archive, so every run ends, quickly, with a message for whatever it does
-// not read: statements, parsed lines and expanded text count towards one
-// step limit, calls and blocks nest only so deep, an expanded line holds at
-// most 8191 bytes and the collected text a few MB.
+// not read: the statements run count towards a step limit, the bytes the
+// run reads, parses, copies and expands towards a work limit (a count, not
+// a clock, so it stops the same file at the same point on any machine),
+// calls and blocks nest only so deep, a line holds at most 8191 bytes and
+// the collected text a few MB.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -32,7 +34,12 @@ struct Bat_Stmt {
     std::vector<Bat_Stmt> else_body;  // an if's statements when false
 };
 
-inline constexpr int64_t bat_step_limit = 1000000;
+inline constexpr int64_t bat_step_limit = 1000000;       // statements run
+// The work of a run: the bytes of text it reads, parses, copies and
+// expands, with a weight for each step (below). A sculpting file over a
+// 100,000-line model list uses about a quarter of it.
+inline constexpr int64_t bat_work_limit = int64_t(1) << 30;
+inline constexpr size_t bat_file_max = 1u << 20;          // bytes of a batch file the caller hands in
 inline constexpr size_t bat_line_max = 8191;             // bytes of one line, expanded
 inline constexpr size_t bat_out_max = 4u << 20;          // bytes of collected echo text, and of variables
 inline constexpr int bat_call_depth_max = 256;
@@ -51,7 +58,8 @@ struct Bat_State {
     std::string goto_label;                         // a goto waiting to be carried out
     bool returning = false;                         // goto :eof reached
     std::string end_label;                          // the label whose goto ended the run
-    int64_t steps = 0;          // statements run, lines parsed and copied (weighted), KB expanded
+    int64_t steps = 0;          // statements run
+    int64_t work = 0;           // bytes handled (see bat_work_limit)
     std::string error;          // why the run stopped; empty while it runs
     const std::atomic<uint8_t>* cancel = nullptr;   // a set flag stops the run
     // Internal: call nesting, and an expansion that outgrew bat_line_max.
@@ -76,18 +84,25 @@ void bat_exec(Bat_State& st, const std::vector<Bat_Stmt>& list);
 
 // What parsing a statement or a block leaves: the index of the next line
 // (for a block, the index of its closing line, or the line count), the
-// lines it read, and a message when the text cannot be read.
+// work it did, and a message when the text cannot be read.
 struct Bat_Parse {
     int next = 0;
-    int64_t lines_read = 0;
-    int64_t budget = INT64_MAX;   // lines it may read before it gives up
+    int64_t work = 0;
+    int64_t budget = INT64_MAX;   // work it may do before it gives up
     std::string error;
 };
-// What a line read by the parser, or a statement copied for a loop line,
-// counts towards the step limit: both cost far more than running a
-// statement, and a loop around a large block that is never run must end
-// as quickly as any other.
-inline constexpr int64_t bat_parse_weight = 16;
+// What the steps of a run cost in work besides the bytes they touch, in
+// proportion to the time they take: a line parsed inside a block (a large
+// block is parsed again at every visit), a statement parsed at the top or
+// copied (for a loop's line or a top-level block), a statement run, a
+// variable looked up or set or a model-list line read, a line passed over.
+inline constexpr int64_t bat_parse_work = 2048;
+inline constexpr int64_t bat_stmt_work = 384;
+inline constexpr int64_t bat_step_work = 64;
+inline constexpr int64_t bat_lookup_work = 32;
+inline constexpr int64_t bat_blank_work = 8;
+// The message of a run that outgrew bat_work_limit.
+std::string bat_work_message();
 Bat_Stmt bat_parse_stmt(const std::vector<std::string>& lines, int index, Bat_Parse& p, int depth = 0);
 std::vector<Bat_Stmt> bat_parse_block(const std::vector<std::string>& lines, int index, Bat_Parse& p,
                                       int depth = 0);
@@ -107,9 +122,10 @@ std::string bat_pct(std::string_view s, Bat_State& st, std::string_view extra);
 // Every "%%A" replaced by `line`.
 std::string bat_forvar_f(std::string_view s, Bat_State& st, std::string_view line);
 // !VAR!, !VAR:~start,len! and !VAR:old=new! expansion. With `too_long`, a
-// result that would outgrow bat_line_max is cut there and the flag set.
+// result that would outgrow bat_line_max is cut there and the flag set;
+// with `work`, the bytes it touched are added to it.
 std::string bat_bang(std::string_view s, const std::map<std::string, std::string>& vars,
-                     bool* too_long = nullptr);
+                     bool* too_long = nullptr, int64_t* work = nullptr);
 // set /a arithmetic: + - * / on 64-bit integers with wrap-around. False for
 // what it does not read, an unset or non-numeric variable, division by 0.
 bool bat_set_a(std::string_view expr, const std::map<std::string, std::string>& vars, int64_t& value);

@@ -303,7 +303,7 @@ void mod_apply_edit(std::string& table, uint32_t count, const Wpd_Record& string
         std::string_view all = std::string_view(table).substr(size_t(strings.offset), size_t(strings.size));
         uint32_t offset = 0;
         if (!string_offset(all, e.value, offset)) {
-            messages += fmt("%s: %s: the string \"%s\" is not in the table, skipped\n", e.source, e.row, e.value);
+            messages += fmt("%s: %s: the string %q is not in the table, skipped\n", e.source, e.row, e.value);
             return;
         }
         write_be32(table, at, offset);
@@ -312,7 +312,7 @@ void mod_apply_edit(std::string& table, uint32_t count, const Wpd_Record& string
     int shift = 0, width = 0;
     int64_t v = 0;
     if (!mod_bit_field(e.type, shift, width) || !parse_int(e.value, v)) {
-        messages += fmt("%s: %s: type \"%s\" not understood, skipped\n", e.source, e.row, e.type);
+        messages += fmt("%s: %s: type %q not understood, skipped\n", e.source, e.row, e.type);
         return;
     }
     uint32_t mask = width == 32 ? 0xFFFFFFFFu : ((uint32_t(1) << width) - 1) << shift;
@@ -358,9 +358,16 @@ bool mods_make(std::string& messages) {
             const Hard_Option& o = hard_options[i];
             size_t c = s.hard[size_t(i)];
             if (c == 0 || c >= o.choices.size() || c >= o.files.size() || o.files[c].empty()) continue;
+            const std::string path = data_path({"mod_src", "hardmode", o.files[c]});
             std::string text;
-            if (!fs_read(data_path({"mod_src", "hardmode", o.files[c]}), text)) {
-                messages += "Hard Mode: its files cannot be read: import the ZIP again\n";
+            if (!fs_read(path, text, nullptr, hard_option_file_max)) {
+                File_Info info;
+                if (fs_stat(path, info) && info.size > hard_option_file_max)
+                    messages += fmt("Hard Mode: %s holds more than %d MB: not one of the mod's option files (import "
+                                    "the ZIP again)\n",
+                                    o.files[c], int(hard_option_file_max >> 20));
+                else
+                    messages += "Hard Mode: its files cannot be read: import the ZIP again\n";
                 return false;
             }
             hard_edits_parse(text, o.files[c], edits);

@@ -29,6 +29,11 @@ using Mod_Edits = std::map<std::string, std::vector<Mod_Edit>>;
 // with part of it.
 bool mods_make(std::string& messages);
 
+// The largest Hard Mode option file read, far above the mod's own (lists of
+// edit lines of a few dozen bytes each); a larger one is refused unread
+// rather than parsed at every configuration write.
+inline constexpr uint64_t hard_option_file_max = uint64_t(1) << 20;
+
 // Appends the edits of one option file (`source` names it in messages).
 void hard_edits_parse(std::string_view text, std::string_view source, Mod_Edits& out);
 

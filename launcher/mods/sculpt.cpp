@@ -133,11 +133,17 @@ std::map<std::string, std::string> sculpt_models(int row, std::string_view folde
 }
 
 Sculpt_Txt sculpt_make_txt(int row, const std::map<std::string, std::string>& answers,
-                           const std::map<std::string, std::string>& files, const std::atomic<uint8_t>* cancel) {
+                           std::map<std::string, std::string> files, const std::atomic<uint8_t>* cancel) {
     const Sculpt_Character& c = sculpt_characters[row];
+    const std::string path = data_path({"mod_src", "sculpt", c.batch_file});
     std::string text;
-    if (!fs_read(data_path({"mod_src", "sculpt", c.batch_file}), text))
+    if (!fs_read(path, text, nullptr, bat_file_max)) {
+        File_Info info;
+        if (fs_stat(path, info) && info.size > bat_file_max)
+            return {{}, fmt("%s holds more than %d MB: not Body Sculpting's batch file (import Body Sculpting again).",
+                            c.batch_file, int(bat_file_max >> 20))};
         return {{}, fmt("Cannot read %s (import Body Sculpting again).", c.batch_file)};
+    }
     Bat_State st;
     st.lines = bat_lines(text);
     st.labels = bat_labels(st.lines);
@@ -151,7 +157,7 @@ Sculpt_Txt sculpt_make_txt(int row, const std::map<std::string, std::string>& an
     }
     st.vars["errorlevel"] = "0";
     st.answers = answers;
-    st.files = files;
+    st.files = std::move(files);
     st.cancel = cancel;
     bat_run(st, start->second);
     if (!st.error.empty()) return {{}, fmt("%s: %s (is HD Models+ 4.1.7 imported?)", c.batch_file, st.error)};

@@ -68,9 +68,10 @@ struct Sculpt_Txt {
     std::string message;   // why there is none; empty on success
 };
 // Runs the row's batch file (from the data folder's "mod_src/sculpt") from
-// its ":CONTSCULPT" label with these answers and model lists.
+// its ":CONTSCULPT" label with these answers and model lists. A batch file
+// over bat_file_max bytes is refused unread.
 Sculpt_Txt sculpt_make_txt(int row, const std::map<std::string, std::string>& answers,
-                           const std::map<std::string, std::string>& files,
+                           std::map<std::string, std::string> files,
                            const std::atomic<uint8_t>* cancel = nullptr);
 
 struct Task;

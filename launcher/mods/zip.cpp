@@ -200,17 +200,35 @@ std::string import_reason() {
 }
 
 bool write_checked(std::string_view target, std::string_view data, uint32_t crc32, bool check_crc) {
-    std::string part = part_path(target);
-    File out;
-    if (!start_part(target, part, out)) return false;
-    uint32_t crc = 0;
+    Part_File f;
+    if (!part_start(f, target)) return false;
     for (size_t done = 0; done < data.size();) {
         size_t n = std::min(piece_bytes, data.size() - done);
-        if (!write_piece(out, part, data.data() + done, n)) return false;
-        if (check_crc) crc = crc_update(crc, data.data() + done, n);
+        if (!part_write(f, data.data() + done, n)) return false;
         done += n;
     }
-    return finish_part(out, part, target, crc, check_crc ? crc32 : crc);
+    return part_finish(f, crc32, check_crc);
+}
+
+bool part_start(Part_File& f, std::string_view target) {
+    f.target = std::string(target);
+    f.part = part_path(target);
+    f.crc = 0;
+    return start_part(target, f.part, f.out);
+}
+
+bool part_write(Part_File& f, const void* data, size_t size) {
+    f.crc = crc_update(f.crc, static_cast<const char*>(data), size);
+    return write_piece(f.out, f.part, data, size);
+}
+
+bool part_finish(Part_File& f, uint32_t crc32, bool check_crc) {
+    return finish_part(f.out, f.part, f.target, f.crc, check_crc ? crc32 : f.crc);
+}
+
+void part_drop(Part_File& f) {
+    file_close(f.out);
+    fs_remove_file(f.part);
 }
 
 uint16_t zip_u16(const unsigned char* b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }

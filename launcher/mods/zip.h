@@ -57,6 +57,21 @@ std::string part_path(std::string_view target);
 // made with its parents. On failure nothing is left behind but the old file.
 bool write_checked(std::string_view target, std::string_view data, uint32_t crc32, bool check_crc);
 
+// A file written piece by piece the way write_checked writes it whole:
+// part_start makes the folder and the empty ".part" file, part_write adds
+// to it (and to its CRC-32), part_finish puts it in place when the CRC-32
+// is `crc32` (or unchecked), part_drop removes it. A failed call has
+// already removed the part file and left its reason in import_error().
+struct Part_File {
+    File out;
+    std::string part, target;
+    uint32_t crc = 0;
+};
+bool part_start(Part_File& f, std::string_view target);
+bool part_write(Part_File& f, const void* data, size_t size);
+bool part_finish(Part_File& f, uint32_t crc32, bool check_crc);
+void part_drop(Part_File& f);
+
 // Lists the central directory in its order. False (with the records read so
 // far in `out`) when the file is not a ZIP or its directory is damaged;
 // sets no import_error: callers treat false as "not a ZIP".

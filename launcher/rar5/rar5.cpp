@@ -9,6 +9,7 @@
 
 #include "engine/kt_system/fs.h"
 #include "launcher/mods/member_name.h"
+#include "launcher/mods/mod_tools.h"
 #include "launcher/mods/zip.h"
 #include "launcher/rar5/unpack.h"
 
@@ -72,6 +73,7 @@ bool read_file_header(std::string_view header, size_t pos, uint64_t extra_size, 
     e.solid = (info & 0x40) != 0;
     e.method = int((info >> 7) & 7);
     e.is_directory = (flags & file_directory) != 0;
+    e.dictionary = uint64_t(0x20000) << ((info >> 10) & 0xF);
 
     // Extra area records: size, type, data. Only the encryption record matters.
     if (extra_size >= 1 && extra_size <= header.size()) {
@@ -181,9 +183,16 @@ bool list(const Rar5_Archive& archive, std::vector<Rar5_Entry>& entries) {
     return true;
 }
 
-bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& e, std::string& out) {
+namespace {
+
+const char* const error_ends_early = "the archive ends early: it is not whole -- download it again";
+constexpr size_t stored_piece = size_t(1) << 20;
+
+// Unpacks an entry, handing its bytes to `write` in order; the CRC-32 of
+// what was handed on is checked at the end. On false `rar5_error` holds the
+// reason, unless `write` failed (then it says why itself).
+bool extract_stream(const Rar5_Archive& archive, const Rar5_Entry& e, const Unpack_Write& write) {
     rar5_error.clear();
-    out.clear();
     if (e.is_directory || e.solid || e.split || e.encrypted || e.algorithm_version != 0 || e.method > 5 ||
         e.packed_size < 0 || e.unpacked_size < 0 || uint64_t(e.packed_size) > entry_size_max ||
         uint64_t(e.unpacked_size) > entry_size_max) {
@@ -191,43 +200,96 @@ bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& e, std::st
         return false;
     }
     // A compressed byte yields at most 8 repeat symbols of 4,100 bytes each:
-    // a larger size cannot be true, and is refused before 2 GiB are set aside.
+    // a larger size cannot be true, and is refused before it costs anything.
     if (e.method != 0 && uint64_t(e.unpacked_size) > uint64_t(e.packed_size) * 8 * 4100 + 65536) {
         rar5_error = error_corrupt;
         return false;
     }
-    std::string packed;
-    if (e.data_offset < 0 || e.packed_size > archive.size - std::min(archive.size, e.data_offset) ||
-        !read_at(archive, e.data_offset, size_t(e.packed_size), packed) || packed.size() != size_t(e.packed_size)) {
-        rar5_error = "the archive ends early: it is not whole -- download it again";
+    // A stored entry is its data. Shorter data would be made up to the size
+    // with zeros: only a CRC-32 can say that those are the file's bytes.
+    if (e.method == 0 && e.packed_size < e.unpacked_size && !e.has_crc) {
+        rar5_error = error_corrupt;
         return false;
     }
-    packed.resize(packed.size() + read_ahead);   // zeros for the bit reader's look-ahead
-    out.assign(size_t(e.unpacked_size), '\0');
+    if (e.data_offset < 0 || e.packed_size > archive.size - std::min(archive.size, e.data_offset)) {
+        rar5_error = error_ends_early;
+        return false;
+    }
+    uint32_t crc = 0;
+    bool write_failed = false;
+    Unpack_Write checked = [&](const uint8_t* data, size_t size) {
+        crc = crc32_of(data, size, crc);
+        if (write(data, size)) return true;
+        write_failed = true;
+        return false;
+    };
+    std::string piece;
+    Unpack_Read read = [&](uint64_t offset, size_t count, uint8_t* to) {
+        if (!read_at(archive, e.data_offset + int64_t(offset), count, piece) || piece.size() != count) {
+            rar5_error = error_ends_early;
+            return false;
+        }
+        std::memcpy(to, piece.data(), count);
+        return true;
+    };
     if (e.method == 0) {
-        std::memcpy(out.data(), packed.data(), std::min<size_t>(size_t(e.packed_size), out.size()));
-    } else if (!out.empty()) {
+        // The data, then zeros up to the size (only with a CRC-32, above).
+        std::vector<uint8_t> buf(size_t(std::min<int64_t>(std::max(e.packed_size, e.unpacked_size), stored_piece)));
+        for (int64_t done = 0; done < e.unpacked_size;) {
+            size_t n = size_t(std::min<int64_t>(e.unpacked_size - done, int64_t(buf.size())));
+            size_t from_data = size_t(std::clamp<int64_t>(e.packed_size - done, 0, int64_t(n)));
+            if (from_data > 0 && !read(uint64_t(done), from_data, buf.data())) return false;
+            std::memset(buf.data() + from_data, 0, n - from_data);
+            if (!checked(buf.data(), n)) return false;
+            done += int64_t(n);
+        }
+    } else if (e.unpacked_size > 0) {
         // An empty file needs no data (archivers store it without any).
-        if (!unpack(reinterpret_cast<const uint8_t*>(packed.data()), size_t(e.packed_size),
-                    reinterpret_cast<uint8_t*>(out.data()), out.size())) {
-            if (rar5_error.empty()) rar5_error = error_corrupt;
-            out.clear();
+        if (!unpack_stream(read, uint64_t(e.packed_size), uint64_t(e.unpacked_size), e.dictionary, checked)) {
+            if (!write_failed && rar5_error.empty()) rar5_error = error_corrupt;
             return false;
         }
     }
-    if (e.has_crc && crc32_of(reinterpret_cast<const uint8_t*>(out.data()), out.size()) != e.crc32) {
+    if (e.has_crc && crc != e.crc32) {
         rar5_error = error_crc;
-        out.clear();
         return false;
     }
     return true;
 }
 
-bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target) {
+}  // namespace
+
+bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& e, std::string& out) {
+    out.clear();
+    bool ok = extract_stream(archive, e, [&](const uint8_t* data, size_t size) {
+        out.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    if (!ok) out.clear();
+    return ok;
+}
+
+bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target, Hd_Progress* progress) {
     import_error().clear();
-    std::string out;
-    if (!extract_to_memory(archive, entry, out)) return false;
-    return write_checked(target, out, 0, false);   // the CRC was checked above
+    Part_File f;
+    bool started = false;
+    int64_t done = 0;
+    bool ok = extract_stream(archive, entry, [&](const uint8_t* data, size_t size) {
+        if (!started && !part_start(f, target)) return false;
+        started = true;
+        if (!part_write(f, data, size)) return false;
+        done += int64_t(size);
+        if (hd_progress(progress, done)) return true;
+        part_drop(f);
+        import_error() = "cancelled";
+        return false;
+    });
+    if (!ok) {
+        if (started && f.out.is_open()) part_drop(f);
+        return false;
+    }
+    if (!started && !part_start(f, target)) return false;
+    return part_finish(f, 0, false);   // the CRC was checked above
 }
 
 bool extract_into(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view folder, std::string* target) {

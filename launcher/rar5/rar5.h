@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+struct Hd_Progress;
+
 // The reason the last `extract` (or `unpack`) failed; empty when it gave
 // none. One text for the process: only one import runs at a time.
 extern std::string rar5_error;
@@ -42,6 +44,7 @@ struct Rar5_Entry {
     bool encrypted = false;        // a file encryption record in the extra area
     bool has_crc = false;
     uint32_t crc32 = 0;            // 0 when absent
+    uint64_t dictionary = 0;       // history the compressed data may reach (128 KiB << n)
 };
 
 // An open archive: a file read with positioned reads, or bytes in memory
@@ -77,15 +80,21 @@ std::string clone_name(std::string_view header, size_t pos, size_t length);
 bool list(const Rar5_Archive& archive, std::vector<Rar5_Entry>& entries);
 
 // Unpacks one entry into memory: refuses folders, solid, split, encrypted
-// and non-RAR5 entries and sizes over 2 GiB, checks the CRC-32. On false
-// `rar5_error` holds the reason (empty when the packed data could not be
-// read whole).
+// and non-RAR5 entries, sizes over 2 GiB and a stored entry whose data are
+// shorter than its size when no CRC-32 vouches for the rest; checks the
+// CRC-32. On false `rar5_error` holds the reason (empty when the packed data
+// could not be read whole).
 bool extract_to_memory(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string& out);
 
-// Unpacks one entry to the file `target` (extract_to_memory, then written
-// through target + ".part" by write_checked). On false either `rar5_error`
+// Unpacks one entry to the file `target` through target + ".part", in
+// pieces: the memory it takes is the entry's dictionary and a few blocks of
+// packed data, whatever its size. The same checks as extract_to_memory; the
+// part file is put in place only when the CRC-32 matches. `progress` (may
+// be null) is told the bytes written, and a cancel it reports stops the
+// unpacking ("cancelled" in import_error()). On false either `rar5_error`
 // holds the reason, or, when the file could not be written, import_error().
-bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target);
+bool extract(const Rar5_Archive& archive, const Rar5_Entry& entry, std::string_view target,
+             Hd_Progress* progress = nullptr);
 
 // The checked extraction site: the entry's name must pass member_path below
 // `folder` (rar5_error "its name is not safe to unpack (...)" otherwise),

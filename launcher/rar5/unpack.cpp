@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <new>
 
 #include "launcher/rar5/rar5.h"
 
@@ -53,22 +56,23 @@ uint32_t read_distance(Bit_Reader& in, const Table_Set& t) {
     return distance + (v << 4) + decode_symbol(in, t.ldd);
 }
 
-// The pending filters: at most 8192, or one for every 4 KiB of output when
-// that is more, and together at most four times the output (plus 4 MiB),
-// so that a flood of filters can neither fill memory nor stall the end.
+// The filters of an entry: at most 8192, or one for every 4 KiB of output
+// when that is more, and together at most four times the output (plus
+// 4 MiB), so that a flood of filters can neither fill memory nor stall the
+// output.
 struct Filter_List {
-    std::vector<Filter> list;
-    size_t max_count = 0;
+    uint64_t count = 0;
+    uint64_t max_count = 0;
     uint64_t max_total = 0;
     uint64_t total = 0;
 
-    explicit Filter_List(size_t out_size)
-        : max_count(std::max<size_t>(8192, out_size / 4096)), max_total(4 * uint64_t(out_size) + filter_length_max) {}
+    explicit Filter_List(uint64_t out_size)
+        : max_count(std::max<uint64_t>(8192, out_size / 4096)), max_total(4 * out_size + filter_length_max) {}
 
     bool add(const Filter& f) {
-        if (list.size() >= max_count || total + uint64_t(f.block_length) > max_total) return false;
+        if (count >= max_count || total + uint64_t(f.block_length) > max_total) return false;
         total += uint64_t(f.block_length);
-        list.push_back(f);
+        count++;
         return true;
     }
 };
@@ -212,8 +216,7 @@ uint32_t read_filter_number(Bit_Reader& in) {
     return v;
 }
 
-void apply_filter(const Filter& f, uint8_t* out) {
-    uint8_t* data = out + f.block_start;
+void apply_filter(const Filter& f, uint8_t* data) {
     int64_t length = f.block_length;
     switch (f.type) {
     case 0: {   // delta
@@ -281,10 +284,129 @@ void apply_filter(const Filter& f, uint8_t* out) {
     }
 }
 
-bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_size) {
+namespace {
+
+// A block's header and data: the most the reader needs in its buffer at once.
+constexpr size_t block_span = (size_t(1) << 24) + 8;
+// More than one symbol can write (a match of at most 4,100 bytes).
+constexpr size_t symbol_room = 8192;
+
+// The packed data, read in pieces: before each block header the buffer
+// holds at least block_span bytes from the reader's byte on (or the rest
+// of the data), followed by read_ahead bytes of the data that follows (or
+// zeros at its end), so the reader sees what it would see in one buffer of
+// the whole data.
+struct Input {
+    const Unpack_Read& read;
+    uint64_t size = 0;             // of the packed data
+    uint64_t base = 0;             // packed offset of buf[0]
+    std::vector<uint8_t> buf;
     Bit_Reader in;
-    in.data = packed;
-    in.size = packed_size;
+
+    Input(const Unpack_Read& r, uint64_t packed_size) : read(r), size(packed_size) {
+        buf.resize(size_t(std::min<uint64_t>(packed_size, 2 * block_span)) + read_ahead);
+        in.data = buf.data();
+    }
+
+    // False when the data cannot be read (the read has said why).
+    bool refill() {
+        if (base + in.size >= size && (base > 0 || in.size > 0 || size == 0)) return true;
+        if (in.pos <= in.size && in.size - in.pos >= block_span) return true;
+        size_t shift = in.pos;
+        size_t keep = in.pos <= in.size ? in.size - in.pos : 0;
+        if (keep > 0) std::memmove(buf.data(), buf.data() + shift, keep);
+        base += shift;
+        in.pos = 0;
+        size_t window = buf.size() - read_ahead;
+        size_t valid = size_t(std::min<uint64_t>(window, size - base));
+        size_t with_spare = size_t(std::min<uint64_t>(valid + read_ahead, size - base));
+        if (with_spare > keep && !read(base + keep, with_spare - keep, buf.data() + keep)) return false;
+        std::memset(buf.data() + with_spare, 0, buf.size() - with_spare);
+        in.size = valid;
+        return true;
+    }
+};
+
+// The unpacked bytes: a window that holds the history the matches reach
+// (the dictionary) and what is not yet handed on, moved down as the output
+// grows. Filters are applied to a copy as their bytes are handed on, so the
+// history stays unfiltered.
+struct Output {
+    const Unpack_Write& write;
+    uint64_t size = 0;             // of the unpacked data
+    uint64_t keep = 0;             // history kept for matches
+    uint8_t* win = nullptr;
+    size_t cap = 0;
+    uint64_t base = 0;             // absolute position of win[0]
+    uint64_t pos = 0;              // bytes decoded
+    uint64_t written = 0;          // bytes handed on
+    std::deque<Filter> pending;    // in the order they were read
+    std::vector<uint8_t> scratch;
+
+    explicit Output(const Unpack_Write& w) : write(w) {}
+
+    // Hands on what is decoded, up to the next filter that is not whole yet.
+    bool flush() {
+        while (written < pos) {
+            uint64_t upto = pos;
+            if (!pending.empty()) {
+                const Filter& f = pending.front();
+                uint64_t start = uint64_t(f.block_start), end = start + uint64_t(f.block_length);
+                if (start < written) return fail("filter out of range");
+                if (start == written) {
+                    if (pos < end) return true;
+                    scratch.assign(win + (start - base), win + (end - base));
+                    apply_filter(f, scratch.data());
+                    if (!scratch.empty() && !write(scratch.data(), scratch.size())) return false;
+                    written = end;
+                    pending.pop_front();
+                    continue;
+                }
+                upto = std::min(upto, start);
+            }
+            if (!write(win + (written - base), size_t(upto - written))) return false;
+            written = upto;
+        }
+        // Zero-length filters at the end.
+        while (!pending.empty() && uint64_t(pending.front().block_start) == written && pending.front().block_length == 0)
+            pending.pop_front();
+        return true;
+    }
+
+    // Makes room for one more symbol: hands on what it can and drops what
+    // is neither history nor waiting for a filter.
+    bool make_room() {
+        if (!flush()) return false;
+        uint64_t drop = std::min(written, pos - std::min(pos, keep));
+        if (drop > base) {
+            std::memmove(win, win + (drop - base), size_t(pos - drop));
+            base = drop;
+        }
+        if (pos - base + symbol_room > cap) return fail("filter out of range");
+        return true;
+    }
+};
+
+}  // namespace
+
+bool unpack_stream(const Unpack_Read& read, uint64_t packed_size, uint64_t out_size, uint64_t dictionary,
+                   const Unpack_Write& write) {
+    Input input(read, packed_size);
+    Bit_Reader& in = input.in;
+    Output o(write);
+    o.size = out_size;
+    o.keep = std::min(out_size, std::max<uint64_t>(dictionary, 1));
+    // The whole output when it is not much larger than the history a match
+    // may reach; otherwise twice that history and a filter's block, so that
+    // moving the window down costs at most one more copy of each byte.
+    uint64_t span = o.keep + uint64_t(filter_length_max) + symbol_room;
+    uint64_t cap = out_size + symbol_room <= 2 * span ? out_size + symbol_room : 2 * span;
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[size_t(cap)]);
+    if (!storage) return fail("not enough memory");
+    o.win = storage.get();
+    o.cap = size_t(cap);
+
+    if (!input.refill()) return false;
     Block_Header block;
     if (!read_block_header(in, block)) return fail("bad first block header");
     Table_Set tables;
@@ -293,15 +415,14 @@ bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_
     uint64_t history[4] = {0, 0, 0, 0};
     uint32_t last_length = 0;
     Filter_List filters(out_size);
-    size_t pos = 0;
     size_t block_last = block.block_start + block.block_size - 1;   // may wrap for an empty block
-    bool ended = false;
 
     // Copies a match, cut at the end of the output.
     auto copy_match = [&](uint32_t length, uint64_t distance) -> bool {
-        if (QM_UNLIKELY(distance == 0 || distance > pos)) return fail("distance before the start");
-        size_t n = std::min<size_t>(length, out_size - pos);
-        uint8_t* dst = out + pos;
+        if (QM_UNLIKELY(distance == 0 || distance > o.pos)) return fail("distance before the start");
+        if (QM_UNLIKELY(distance > o.pos - o.base)) return fail("distance past the dictionary");
+        size_t n = size_t(std::min<uint64_t>(length, o.size - o.pos));
+        uint8_t* dst = o.win + (o.pos - o.base);
         const uint8_t* src = dst - distance;
         if (distance >= n) {
             std::memcpy(dst, src, n);
@@ -310,17 +431,20 @@ bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_
         } else {
             for (size_t i = 0; i < n; i++) dst[i] = src[i];
         }
-        pos += n;
+        o.pos += n;
         return true;
     };
 
-    while (pos < out_size) {
+    while (o.pos < o.size) {
+        if (QM_UNLIKELY(o.pos - o.base + symbol_room > o.cap) && !o.make_room()) return false;
         if (in.pos + 1 > block.block_start + block.block_size ||   // past the last byte (or an empty block)
             (in.pos == block_last && in.bit >= block.last_bits)) {
-            if (block.last_block) {
-                ended = true;
-                break;
+            if (block.last_block) break;
+            if (in.bit != 0) {
+                in.pos++;
+                in.bit = 0;
             }
+            if (!input.refill()) return false;
             if (!read_block_header(in, block)) return fail("bad block header");
             if (block.table_present && !read_tables(in, tables)) return fail("bad tables");
             block_last = block.block_start + block.block_size - 1;
@@ -330,7 +454,7 @@ bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_
 
         uint32_t symbol = decode_symbol_inline(in, tables.ld);
         if (symbol < 256) {
-            out[pos++] = uint8_t(symbol);
+            o.win[o.pos++ - o.base] = uint8_t(symbol);
             continue;
         }
         if (symbol >= 262) {
@@ -353,11 +477,15 @@ bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_
         }
         if (symbol == 256) {
             Filter f;
-            f.block_start = int64_t(pos) + read_filter_number(in);
+            f.block_start = int64_t(o.pos) + read_filter_number(in);
             f.block_length = read_filter_number(in);
             f.type = int(in.take(3));
             if (f.type == 0) f.channels = int(in.take(5)) + 1;
-            if (f.type < 4 && f.block_length <= filter_length_max && !filters.add(f)) return fail("too many filters");
+            if (f.type < 4 && f.block_length <= filter_length_max) {
+                if (uint64_t(f.block_start) + uint64_t(f.block_length) > o.size) return fail("filter out of range");
+                if (!filters.add(f)) return fail("too many filters");
+                o.pending.push_back(f);
+            }
             continue;
         }
         if (symbol == 257) {
@@ -372,16 +500,24 @@ bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_
         last_length = length;
         if (!copy_match(length, distance)) return false;
     }
-    if (pos < out_size) {
-        (void)ended;
-        return fail("data ended early");
-    }
-    for (const Filter& f : filters.list) {
-        if (f.block_start < 0 || f.block_length < 0 || uint64_t(f.block_start) + uint64_t(f.block_length) > out_size)
-            return fail("filter out of range");
-        apply_filter(f, out);
-    }
+    if (o.pos < o.size) return fail("data ended early");
+    if (!o.flush()) return false;
+    if (o.written < o.size || !o.pending.empty()) return fail("filter out of range");
     return true;
+}
+
+bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_size) {
+    size_t at = 0;
+    Unpack_Read read = [&](uint64_t offset, size_t count, uint8_t* to) {
+        std::memcpy(to, packed + offset, count);
+        return true;
+    };
+    Unpack_Write write = [&](const uint8_t* data, size_t size) {
+        std::memcpy(out + at, data, size);
+        at += size;
+        return true;
+    };
+    return unpack_stream(read, packed_size, out_size, out_size, write);
 }
 
 }  // namespace rar5

@@ -2,12 +2,16 @@
 // symbols over an LZ77 history with four repeat distances, and the format's
 // four filters (delta, E8, E8E9, ARM).
 //
-// The whole entry is decoded into one output buffer of its unpacked size,
-// which is the history window; filters are collected while decoding and run
-// over that buffer at the end.
+// An entry is decoded into a window that keeps the history its dictionary
+// declares and hands the bytes on in order as they are done, so that a large
+// entry costs its dictionary in memory, not its size; the packed data are
+// read in pieces of a few blocks. Filters run on a copy of their block as it
+// is handed on, in the order they were read, so matches see the unfiltered
+// history.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace rar5 {
@@ -84,8 +88,22 @@ void build_decode_table(const uint8_t* lengths, uint32_t count, Decode_Table& ta
 uint32_t decode_symbol(Bit_Reader& in, const Decode_Table& table);
 bool read_tables(Bit_Reader& in, Table_Set& tables);
 uint32_t read_filter_number(Bit_Reader& in);
-void apply_filter(const Filter& f, uint8_t* out);
+// Runs the filter over its block, `data` being the block's first byte.
+void apply_filter(const Filter& f, uint8_t* data);
 
+// Reads `count` bytes at `offset` of the packed data into `out`; false
+// (with its own reason set) when it cannot.
+using Unpack_Read = std::function<bool(uint64_t offset, size_t count, uint8_t* out)>;
+// Takes the next unpacked bytes; false stops the decoding (with its own
+// reason set).
+using Unpack_Write = std::function<bool(const uint8_t* data, size_t size)>;
+
+// Decodes `packed_size` bytes of packed data into exactly `out_size` bytes,
+// handed to `write` in order, keeping `dictionary` bytes of history (a match
+// that reaches further back fails). On false `rar5_error` holds the reason,
+// unless `read` or `write` failed.
+bool unpack_stream(const Unpack_Read& read, uint64_t packed_size, uint64_t out_size, uint64_t dictionary,
+                   const Unpack_Write& write);
 // Decodes `packed` (`packed_size` bytes followed by 16 zero bytes) into
 // exactly `out_size` bytes. On false `rar5_error` holds the reason.
 bool unpack(const uint8_t* packed, size_t packed_size, uint8_t* out, size_t out_size);

@@ -5,6 +5,7 @@
 //   sleep MS            pause
 //   progress TAG N MS   "TAG 1%\r" ... "TAG N%\r", MS apart, then "TAG done\n"
 //   burst MS            a line every 5 ms for MS ms, without a pause
+//   ticks N MS          N lines "tick K", MS apart
 //   flood MB            MB megabytes of numbered lines "line K" padded with
 //                       dots to 100 bytes, then one line of MB * 100000 "y"
 //                       without a break (no newline at the end)
@@ -137,6 +138,13 @@ int main(int argc, char** argv) {
                 pause_ms(5);
             }
             i += 1;
+        } else if (cmd == "ticks") {
+            long long n = number(arg(1)), ms = number(arg(2));
+            for (long long k = 1; k <= n; ++k) {
+                out("tick " + std::to_string(k) + "\n");
+                pause_ms(ms);
+            }
+            i += 2;
         } else if (cmd == "flood") {
             long long mb = number(arg(1));
             std::string chunk;

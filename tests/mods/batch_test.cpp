@@ -168,12 +168,24 @@ TEST(Batch, HostileFilesEndWithAMessage) {
     for (int i = 0; i < 60; i++) nested_calls += "if 1==1 (\n";
     nested_calls += "call :a\n";
     std::string long_line = "set x=" + std::string(9000, 'a');
+    // Expansions that each touch a variable of 8,000 bytes: about 10 MB of
+    // work per round, and never a line over the limit.
+    std::string replace_bomb = "set x=" + std::string(8000, 'a') + "\n:a\nset r=";
+    for (int i = 0; i < 1300; i++) replace_bomb += "!x:a=!";
+    replace_bomb += "\ngoto a";
+    std::string substring_bomb = "set x=" + std::string(8000, 'a') + "\n:a\nset r=";
+    for (int i = 0; i < 900; i++) substring_bomb += "!x:~0,1!";
+    substring_bomb += "\ngoto a";
     struct Case {
         std::string name, script, error;
     } cases[] = {
         {"goto loop", ":a\ngoto a", "the batch file does not end"},
-        {"goto loop around a skipped block", skipped_block, "the batch file does not end"},
-        {"goto loop over empty lines", ":a\n" + std::string(100000, '\n') + "goto a", "the batch file does not end"},
+        {"goto loop around a skipped block", skipped_block, bat_work_message()},
+        {"goto loop over empty lines", ":a\n" + std::string(100000, '\n') + "goto a", bat_work_message()},
+        {"replacement bomb", replace_bomb, bat_work_message()},
+        {"substring bomb", substring_bomb, bat_work_message()},
+        {"goto loop around a model list", ":a\nfor /f %%A in (x_kestrel2.txt) do (\nset r=%%A\n)\ngoto a",
+         bat_work_message()},
         {"call recursion", ":a\ncall :a x", "calls nest deeper than 256 levels"},
         {"calls inside blocks", nested_calls, "blocks and calls nest deeper than 1024 levels"},
         {"nesting", nested, "blocks nest deeper than 64 levels (line 65)"},
@@ -190,12 +202,35 @@ TEST(Batch, HostileFilesEndWithAMessage) {
         std::thread worker([&] { st = run_text(c.script); });
         worker.join();
         EXPECT_EQ(st.error, c.error) << c.name;
+        // Counted, not timed: what stopped the run is its count.
+        if (c.error == "the batch file does not end") {
+            EXPECT_EQ(st.steps, bat_step_limit + 1) << c.name;
+        }
+        if (c.error == bat_work_message()) {
+            EXPECT_GT(st.work, bat_work_limit) << c.name;
+        }
     }
 }
 
-TEST(Batch, CancelStopsTheRun) {
-    std::atomic<uint8_t> cancel{1};
-    Bat_State st = run_text(":a\ngoto a", &cancel);
-    EXPECT_EQ(st.error, "cancelled");
-    EXPECT_LT(st.steps, 10);
+// A model list's line is taken up to the line limit and no further, however
+// long the list's own line is (carriage returns and leading blanks do not
+// count); a comment line of any length is skipped.
+TEST(Batch, AModelListLineIsCutAtTheLineLimit) {
+    const std::string too_long = "a line of the model file x.txt is longer than 8191 bytes";
+    struct Case {
+        std::string list, outcome;
+    } cases[] = {
+        {"MESH " + std::string(20 << 20, 'a') + "\nMESH b", "error: " + too_long},
+        {std::string(bat_line_max + 1, 'a'), "error: " + too_long},
+        {"  \t" + std::string(bat_line_max, 'a') + "\r\r\nb", "r=\"2\""},
+        {";" + std::string(1 << 20, 'a') + "\nb", "r=\"1\""},
+    };
+    for (const Case& c : cases) {
+        Bat_State st;
+        st.lines = bat_lines("set r=0\nfor /f %%A in (x.txt) do (\nset /a r=r+1\n)");
+        st.labels = bat_labels(st.lines);
+        st.files = {{"x.txt", c.list}};
+        bat_run(st, 0);
+        EXPECT_EQ(outcome(st), c.outcome) << c.list.substr(0, 20);
+    }
 }

@@ -104,6 +104,8 @@ inline const char hard_text[] =
     "enemy, 9, bbbbb, 1\n"
     "enemy, 9, q, 1\n"
     "enemy, 4, l, Dragon\n"
+    "enemy, 4, l, Dra\"gon\n"      // messages quote values with escapes
+    "enemy, 9, b\tx, 1\n"
     "enemy, -1, w, 5\n"            // before the record
     "enemy, 10, w, 5\n"            // just past it
     "enemy, 0x4000000000000000, w, 5\n"   // 4 x word wraps in 64 bits
@@ -119,6 +121,8 @@ inline const char hard_messages[] =
     "EFSAGA_Hard_CTG+30.txt: enemy: type \"bbbbb\" not understood, skipped\n"
     "EFSAGA_Hard_CTG+30.txt: enemy: type \"q\" not understood, skipped\n"
     "EFSAGA_Hard_CTG+30.txt: enemy: the string \"Dragon\" is not in the table, skipped\n"
+    "EFSAGA_Hard_CTG+30.txt: enemy: the string \"Dra\\\"gon\" is not in the table, skipped\n"
+    "EFSAGA_Hard_CTG+30.txt: enemy: type \"b\\tx\" not understood, skipped\n"
     "EFSAGA_Hard_CTG+30.txt: enemy word -1: not in the table, skipped\n"
     "EFSAGA_Hard_CTG+30.txt: enemy word 10: not in the table, skipped\n"
     "EFSAGA_Hard_CTG+30.txt: enemy word 4611686018427387904: not in the table, skipped\n"

@@ -75,7 +75,7 @@ TEST(ModData, EditsOfEveryTypeAndHostileLines) {
     hard_edits_parse(hard_text, "EFSAGA_Hard_CTG+30.txt", edits);
     ASSERT_EQ(edits.size(), 1u);
     ASSERT_EQ(edits.begin()->first, "db/enemy.wdb");
-    EXPECT_EQ(edits.begin()->second.size(), 18u);
+    EXPECT_EQ(edits.begin()->second.size(), 20u);
 
     std::string table = enemy_table(), messages;
     uint32_t count = 0;
@@ -249,6 +249,13 @@ TEST(ModData, FailuresLeaveNoIndex) {
              settings_edit([](Settings& s) { s.hard[1] = 1; });
              return g.image_pair() && edits(g);
          }, [](Mod_Game&) { return std::string("Hard Mode: its files cannot be read: import the ZIP again\n"); }},
+        {"option file larger than any the mod holds", [&](Mod_Game& g) {
+             std::string big = std::string(hard_text) + std::string(hard_option_file_max, '\n');
+             return g.image_pair() && g.hard_option(0, "EFSAGA_Hard_CTG+30.txt", big);
+         }, [](Mod_Game&) {
+             return std::string("Hard Mode: EFSAGA_Hard_CTG+30.txt holds more than 1 MB: not one of the mod's option "
+                                "files (import the ZIP again)\n");
+         }},
         {"not a list", [&](Mod_Game& g) {
              return g.image_pair() && edits(g) && fs_write(path_join({g.game, "amber_data", list}), "junk");
          }, [&](Mod_Game& g) { return fmt("mods: %s is not a filelist this launcher reads\n", amber(g, list.c_str())); }},

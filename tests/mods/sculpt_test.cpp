@@ -126,6 +126,35 @@ TEST(Sculpt, MakeTxtFailures) {
     }
     Data_Folder empty;
     EXPECT_EQ(sculpt_make_txt(1, {}, {}).message, "Cannot read SAGA Mirela Body Sculpting.bat (import Body Sculpting again).");
+    // A batch file larger than any the mod ships is refused unread: 16 MiB
+    // of blank lines would cost a gigabyte as lines.
+    Sculpt_Mod huge(bat + std::string(16 << 20, '\n'));
+    EXPECT_EQ(sculpt_make_txt(0, sculpt_answers(Settings{}, 0), sculpt_models(0, huge.data_dir)).message,
+              "SAGA Kestrel Body Sculpting.bat holds more than 1 MB: not Body Sculpting's batch file (import Body "
+              "Sculpting again).");
+}
+
+// HD Models+'s Ultimate lists run to many thousand lines: each line is a
+// few statements of the file's loop, well within the interpreter's limits.
+TEST(Sculpt, LongModelListsAreSculptedWhole) {
+    Sculpt_Mod mod;
+    for (int n : {12000, 100000}) {
+        std::string list;
+        int meshes = 0;
+        for (int i = 0; i < n; i++) {
+            if (i % 50 == 0) {
+                list += "MODEL c" + std::to_string(201 + i / 50) + "\r\n";
+            } else {
+                list += "  Mesh_Part" + std::to_string(i) + " 1.0\r\n";
+                meshes++;
+            }
+        }
+        std::map<std::string, std::string> files = {{"x_kestrel2.txt", list}};
+        Sculpt_Txt made = sculpt_make_txt(0, sculpt_answers(Settings{}, 0), std::move(files));
+        EXPECT_EQ(made.message, "") << n;
+        EXPECT_NE(made.text.find("\r\nmesh_Part" + std::to_string(n - 1) + " 1.0\r\n"), std::string::npos) << n;
+        EXPECT_NE(made.text.find("\r\nMESHES=" + std::to_string(meshes) + "\r\n"), std::string::npos) << n;
+    }
 }
 
 TEST(Sculpt, AppliedNeedsTheStateFileAndAllFourOutputs) {

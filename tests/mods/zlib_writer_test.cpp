@@ -205,6 +205,12 @@ TEST(ZlibWriter, BitWriterAndFixedCodes) {
         for (int i = 0; i < c.length; i++) read = read << 1 | ((all >> i) & 1);
         EXPECT_EQ(read, c.code) << "symbol " << c.symbol;
     }
-    const uint8_t three[3] = {0xFF, 0xFF, 0xFF};
-    EXPECT_LT(hash3(three, 0), 32768u);
+    // The hash of three bytes, worked out apart from the writer (Python):
+    // ((b0 << 10) ^ (b1 << 5) ^ b2) * 2654435761 in 32 bits, shifted right by 17.
+    struct Hash_Case { uint8_t bytes[4]; uint32_t hash; };
+    const Hash_Case hashes[] = {{{0xFF, 0xFF, 0xFF}, 25433}, {{0, 0, 0}, 0}, {{1, 2, 3}, 9013},
+                                {{'a', 'b', 'c'}, 18934},     {{0x80, 0x7F, 0x01}, 8482}};
+    for (const Hash_Case& c : hashes) EXPECT_EQ(hash3(c.bytes, 0), c.hash) << int(c.bytes[0]);
+    const uint8_t shifted[4] = {9, 'a', 'b', 'c'};
+    EXPECT_EQ(hash3(shifted, 1), 18934u);
 }

@@ -30,7 +30,9 @@ struct Written {
 
 std::vector<Written> write_fixtures(const Temp_Dir& dir) {
     std::vector<Written> out;
-    for (const rar5_samples::Fixture& f : rar5_samples::fixtures()) {
+    std::vector<rar5_samples::Fixture> fixtures = rar5_samples::fixtures();
+    fixtures.push_back(rar5_samples::window_fixture());
+    for (const rar5_samples::Fixture& f : fixtures) {
         std::string path = path_join({dir.path, f.name});
         EXPECT_TRUE(fs_write(path, rar5_writer::archive(f.entries)));
         out.push_back({path, f});

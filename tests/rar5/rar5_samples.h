@@ -156,4 +156,18 @@ inline std::vector<Fixture> fixtures() {
     return v;
 }
 
+// An entry many times larger than the dictionary it declares (512 KiB),
+// with filters far into it: the decoder's window moves down many times
+// before it ends.
+inline Fixture window_fixture() {
+    rar5_writer::Entry e;
+    e.name = "textures/large.bin";
+    e.content = text(10 << 20, 3) + x86(600000, 5) + text(2 << 20, 4);
+    e.options.window = 256 << 10;
+    e.options.chain = 4;
+    size_t code = size_t(10) << 20;
+    e.options.filters = {{code, 200000, 1, 1}, {code + 300000, 200000, 2, 1}};
+    return Fixture{"window.rar", {e}};
+}
+
 }  // namespace rar5_samples
