@@ -2,6 +2,8 @@
 // at most 1 MiB is used), then an LZMA-alone stream.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -27,7 +29,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       (out_limit - 1);
     uint8_t* out = output_of_size(out_size);
     std::string_view stream(reinterpret_cast<const char*>(data) + 4, size - 4);
-    lzma_alone_decode(stream, out, out_size);
+    bool whole = lzma_alone_decode(stream, out, out_size);
+    // Piece by piece through a small window: never what the whole decode
+    // refuses, never other bytes.
+    Lzma_Pieces pieces;
+    if (lzma_pieces_start(pieces, stream, out_size, 4096)) {
+        size_t at = 0;
+        for (;;) {
+            const uint8_t* piece = nullptr;
+            size_t n = 0;
+            Lzma_Step step = lzma_pieces_next(pieces, piece, n);
+            if (step == Lzma_Step::Failed) break;
+            if (!whole || n > out_size - at || std::memcmp(piece, out + at, n) != 0) std::abort();
+            at += n;
+            if (step == Lzma_Step::Done) break;
+        }
+    }
     // The decoder proper with every property set, on the same bytes.
     if (stream.size() > 13) {
         uint8_t props = uint8_t(stream[0]) % (lzma_props_max + 1);

@@ -35,5 +35,12 @@ int64_t file_read_at(File& f, int64_t offset, void* buf, size_t size, std::strin
 bool file_write(File& f, const void* data, size_t size, std::string* err = nullptr);
 // The size of the open file.
 bool file_size(File& f, int64_t& size, std::string* err = nullptr);
+// Appends `size` bytes of `in`, read from `offset` on, to the end of `out`:
+// inside the kernel (copy_file_range) where the system offers it, else
+// through a buffer. False when `in` ends first or a read or write fails.
+bool file_copy(File& out, File& in, uint64_t offset, uint64_t size, std::string* err = nullptr);
 // Closes the file; false when the system reports that written data was lost.
 bool file_close(File& f, std::string* err = nullptr);
+
+// Shared by the back ends: file_copy through a buffer.
+bool file_copy_buffered(File& out, File& in, uint64_t offset, uint64_t size, std::string* err);

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/kt_system/fs.h"
@@ -52,7 +54,8 @@ bool file_create(File& f, std::string_view path, std::string* err) {
     // Unlinking first removes a link itself; O_EXCL with O_NOFOLLOW then
     // refuses anything that appeared there meanwhile.
     if (unlink(p.c_str()) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM) return fail(err, errno);
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Mode 0666 as fs_write gives: the umask decides.
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return fail(err, errno);
     f.h = fd;
     f.disk_full = fs_hook_disk_full(path);
@@ -86,6 +89,29 @@ bool file_write(File& f, const void* data, size_t size, std::string* err) {
         size -= size_t(n);
     }
     return true;
+}
+
+bool file_copy(File& out, File& in, uint64_t offset, uint64_t size, std::string* err) {
+    if (out.disk_full && size > 0) return fail(err, ENOSPC);
+    if (offset > uint64_t(INT64_MAX) || size > uint64_t(INT64_MAX) - offset) return fail(err, EINVAL);
+    while (size > 0) {
+        off_t at = off_t(offset);
+        size_t want = size_t(std::min<uint64_t>(size, uint64_t(1) << 30));
+        ssize_t n = copy_file_range(int(in.h), &at, int(out.h), nullptr, want, 0);
+        if (n > 0) {
+            offset += uint64_t(n);
+            size -= uint64_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // The end of `in` (which the buffered copy reports), or a kernel or
+        // file system that cannot copy these files: the buffer does the rest.
+        if (n == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+            errno == EBADF || errno == ETXTBSY || errno == EPERM)
+            break;
+        return fail(err, errno);
+    }
+    return size == 0 || file_copy_buffered(out, in, offset, size, err);
 }
 
 bool file_size(File& f, int64_t& size, std::string* err) {

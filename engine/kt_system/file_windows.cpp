@@ -85,6 +85,10 @@ bool file_write(File& f, const void* data, size_t size, std::string* err) {
     return true;
 }
 
+bool file_copy(File& out, File& in, uint64_t offset, uint64_t size, std::string* err) {
+    return file_copy_buffered(out, in, offset, size, err);
+}
+
 bool file_size(File& f, int64_t& size, std::string* err) {
     LARGE_INTEGER s;
     if (!GetFileSizeEx(handle_of(f), &s)) return fail(err, GetLastError());

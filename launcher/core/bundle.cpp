@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/kt_system/file.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/thread.h"
@@ -61,6 +62,12 @@ bool fold_case_here() {
 bool starts_with(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
+
+// A stream is decoded in pieces of this size; the decoder's window (the
+// stream's dictionary) and one piece are all a worker holds of it.
+constexpr size_t unpack_piece = size_t(2) << 20;
+// Files that already exist are compared in blocks of this size.
+constexpr size_t compare_block = size_t(256) << 10;
 
 // What the unpack workers share.
 struct Unpack_Context {
@@ -130,37 +137,183 @@ bool put_file(const std::string& path, std::string_view bytes, bool& written, st
     return true;
 }
 
-void unpack_worker(Unpack_Context& ctx) {
-    Task& task = *ctx.task;
-    while (!task.cancel.load()) {
-        size_t k = ctx.next.fetch_add(1);
-        if (k >= ctx.order.size()) return;
-        uint32_t stream = ctx.order[k];
-        Bundle_Block block;
-        bool decoded = block_read(stream, block);
-        for (uint32_t index : ctx.entries[stream]) {
-            const Bundle_Entry& e = bundle_entries[index];
-            if (!decoded) {
-                record_failure(ctx, e.name, "its packed data is damaged");
-                break;
+// A file written as its stream's pieces arrive. While its bytes equal the
+// existing file's nothing is written; from the first piece that differs the
+// content goes to "<path>.part", which replaces the file once it is whole,
+// so a stream that fails half-way leaves no cut file behind.
+struct Streamed_File {
+    uint32_t index = 0;
+    std::string path;
+    File old;           // open while the bytes so far equal the existing file's
+    File out;           // the ".part" file, open once they differ
+    bool part = false;  // the ".part" file was made
+    uint64_t done = 0;
+};
+
+std::string part_path(const std::string& path) { return path + ".part"; }
+
+bool streamed_begin(Streamed_File& f, uint64_t size, std::string& err) {
+    File_Info info;
+    if (fs_stat(f.path, info) && info.exists) {
+        if (info.is_link) {
+            fs_remove_file(f.path);
+        } else if (!info.is_dir && info.size == size && file_open_read(f.old, f.path)) {
+            return true;
+        }
+    }
+    f.part = true;
+    return file_create(f.out, part_path(f.path), &err);
+}
+
+bool streamed_feed(Streamed_File& f, std::string_view bytes, std::vector<char>& scratch, std::string& err) {
+    if (f.old.is_open()) {
+        bool same = true;
+        for (size_t at = 0; same && at < bytes.size();) {
+            size_t n = std::min(scratch.size(), bytes.size() - at);
+            same = file_read_at(f.old, int64_t(f.done + at), scratch.data(), n) == int64_t(n) &&
+                   std::memcmp(scratch.data(), bytes.data() + at, n) == 0;
+            at += n;
+        }
+        if (same) {
+            f.done += bytes.size();
+            return true;
+        }
+        // The bytes so far equal the old file's: they are copied from it.
+        f.part = true;
+        if (!file_create(f.out, part_path(f.path), &err) || !file_copy(f.out, f.old, 0, f.done, &err)) return false;
+        file_close(f.old);
+    }
+    if (!file_write(f.out, bytes.data(), bytes.size(), &err)) return false;
+    f.done += bytes.size();
+    return true;
+}
+
+bool streamed_end(Streamed_File& f, bool& written, std::string& err) {
+    written = false;
+    if (!f.part) {
+        file_close(f.old);
+        return true;
+    }
+    if (!file_close(f.out, &err) || !fs_rename(part_path(f.path), f.path, &err)) return false;
+    f.part = false;
+    written = true;
+    return true;
+}
+
+// Leaves a file unfinished: its ".part" file goes, the old file stays.
+void streamed_drop(Streamed_File& f) {
+    file_close(f.old);
+    file_close(f.out);
+    if (f.part) fs_remove_file(part_path(f.path));
+    f.part = false;
+}
+
+void entry_done(Unpack_Context& ctx, bool written) {
+    if (written) ctx.changed.fetch_add(1);
+    int done = ctx.done.fetch_add(1) + 1;
+    set_status(*ctx.task, 0.1f * float(done) / float(ctx.selected), "Unpacking the sources: %d of %d", done,
+               ctx.selected);
+}
+
+// Unpacks one stream's selected entries while it is decoded piece by piece:
+// a file inside one piece is written from it whole, a longer one as its
+// pieces come. The first failure is recorded and ends the stream.
+void unpack_stream(Unpack_Context& ctx, uint32_t stream, std::vector<char>& scratch) {
+    std::vector<uint32_t> list = ctx.entries[stream];
+    std::stable_sort(list.begin(), list.end(),
+                     [](uint32_t a, uint32_t b) { return bundle_entries[a].offset < bundle_entries[b].offset; });
+    const Bundle_Stream& s = bundle_streams[stream];
+    Lzma_Pieces pieces;
+    Lzma_Step step = lzma_pieces_start(pieces, g_bytes.substr(size_t(s.offset), size_t(s.packed_size)),
+                                       s.unpacked_size, unpack_piece)
+                         ? Lzma_Step::More
+                         : Lzma_Step::Failed;
+    std::vector<Streamed_File> open;   // begun in an earlier piece, in order
+    size_t next = 0;                   // the first entry not begun
+    uint64_t p0 = 0;
+    std::string failed_name, failed_reason;
+    while (step == Lzma_Step::More && failed_name.empty()) {
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        step = lzma_pieces_next(pieces, data, size);
+        if (step == Lzma_Step::Failed) break;
+        std::string_view piece(reinterpret_cast<const char*>(data), size);
+        uint64_t p1 = p0 + size;
+        std::string err;
+        size_t kept = 0;
+        for (Streamed_File& f : open) {
+            const Bundle_Entry& e = bundle_entries[f.index];
+            uint64_t end = e.offset + e.size;
+            bool last = end <= p1;
+            bool written = false;
+            if (!failed_name.empty()) {
+                streamed_drop(f);
+            } else if (!streamed_feed(f, piece.substr(0, size_t(std::min(end, p1) - p0)), scratch, err) ||
+                       (last && !streamed_end(f, written, err))) {
+                streamed_drop(f);
+                failed_name = std::string(e.name);
+                failed_reason = err;
+            } else if (last) {
+                entry_done(ctx, written);
+            } else {
+                if (&open[kept] != &f) open[kept] = std::move(f);
+                ++kept;
             }
+        }
+        open.resize(kept);
+        for (; failed_name.empty() && next < list.size(); ++next) {
+            uint32_t index = list[next];
+            const Bundle_Entry& e = bundle_entries[index];
+            uint64_t end = e.offset + e.size;
+            if (e.offset >= p1 && end > p1) break;
             auto refused = ctx.refused.find(index);
             if (refused != ctx.refused.end()) {
-                record_failure(ctx, e.name, refused->second);
+                failed_name = std::string(e.name);
+                failed_reason = refused->second;
                 break;
             }
             std::string path = path_join({ctx.dest, e.name});
+            std::string_view bytes = piece.substr(size_t(e.offset - p0), size_t(std::min(end, p1) - e.offset));
             bool written = false;
-            std::string err;
-            if (!put_file(path, block.bytes().substr(size_t(e.offset), size_t(e.size)), written, err)) {
-                record_failure(ctx, e.name, err);
+            if (end <= p1) {
+                if (!put_file(path, bytes, written, err)) {
+                    failed_name = std::string(e.name);
+                    failed_reason = err;
+                    break;
+                }
+                entry_done(ctx, written);
+                continue;
+            }
+            Streamed_File f;
+            f.index = index;
+            f.path = path;
+            if (!streamed_begin(f, e.size, err) || !streamed_feed(f, bytes, scratch, err)) {
+                streamed_drop(f);
+                failed_name = std::string(e.name);
+                failed_reason = err;
                 break;
             }
-            if (written) ctx.changed.fetch_add(1);
-            int done = ctx.done.fetch_add(1) + 1;
-            set_status(task, 0.1f * float(done) / float(ctx.selected), "Unpacking the sources: %d of %d", done,
-                       ctx.selected);
+            open.push_back(std::move(f));
         }
+        p0 = p1;
+    }
+    for (Streamed_File& f : open) streamed_drop(f);
+    if (step == Lzma_Step::Failed && failed_name.empty()) {
+        // Named after the first file it did not finish.
+        uint32_t index = !open.empty() ? open.front().index : next < list.size() ? list[next] : list.back();
+        failed_name = std::string(bundle_entries[index].name);
+        failed_reason = "its packed data is damaged";
+    }
+    if (!failed_name.empty()) record_failure(ctx, failed_name, failed_reason);
+}
+
+void unpack_worker(Unpack_Context& ctx) {
+    Task& task = *ctx.task;
+    std::vector<char> scratch(compare_block);
+    while (!task.cancel.load()) {
+        size_t k = ctx.next.fetch_add(1);
+        if (k >= ctx.order.size()) return;
+        unpack_stream(ctx, ctx.order[k], scratch);
     }
 }
 
@@ -251,10 +404,27 @@ bool bundle_read(std::string_view name, std::string& out) {
     out.clear();
     for (const Bundle_Entry& e : bundle_entries) {
         if (e.name != name) continue;
-        Bundle_Block block;
-        if (!block_read(e.stream, block)) return false;
-        out.assign(block.bytes().substr(size_t(e.offset), size_t(e.size)));
-        return true;
+        // The stream decoded in pieces, to its end (which checks it), keeping
+        // only the entry's bytes.
+        const Bundle_Stream& s = bundle_streams[e.stream];
+        Lzma_Pieces pieces;
+        if (!lzma_pieces_start(pieces, g_bytes.substr(size_t(s.offset), size_t(s.packed_size)), s.unpacked_size,
+                               unpack_piece))
+            return false;
+        out.reserve(size_t(e.size));
+        Lzma_Step step = Lzma_Step::More;
+        for (uint64_t p0 = 0; step == Lzma_Step::More;) {
+            const uint8_t* data = nullptr;
+            size_t size = 0;
+            step = lzma_pieces_next(pieces, data, size);
+            uint64_t from = std::max(p0, e.offset), to = std::min(p0 + size, e.offset + e.size);
+            if (step != Lzma_Step::Failed && from < to)
+                out.append(reinterpret_cast<const char*>(data) + (from - p0), size_t(to - from));
+            p0 += size;
+        }
+        if (step == Lzma_Step::Done) return true;
+        out.clear();
+        return false;
     }
     return false;
 }

@@ -57,13 +57,18 @@ struct Bundle_Block {
 // Decodes stream `stream` whole. False (and an empty block) when the stream
 // is damaged or the memory cannot be had.
 bool block_read(uint32_t stream, Bundle_Block& out);
-// The bytes of the entry named `name` (exact match). False when there is no
-// such entry or its stream does not decode.
+// The bytes of the entry named `name` (exact match), its stream decoded in
+// pieces to its end. False when there is no such entry or its stream does
+// not decode.
 bool bundle_read(std::string_view name, std::string& out);
 
 // Unpacks every entry whose name begins with one of `prefixes` into
-// dest/<name>, one worker per stream up to the processor count, leaving files
-// that already hold the same bytes untouched. Returns the number of files
+// dest/<name>, one worker per stream up to the processor count (largest
+// streams first), leaving files that already hold the same bytes untouched.
+// Each stream is decoded in pieces and its files written as their bytes
+// come, so a worker holds the stream's dictionary and one piece, whatever
+// the stream's size; a file longer than what is in hand goes to
+// "<name>.part" and replaces the file only once whole. Returns the number of files
 // written, or -1 after logging "Could not unpack %s into %s: %s." (the
 // entry, the folder and the system's reason). A link among the folders under
 // `dest` is replaced by a real folder, never written through. A cancelled

@@ -1,6 +1,7 @@
 #include "launcher/gamebuild/appimage.h"
 
 #include "engine/kt_system/clock.h"
+#include "engine/kt_system/file.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/gamebuild/fsr4.h"
@@ -72,23 +73,38 @@ bool appimage_pack(Task& t, std::string_view path, std::string_view program_path
         logf(t, "This launcher carries no AppImage runtime for %s.", arch);
         return false;
     }
-    std::string program;
-    if (!fs_read(program_path, program)) {
-        logf(t, "Cannot read %s.", program_path);
-        return false;
+    // The program is copied from its file into the image, never read whole.
+    int64_t program_size = 0;
+    {
+        File program;
+        if (!file_open_read(program, program_path) || !file_size(program, program_size)) {
+            logf(t, "Cannot read %s.", program_path);
+            return false;
+        }
     }
     std::string apprun = apprun_text(program_name, game_folder);
     std::vector<std::string> extras;
-    std::vector<Sq_File> files = appimage_files(apprun, program, cfg, arch, extras);
-    // The runtime, then the image right after it, built in one buffer.
-    std::string whole = std::move(runtime), err;
-    if (!squashfs_append(files, uint32_t(wall_ns() / 1000000000), whole, err)) {
+    std::vector<Sq_File> files = appimage_files(apprun, {}, cfg, arch, extras);
+    for (Sq_File& f : files) {
+        if (f.path != fmt("usr/bin/%s", program_name)) continue;
+        f.from_path = program_path;
+        f.from_size = uint64_t(program_size);
+    }
+    Sq_Layout layout;
+    std::string err;
+    if (!squashfs_layout(sq_entries(files), uint32_t(wall_ns() / 1000000000), layout, err)) {
         log_line(t, err);
         return false;
     }
 
+    // The runtime, then the image right after it, written in turn.
     std::string tmp = fmt("%s.tmp", path);
-    if (!fs_write(tmp, whole)) {
+    File out;
+    uint64_t image_size = 0;
+    bool ok = file_create(out, tmp) && file_write(out, runtime.data(), runtime.size()) &&
+              squashfs_stream(out, layout, files, image_size, err);
+    ok = file_close(out) && ok;
+    if (!ok) {
         fs_remove_file(tmp);
         logf(t, "Cannot write %s.", tmp);
         return false;
@@ -98,7 +114,7 @@ bool appimage_pack(Task& t, std::string_view path, std::string_view program_path
         logf(t, "Cannot write %s.", path);
         return false;
     }
-    logf(t, "AppImage: %s (%.0f MB, %s)", path, double(whole.size()) / 1000000.0,
+    logf(t, "AppImage: %s (%.0f MB, %s)", path, double(runtime.size() + image_size) / 1000000.0,
          "not compressed: install squashfs-tools (mksquashfs) for a smaller file");
     return true;
 }

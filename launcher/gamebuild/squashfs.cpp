@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "engine/kt_system/clock.h"
+#include "engine/kt_system/file.h"
 #include "launcher/core/format.h"
 
 namespace {
@@ -287,25 +288,48 @@ bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layo
     return true;
 }
 
-bool squashfs_append(const std::vector<Sq_File>& files, uint32_t mtime, std::string& out, std::string& err) {
+std::vector<Sq_Entry> sq_entries(const std::vector<Sq_File>& files) {
     std::vector<Sq_Entry> entries;
     entries.reserve(files.size());
-    for (const Sq_File& f : files) entries.push_back({f.path, f.data.size(), f.executable});
-    Sq_Layout layout;
-    if (!squashfs_layout(entries, mtime, layout, err)) return false;
-    // One allocation; the data is copied once.
-    uint64_t data_bytes = 0;
-    for (const Sq_File& f : files) data_bytes += f.data.size();
-    out.reserve(size_t(out.size() + layout.head.size() + data_bytes + layout.tail.size()));
-    out += layout.head;
-    for (size_t i : layout.order) out.append(files[i].data);
-    out += layout.tail;
-    return true;
+    for (const Sq_File& f : files) entries.push_back({f.path, f.from_path.empty() ? f.data.size() : f.from_size, f.executable});
+    return entries;
+}
+
+bool squashfs_stream(File& out, const Sq_Layout& layout, const std::vector<Sq_File>& files, uint64_t& written,
+                     std::string& err) {
+    written = 0;
+    auto put = [&](std::string_view bytes) {
+        written += bytes.size();
+        return file_write(out, bytes.data(), bytes.size(), &err);
+    };
+    if (!put(layout.head)) return false;
+    for (size_t i : layout.order) {
+        const Sq_File& f = files[i];
+        if (f.from_path.empty()) {
+            if (!put(f.data)) return false;
+            continue;
+        }
+        File from;
+        if (!file_open_read(from, f.from_path, &err) || !file_copy(out, from, 0, f.from_size, &err)) {
+            err = fmt("%s: %s", f.path, err);
+            return false;
+        }
+        written += f.from_size;
+    }
+    return put(layout.tail);
 }
 
 bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err) {
     image.clear();
-    return squashfs_append(files, mtime, image, err);
+    Sq_Layout layout;
+    if (!squashfs_layout(sq_entries(files), mtime, layout, err)) return false;
+    uint64_t data_bytes = 0;
+    for (const Sq_File& f : files) data_bytes += f.data.size();
+    image.reserve(size_t(layout.head.size() + data_bytes + layout.tail.size()));
+    image += layout.head;
+    for (size_t i : layout.order) image.append(files[i].data);
+    image += layout.tail;
+    return true;
 }
 
 bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err) {

@@ -1,19 +1,25 @@
 // Our own SquashFS 4.0 writer: an uncompressed image (block size 131072, no
-// fragments, one id, padded to 4096 bytes) built whole in memory, for the
-// AppImage of the Linux cross build.
+// fragments, one id, padded to 4096 bytes), for the AppImage of the Linux
+// cross build: written to its file piece by piece, or built whole in memory.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+struct File;
+
 // One file to pack: its path from the image root ("/" between components,
 // no leading "/"), its bytes (borrowed for the call) and its mode (0755 when
-// executable, else 0644). Folders are made from the paths.
+// executable, else 0644). Folders are made from the paths. For a streamed
+// image the bytes may instead be the first `from_size` bytes of the file at
+// `from_path` on disk (borrowed; the in-memory writer takes `data` only).
 struct Sq_File {
     std::string path;
     std::string_view data;
     bool executable = false;
+    std::string_view from_path = {};
+    uint64_t from_size = 0;
 };
 
 inline constexpr uint32_t sq_block_size = 131072;
@@ -44,6 +50,16 @@ struct Sq_Layout {
     std::string tail;
 };
 bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layout& out, std::string& err);
+// The entries of `files` (their paths borrowed from them).
+std::vector<Sq_Entry> sq_entries(const std::vector<Sq_File>& files);
+// Writes the image of `layout` (made from sq_entries(files)) to the end of
+// `out` piece by piece: the head, each file's bytes in the layout's order
+// (copied from its file on disk, opened in turn, where it has one), then
+// the tail; `written` gets the image's length. The image is never held in
+// memory. False with the reason in `err` when a file cannot be read or
+// holds fewer bytes than its size, or a write fails.
+bool squashfs_stream(File& out, const Sq_Layout& layout, const std::vector<Sq_File>& files, uint64_t& written,
+                     std::string& err);
 
 // The image for `files`, modification time `mtime` on every inode and the
 // superblock. False with a one-sentence reason in `err` when the list cannot
@@ -53,8 +69,3 @@ bool squashfs_layout(const std::vector<Sq_Entry>& files, uint32_t mtime, Sq_Layo
 bool squashfs_write(const std::vector<Sq_File>& files, uint32_t mtime, std::string& image, std::string& err);
 // The same with the clock's current time.
 bool squashfs_write(const std::vector<Sq_File>& files, std::string& image, std::string& err);
-// The image appended to what `out` already holds (an AppImage's runtime),
-// so that runtime and image are built in one buffer and the file data is
-// copied once. Every position in the image counts from its own superblock.
-// On false `out` is left as it was.
-bool squashfs_append(const std::vector<Sq_File>& files, uint32_t mtime, std::string& out, std::string& err);

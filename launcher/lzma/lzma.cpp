@@ -1,6 +1,7 @@
 // LZMA decoder: range coder with 11-bit probabilities, the 12-state
 // literal / match / rep machine, and matches copied straight out of the
-// output buffer, which is the whole window.
+// output buffer, which is the window: the whole output, or when decoding
+// piece by piece the dictionary's reach behind the newest byte.
 //
 // Checks beyond plain LZMA: the first range-coder byte must be 0 and the
 // initial code below 0xFFFFFFFF; running out of input fails at the next
@@ -10,6 +11,7 @@
 // must carry its end marker right after the last byte.
 #include "launcher/lzma/lzma.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -272,6 +274,17 @@ const uint8_t literal_next_state[num_states] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4,
 
 }  // namespace
 
+// One stream's decoder state between calls.
+struct Lzma_Core {
+    Lzma_Model model;
+    std::unique_ptr<uint16_t[]> literals;
+    Lzma_Range rc;
+    int lc = 0, lp = 0, pb = 0;
+    uint32_t state = 0;
+    uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
+    bool marker_seen = false;   // an end marker came before the output was full
+};
+
 uint32_t decode_len(Lzma_Range& rc, Lzma_Len_Probs& probs, uint32_t pos_state) {
     return len_index(rc, probs, pos_state & 15);
 }
@@ -291,38 +304,53 @@ bool lzma_header_check(std::string_view packed, uint64_t expected_size, Lzma_Hea
     return size == lzma_size_unknown || size == expected_size;
 }
 
-bool decode_raw(std::string_view input, int lc, int lp, int pb, uint8_t* out, size_t out_size, bool end_marker) {
+namespace {
+
+// Sets up the model and the range coder over `input` (the bytes after the
+// header). False on properties out of range, a missing or nonzero first
+// byte, an initial code of all ones, or no memory.
+bool core_start(Lzma_Core& c, std::string_view input, int lc, int lp, int pb) {
     if (lc < 0 || lc > 8 || lp < 0 || lp > 4 || pb < 0 || pb > 4) return false;
-    std::unique_ptr<Lzma_Model> model(new (std::nothrow) Lzma_Model);
     size_t literal_cells = size_t(literal_coder_size) << (lc + lp);
-    std::unique_ptr<uint16_t[]> literals(new (std::nothrow) uint16_t[literal_cells]);
-    if (!model || !literals) return false;
-    fill(*model);
-    for (size_t i = 0; i < literal_cells; i++) literals[i] = prob_init;
+    c.literals.reset(new (std::nothrow) uint16_t[literal_cells]);
+    if (!c.literals) return false;
+    fill(c.model);
+    for (size_t i = 0; i < literal_cells; i++) c.literals[i] = prob_init;
+    c.lc = lc;
+    c.lp = lp;
+    c.pb = pb;
 
     // Range-coder start: a zero byte, then the first code in big-endian order.
     const auto* in = reinterpret_cast<const uint8_t*>(input.data());
     if (input.size() < 5 || in[0] != 0) return false;
-    Lzma_Range rc;
+    Lzma_Range& rc = c.rc;
     rc.range = 0xFFFFFFFFu;
     rc.code = uint32_t(in[1]) << 24 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 8 | uint32_t(in[4]);
     rc.in = in;
     rc.in_size = input.size();
     rc.in_pos = 5;
-    if (rc.code == 0xFFFFFFFFu) return false;
-    if (out_size == 0) return true;
+    return rc.code != 0xFFFFFFFFu;
+}
 
-    Lzma_Model& m = *model;
-    uint16_t* lit = literals.get();
-    const size_t pb_mask = (size_t(1) << pb) - 1;
-    const size_t lp_mask = (size_t(1) << lp) - 1;
+// Decodes symbols into `out` from `pos` until it reaches `stop`. Bytes
+// before `pos` are the window; `limit` is the end of the output or of the
+// buffer, whichever comes first (matches never run past it). A window that
+// slides keeps positions congruent modulo 16, so the position states stay
+// right. False on a damaged stream.
+bool core_run(Lzma_Core& c, uint8_t* out, size_t& pos_io, size_t stop, size_t limit) {
+    Lzma_Range rc = c.rc;
+    Lzma_Model& m = c.model;
+    uint16_t* lit = c.literals.get();
+    const int lc = c.lc;
+    const size_t pb_mask = (size_t(1) << c.pb) - 1;
+    const size_t lp_mask = (size_t(1) << c.lp) - 1;
     const uint32_t lc_shift = 8 - uint32_t(lc);
-    uint32_t state = 0;
-    uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
-    size_t pos = 0;
+    uint32_t state = c.state;
+    uint32_t rep0 = c.rep0, rep1 = c.rep1, rep2 = c.rep2, rep3 = c.rep3;
+    size_t pos = pos_io;
     bool marker_seen = false;
 
-    while (pos < out_size) {
+    while (pos < stop) {
         if (QM_UNLIKELY(rc.exhausted)) return false;
         uint32_t pos_state = uint32_t(pos & pb_mask);
 
@@ -385,22 +413,48 @@ bool decode_raw(std::string_view input, int lc, int lp, int pb, uint8_t* out, si
         }
 
         size_t length = size_t(len) + match_min_len;
-        if (QM_UNLIKELY(length > out_size - pos)) return false;
-        copy_match(out, pos, out_size, size_t(rep0) + 1, length);
+        if (QM_UNLIKELY(length > limit - pos)) return false;
+        copy_match(out, pos, limit, size_t(rep0) + 1, length);
         pos += length;
     }
 
-    // A stream that must end with its marker: the next symbol, after the
-    // output is full, is that marker.
-    if (end_marker && !marker_seen && pos == out_size) {
+    c.rc = rc;
+    c.state = state;
+    c.rep0 = rep0;
+    c.rep1 = rep1;
+    c.rep2 = rep2;
+    c.rep3 = rep3;
+    c.marker_seen = marker_seen;
+    pos_io = pos;
+    return true;
+}
+
+// After the output is full: a stream that must end with its marker has it
+// as the next symbol; no input may have been missing.
+bool core_finish(Lzma_Core& c, size_t pos, bool end_marker) {
+    Lzma_Range& rc = c.rc;
+    Lzma_Model& m = c.model;
+    if (c.marker_seen) return false;
+    if (end_marker) {
         if (rc.exhausted) return false;
-        uint32_t pos_state = uint32_t(pos & pb_mask);
-        if (bit(rc, &m.is_match[state][pos_state]) == 0) return false;
-        if (bit(rc, &m.is_rep[state]) != 0) return false;
+        uint32_t pos_state = uint32_t(pos & ((size_t(1) << c.pb) - 1));
+        if (bit(rc, &m.is_match[c.state][pos_state]) == 0) return false;
+        if (bit(rc, &m.is_rep[c.state]) != 0) return false;
         uint32_t len = len_index(rc, m.len, pos_state);
         if (distance(rc, m, len) != 0xFFFFFFFFu) return false;
     }
-    return pos == out_size && !rc.exhausted;
+    return !rc.exhausted;
+}
+
+}  // namespace
+
+bool decode_raw(std::string_view input, int lc, int lp, int pb, uint8_t* out, size_t out_size, bool end_marker) {
+    std::unique_ptr<Lzma_Core> core(new (std::nothrow) Lzma_Core);
+    if (!core || !core_start(*core, input, lc, lp, pb)) return false;
+    if (out_size == 0) return true;
+    size_t pos = 0;
+    if (!core_run(*core, out, pos, out_size, out_size)) return false;
+    return pos == out_size && core_finish(*core, pos, end_marker);
 }
 
 bool lzma_alone_decode(std::string_view packed, uint8_t* out, size_t out_size) {
@@ -408,4 +462,69 @@ bool lzma_alone_decode(std::string_view packed, uint8_t* out, size_t out_size) {
     if (!lzma_header_check(packed, out_size, h)) return false;
     return decode_raw(packed.substr(lzma_header_size), h.lc, h.lp, h.pb, out, out_size,
                       h.size_field == lzma_size_unknown);
+}
+
+Lzma_Pieces::Lzma_Pieces() = default;
+Lzma_Pieces::~Lzma_Pieces() = default;
+
+namespace {
+
+// Room behind a piece for the longest match and copy_match's overrun.
+constexpr size_t piece_margin = 512;
+
+}  // namespace
+
+bool lzma_pieces_start(Lzma_Pieces& d, std::string_view packed, uint64_t out_size, size_t piece) {
+    d.core.reset();
+    d.window.reset();
+    Lzma_Header h;
+    if (!lzma_header_check(packed, out_size, h)) return false;
+    std::unique_ptr<Lzma_Core> core(new (std::nothrow) Lzma_Core);
+    if (!core || !core_start(*core, packed.substr(lzma_header_size), h.lc, h.lp, h.pb)) return false;
+    // The window keeps the dictionary's reach (at least 4 KiB, as encoders
+    // count it) behind the newest byte, never more than the whole output.
+    uint64_t history = std::max<uint64_t>(h.dict_size, 4096) + 16;
+    history = std::min(history, out_size);
+    piece = std::max<size_t>(piece, 4096);
+    if (history > SIZE_MAX / 2 || piece > SIZE_MAX / 4) return false;
+    d.capacity = size_t(history) + piece + piece_margin;
+    d.window.reset(new (std::nothrow) uint8_t[d.capacity]);
+    if (!d.window) return false;
+    d.core = std::move(core);
+    d.history = size_t(history);
+    d.piece = piece;
+    d.base = 0;
+    d.pos = 0;
+    d.size = out_size;
+    d.end_marker = h.size_field == lzma_size_unknown;
+    return true;
+}
+
+Lzma_Step lzma_pieces_next(Lzma_Pieces& d, const uint8_t*& data, size_t& size) {
+    data = nullptr;
+    size = 0;
+    if (!d.core) return Lzma_Step::Failed;
+    // Slide the window so that a piece and the margin fit behind its
+    // history, by a multiple of 16 bytes.
+    if (d.capacity - d.pos < d.piece + piece_margin) {
+        size_t shift = (d.pos - d.history) & ~size_t(15);
+        std::memmove(d.window.get(), d.window.get() + shift, d.pos - shift);
+        d.pos -= shift;
+        d.base += shift;
+    }
+    size_t start = d.pos;
+    uint64_t left = d.size - (d.base + d.pos);
+    size_t stop = start + d.piece, limit = d.capacity;
+    if (left <= d.capacity - start) stop = limit = start + size_t(left);
+    if (!core_run(*d.core, d.window.get(), d.pos, stop, limit) || d.core->marker_seen) {
+        d.core.reset();
+        return Lzma_Step::Failed;
+    }
+    data = d.window.get() + start;
+    size = d.pos - start;
+    if (d.base + d.pos < d.size) return Lzma_Step::More;
+    // As lzma_alone_decode: an empty output succeeds at once.
+    bool ok = d.size == 0 || core_finish(*d.core, d.pos, d.end_marker);
+    d.core.reset();
+    return ok ? Lzma_Step::Done : Lzma_Step::Failed;
 }

@@ -1,12 +1,14 @@
 // LZMA decoder for LZMA-alone streams (13-byte header, then range-coded
-// data). It always decodes a whole stream into a caller's buffer that holds
-// the complete output; that buffer is also the dictionary window.
+// data). It decodes a whole stream into a caller's buffer that holds the
+// complete output, which is also the dictionary window; or, for streams too
+// large to hold, piece by piece through a window of the dictionary's size.
 //
 // Every input is safe: the decoder never reads past its input nor writes past
 // its output, whatever the bytes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 inline constexpr size_t lzma_header_size = 13;
@@ -62,3 +64,35 @@ bool decode_raw(std::string_view input, int lc, int lp, int pb, uint8_t* out, si
 // with an end marker, which is then read and required (so that a stream cut
 // short inside its marker fails too); an empty output succeeds at once.
 bool lzma_alone_decode(std::string_view packed, uint8_t* out, size_t out_size);
+
+// Piece by piece: the decoder keeps the header's dictionary size of output
+// behind the newest byte (the reach of every match an encoder may make) and
+// hands out the new bytes a piece at a time, so its memory is the window
+// and one piece whatever the stream's size. A distance beyond the
+// dictionary fails here, as it does in liblzma; every other check is the
+// whole-stream decoder's.
+struct Lzma_Core;
+struct Lzma_Pieces {
+    Lzma_Pieces();
+    ~Lzma_Pieces();
+    Lzma_Pieces(const Lzma_Pieces&) = delete;
+    Lzma_Pieces& operator=(const Lzma_Pieces&) = delete;
+    std::unique_ptr<Lzma_Core> core;   // null once finished or failed
+    std::unique_ptr<uint8_t[]> window;
+    size_t capacity = 0, history = 0, piece = 0;
+    size_t pos = 0;        // the next byte's place in the window
+    uint64_t base = 0;     // the output position of window[0]
+    uint64_t size = 0;     // the whole output
+    bool end_marker = false;
+};
+enum class Lzma_Step { More, Done, Failed };
+
+// Checks the header of the LZMA-alone stream `packed` (kept alive by the
+// caller) against `out_size` as lzma_alone_decode does and readies pieces of
+// about `piece` bytes. False when the header fails or memory cannot be had.
+bool lzma_pieces_start(Lzma_Pieces& d, std::string_view packed, uint64_t out_size, size_t piece);
+// Decodes the next piece: `data` and `size` give its bytes, valid until the
+// next call. More: further pieces follow; Done: this was the last and the
+// stream ended as it must; Failed: the stream is damaged (every later call
+// fails too).
+Lzma_Step lzma_pieces_next(Lzma_Pieces& d, const uint8_t*& data, size_t& size);

@@ -78,6 +78,41 @@ bool ours(const std::string& packed, size_t size, std::string& out) {
     return lzma_alone_decode(packed, reinterpret_cast<uint8_t*>(out.data()), size);
 }
 
+// Ours piece by piece, the pieces joined.
+bool ours_in_pieces(const std::string& packed, size_t size, size_t piece, std::string& out, int& pieces) {
+    out.clear();
+    pieces = 0;
+    Lzma_Pieces d;
+    if (!lzma_pieces_start(d, packed, size, piece)) return false;
+    for (;;) {
+        const uint8_t* data = nullptr;
+        size_t n = 0;
+        Lzma_Step step = lzma_pieces_next(d, data, n);
+        if (step == Lzma_Step::Failed) return false;
+        out.append(reinterpret_cast<const char*>(data), n);
+        pieces++;
+        if (step == Lzma_Step::Done) return true;
+    }
+}
+
+// liblzma's LZMA-alone encoder (end marker, size field all ones).
+std::string alone_encode(const std::string& data, uint32_t dict) {
+    lzma_options_lzma o;
+    lzma_lzma_preset(&o, 6);
+    o.dict_size = dict;
+    lzma_stream s = LZMA_STREAM_INIT;
+    if (lzma_alone_encoder(&s, &o) != LZMA_OK) return "";
+    std::string packed(data.size() + data.size() / 8 + 4096, '\0');
+    s.next_in = reinterpret_cast<const uint8_t*>(data.data());
+    s.avail_in = data.size();
+    s.next_out = reinterpret_cast<uint8_t*>(packed.data());
+    s.avail_out = packed.size();
+    lzma_ret r = lzma_code(&s, LZMA_FINISH);
+    packed.resize(packed.size() - s.avail_out);
+    lzma_end(&s);
+    return r == LZMA_STREAM_END ? packed : "";
+}
+
 // A stream of a known size without an end marker: liblzma's LZMA1EXT filter
 // with a header written here.
 std::string raw_known_size(const std::string& data, uint32_t lc, uint32_t lp, uint32_t pb, uint32_t dict) {
@@ -227,18 +262,8 @@ TEST(Lzma_Oracle, the_test_encoder_writes_streams_liblzma_reads) {
 // succeed on the same length they agree on every byte.
 TEST(Lzma_Oracle, damaged_streams_agree_with_liblzma_or_fail) {
     const std::string& data = samples()[4].bytes;
-    lzma_options_lzma o;
-    lzma_lzma_preset(&o, 6);
-    lzma_stream s = LZMA_STREAM_INIT;
-    ASSERT_EQ(lzma_alone_encoder(&s, &o), LZMA_OK);
-    std::string packed(data.size() + 4096, '\0');
-    s.next_in = reinterpret_cast<const uint8_t*>(data.data());
-    s.avail_in = data.size();
-    s.next_out = reinterpret_cast<uint8_t*>(packed.data());
-    s.avail_out = packed.size();
-    ASSERT_EQ(lzma_code(&s, LZMA_FINISH), LZMA_STREAM_END);
-    packed.resize(packed.size() - s.avail_out);
-    lzma_end(&s);
+    std::string packed = alone_encode(data, 1u << 23);
+    ASSERT_FALSE(packed.empty());
 
     uint32_t seed = 77;
     int both = 0;
@@ -256,6 +281,46 @@ TEST(Lzma_Oracle, damaged_streams_agree_with_liblzma_or_fail) {
         }
     }
     RecordProperty("both_decoded", both);
+}
+
+// Piece by piece through a window of the dictionary's size: the same bytes
+// as the whole decode, for repeats nearer and farther than the dictionary
+// reaches and pieces from the smallest to more than the stream. Damaged, the pieces never give what the whole
+// decode refuses or other bytes than it.
+TEST(Lzma_Oracle, streams_decoded_in_pieces_equal_the_whole_decode) {
+    const std::string& text = samples()[4].bytes;
+    const std::string& noise = samples()[3].bytes;
+    std::string data;
+    for (size_t far : {4000u, 60000u, 65000u, 200000u}) data += text.substr(0, far) + noise.substr(0, 20000);
+    data += data.substr(data.size() - 70000, 70000) + data.substr(0, 50000);
+    struct Case {
+        uint32_t dict;
+        size_t piece;
+        bool several;
+    };
+    const Case cases[] = {{4096, 4096, true}, {1u << 16, 1, true}, {1u << 16, 100003, true},
+                          {1u << 20, 1u << 20, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("dict " + std::to_string(c.dict) + " piece " + std::to_string(c.piece));
+        std::string packed = alone_encode(data, c.dict), out, whole;
+        ASSERT_FALSE(packed.empty());
+        int pieces = 0;
+        EXPECT_TRUE(ours_in_pieces(packed, data.size(), c.piece, out, pieces));
+        EXPECT_TRUE(out == data);
+        EXPECT_EQ(pieces > 1, c.several) << pieces;
+        // Cut short or one size too long: the pieces fail as the whole does.
+        EXPECT_FALSE(ours_in_pieces(packed.substr(0, packed.size() - 1), data.size(), c.piece, out, pieces));
+        EXPECT_FALSE(ours_in_pieces(packed, data.size() + 1, c.piece, out, pieces));
+
+        uint32_t seed = c.dict;
+        for (int round = 0; round < 40; round++) {
+            std::string bad = packed;
+            bad[14 + next_random(seed) % (bad.size() - 14)] = char(next_random(seed));
+            if (!ours_in_pieces(bad, data.size(), c.piece, out, pieces)) continue;
+            EXPECT_TRUE(ours(bad, data.size(), whole)) << "round " << round;
+            EXPECT_TRUE(out == whole) << "round " << round;
+        }
+    }
 }
 
 }  // namespace

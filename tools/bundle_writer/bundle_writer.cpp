@@ -20,7 +20,9 @@
 //   and the files of a stream tile it from offset 0;
 // - every stream is LZMA-alone with properties 0x5D (lc 3, lp 0, pb 2), an
 //   unpacked size of all ones, an end marker, and a dictionary of the next
-//   power of two at or above the stream's size, from 1 MiB to 128 MiB;
+//   power of two at or above the stream's size, from 1 MiB to 8 MiB (the
+//   launcher unpacks through a window of the dictionary's size, so this
+//   bounds its memory per worker whatever the stream's size);
 // - flag 1 marks the programs under "tools/": names ending in ".exe" and
 //   files with an executable bit.
 // The same input gives the same bytes; an unchanged output file is left as
@@ -47,7 +49,7 @@ namespace {
 
 constexpr size_t max_name_bytes = 93;
 constexpr uint64_t min_dict = 1ull << 20;
-constexpr uint64_t max_dict = 1ull << 27;
+constexpr uint64_t max_dict = 1ull << 23;
 
 struct File_Item {
     std::string name;   // bundle name

@@ -413,4 +413,51 @@ TEST_F(Bundle_Test, a_case_only_rename_keeps_the_file_just_written) {
     EXPECT_EQ(items.size(), 1u);
 }
 
+// Files longer than the pieces a stream is decoded in (2 MiB), and a short
+// one between them, each across a piece's edge: unpacked whole, compared
+// piece by piece the next time, and rewritten when a byte differs early or
+// late. A stream damaged near its end fails the run and leaves the file it
+// was writing as it was, with no part file behind.
+TEST_F(Bundle_Test, files_across_the_pieces_of_a_stream_unpack_and_fail_cleanly) {
+    const std::vector<Test_Bundle_File> files = {
+        {"big/a.bin", text("first", 2100000), 0, 0},
+        {"big/b.c", text("between", 3000), 0, 0},
+        {"big/c.bin", text("last", 2200000), 0, 0},
+    };
+    std::string bundle = build_test_bundle(files, 1);
+    ASSERT_TRUE(bundle_open(bundle));
+    std::string dest = path_join({tmp.path, "src"});
+    auto expect_files = [&](const char* when) {
+        for (const Test_Bundle_File& f : files) EXPECT_TRUE(read(path_join({dest, f.name})) == f.bytes) << when << f.name;
+        std::vector<Dir_Entry> items;
+        ASSERT_TRUE(fs_list(path_join({dest, "big"}), items));
+        EXPECT_EQ(items.size(), files.size()) << when;
+    };
+    EXPECT_EQ(bundle_extract(task, dest, {"big/"}), 3);
+    expect_files("first: ");
+    EXPECT_EQ(bundle_extract(task, dest, {"big/"}), 0);
+
+    std::string a_path = path_join({dest, "big", "a.bin"}), c_path = path_join({dest, "big", "c.bin"});
+    std::string a = files[0].bytes, c = files[2].bytes;
+    a[10] ^= 1;
+    c[2150000] ^= 1;
+    ASSERT_TRUE(fs_write(a_path, a));
+    ASSERT_TRUE(fs_write(c_path, c));
+    EXPECT_EQ(bundle_extract(task, dest, {"big/"}), 2);
+    expect_files("rewritten: ");
+    EXPECT_TRUE(task_view(task).log.empty());
+
+    std::string damaged = bundle;
+    damaged[damaged.size() - 40] ^= 0x5A;
+    ASSERT_TRUE(bundle_open(damaged));
+    ASSERT_TRUE(fs_write(c_path, c));
+    EXPECT_EQ(bundle_extract(task, dest, {"big/"}), -1);
+    EXPECT_EQ(task_view(task).log, std::vector<std::string>{"Could not unpack big/c.bin into " + dest +
+                                                            ": its packed data is damaged."});
+    EXPECT_TRUE(read(c_path) == c);
+    EXPECT_FALSE(exists(c_path + ".part"));
+    std::string bytes;
+    EXPECT_FALSE(bundle_read("big/c.bin", bytes));
+}
+
 }  // namespace

@@ -5,7 +5,11 @@
 
 #include <cstring>
 
+#include "engine/kt_system/file.h"
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
 #include "launcher/gamebuild/squashfs.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -32,22 +36,50 @@ TEST(Squashfs, PaddedToPageButBytesUsedIsNot) {
     EXPECT_EQ(image.substr(used), std::string(image.size() - used, '\0'));
 }
 
-// After a runtime: the same bytes as the image alone, every position
-// counted from the image's own superblock; a refused list leaves the
-// runtime as it was.
-TEST(Squashfs, AnImageAppendedAfterARuntimeIsTheSameImage) {
-    std::string data(140000, 'd');
-    std::vector<Sq_File> files = {{"usr/bin/game", data, true}, {"AppRun", "#!/bin/sh\n", true}};
+// Streamed into a file after a runtime: the same bytes as the image built in
+// memory, with the program's bytes copied from its own file (the first
+// `from_size` of them) across block edges; a source that ends before its
+// size, or is not there, fails and names the file.
+TEST(Squashfs, AStreamedImageIsTheImageBuiltInMemory) {
+    Temp_Dir dir;
+    std::string program(3 * 131072 + 5, '\0');
+    for (size_t i = 0; i < program.size(); i++) program[i] = char((i * 2654435761u) >> 13);
+    std::string program_path = path_join({dir.path, "program"});
+    ASSERT_TRUE(fs_write(program_path, program + "not packed"));
+    std::vector<Sq_File> files = {{"usr/bin/game", "", true, program_path, program.size()},
+                                  {"AppRun", "#!/bin/sh\n", true},
+                                  {"usr/bin/game.cfg", std::string_view("k=v\n"), false}};
+    std::vector<Sq_File> in_memory = files;
+    in_memory[0].data = program;
+    in_memory[0].from_path = {};
     std::string alone, err;
-    ASSERT_TRUE(squashfs_write(files, 1700000000u, alone, err)) << err;
+    ASSERT_TRUE(squashfs_write(in_memory, 1700000000u, alone, err)) << err;
+
     const std::string runtime(1234, 'r');
-    std::string whole = runtime;
-    ASSERT_TRUE(squashfs_append(files, 1700000000u, whole, err)) << err;
+    Sq_Layout layout;
+    ASSERT_TRUE(squashfs_layout(sq_entries(files), 1700000000u, layout, err)) << err;
+    std::string out_path = path_join({dir.path, "out"});
+    File out;
+    ASSERT_TRUE(file_create(out, out_path));
+    ASSERT_TRUE(file_write(out, runtime.data(), runtime.size()));
+    uint64_t written = 0;
+    ASSERT_TRUE(squashfs_stream(out, layout, files, written, err)) << err;
+    ASSERT_TRUE(file_close(out));
+    std::string whole;
+    ASSERT_TRUE(fs_read(out_path, whole));
+    EXPECT_EQ(written, alone.size());
     EXPECT_TRUE(whole == runtime + alone);
-    files.push_back({"AppRun", "twice", false});
-    whole = runtime;
-    EXPECT_FALSE(squashfs_append(files, 1700000000u, whole, err));
-    EXPECT_TRUE(whole == runtime);
+
+    files[0].from_size = program.size() + 100;
+    ASSERT_TRUE(squashfs_layout(sq_entries(files), 1700000000u, layout, err)) << err;
+    ASSERT_TRUE(file_create(out, out_path));
+    EXPECT_FALSE(squashfs_stream(out, layout, files, written, err));
+    EXPECT_EQ(err.rfind("usr/bin/game: ", 0), 0u) << err;
+    files[0].from_path = path_join({dir.path, "missing"});
+    files[0].from_size = program.size();
+    ASSERT_TRUE(file_create(out, out_path));
+    EXPECT_FALSE(squashfs_stream(out, layout, files, written, err));
+    EXPECT_EQ(err.rfind("usr/bin/game: ", 0), 0u) << err;
 }
 
 struct Refused {
