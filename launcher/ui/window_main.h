@@ -23,6 +23,10 @@ inline int64_t frame_interval_ns(int64_t now, int64_t last_active) {
     return now - last_active < 1'000'000'000 ? active_interval_ns : idle_interval_ns;
 }
 
+// What the player reads when no renderer backend could be made: one
+// sentence with the renderer's reason and what to do.
+std::string no_renderer_text(const Renderer_Report& report);
+
 // The renderer backends the window asks for, in order.
 std::span<const Backend_Desc> window_backends();
 // Screenshots for tests and the README: keeps a copy of every frame, and
