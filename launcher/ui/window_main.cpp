@@ -96,7 +96,11 @@ std::string no_renderer_text(const Renderer_Report& report) {
             reason = "the Vulkan device (" + a.probe.device + ") could not be set up";
         }
     }
-    return "Quillmarsh cannot draw its window (" + reason +
+    return cannot_draw_text(reason);
+}
+
+std::string cannot_draw_text(std::string_view reason) {
+    return "Quillmarsh cannot draw its window (" + std::string(reason) +
            "): update the graphics driver, or use the command-line modes (such as --check and --build), which "
            "still work.";
 }
@@ -130,12 +134,14 @@ int window_main() {
     record_message_boxes(app);
     Renderer_Report report =
         renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
-    if (!renderer.backend.render) {
-        // An empty window would tell the player nothing.
-        const std::string text = no_renderer_text(report);
+    auto tell = [](const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
         if (app.procs.message_box) app.procs.message_box("Quillmarsh", text);
+    };
+    if (!renderer.backend.render) {
+        // An empty window would tell the player nothing.
+        tell(no_renderer_text(report));
         draw_list_destroy(renderer);
         destroy_window(window);
         return 1;
@@ -180,6 +186,7 @@ int window_main() {
     Pad_Poll pads;
     int64_t last_active = clock_ns();
     const int64_t limit = frame_limit();
+    int exit_code = 0;
     for (int64_t frame = 1;; ++frame) {
         if (window.close_requested) break;
         int64_t frame_start = clock_ns();
@@ -207,6 +214,12 @@ int window_main() {
         }
         // A frame with the picture on screen already costs nothing more.
         render_changed(renderer, shown, changes != 0);
+        if (window_device_lost(renderer.backend)) {
+            // Nothing will be drawn any more: say so, then close as asked to.
+            tell(cannot_draw_text("the graphics device stopped answering"));
+            exit_code = 1;
+            break;
+        }
         if (limit > 0 && frame >= limit) {
             if (frame == limit && !screenshot.empty()) {
                 screenshot_written = true;
@@ -238,5 +251,5 @@ int window_main() {
     draw_list_destroy(renderer);
     destroy_window(window);
     // Validation on (tests): an error it reported fails the run.
-    return window_backend_errors() > 0 ? 1 : 0;
+    return window_backend_errors() > 0 ? 1 : exit_code;
 }
