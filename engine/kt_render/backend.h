@@ -64,6 +64,12 @@ struct Backend {
     uint64_t kind = 0;          // Backend_Kind of the created backend
     std::string description;    // what was created, for the log and the user
     void* state = nullptr;      // the backend's private state, owned by it
+    // Frames the render slot has presented, counted by the backend.
+    uint64_t presented = 0;
+    // Counted by the ren_ calls below: window sizes given and textures or
+    // shaders made, written or destroyed, i.e. what changes a frame's
+    // picture outside its draw list.
+    uint64_t changes = 0;
     // The nine slots, in this order; each takes this record first.
     void (*resize)(Backend& b, int width, int height) = nullptr;
     Handle (*create_texture)(Backend& b, const Texture_Desc& desc) = nullptr;

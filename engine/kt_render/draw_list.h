@@ -41,6 +41,7 @@ struct Draw_Command {
     Handle shader = 0;    // 0: the built-in pipelines
     uint32_t uniform_offset = 0, uniform_size = 0;
     uint32_t texture_offset = 0, texture_count = 0;
+    bool operator==(const Draw_Command&) const = default;
 };
 
 struct Target_Entry {

@@ -1,5 +1,7 @@
 #include "engine/kt_render/renderer.h"
 
+#include <cstring>
+
 int pixel_format_bytes(Pixel_Format f) {
     switch (f) {
     case Pixel_Format::RGBA8: return 4;
@@ -12,21 +14,27 @@ int pixel_format_bytes(Pixel_Format f) {
 }
 
 void ren_resize(Backend& b, int width, int height) {
+    ++b.changes;
     if (b.resize) b.resize(b, width, height);
 }
 Handle ren_create_texture(Backend& b, const Texture_Desc& desc) {
+    ++b.changes;
     return b.create_texture ? b.create_texture(b, desc) : 0;
 }
 bool ren_update_texture(Backend& b, Handle texture, Rect rect, std::span<const uint8_t> pixels) {
+    ++b.changes;
     return b.update_texture && texture != 0 ? b.update_texture(b, texture, rect, pixels) : false;
 }
 void ren_destroy_texture(Backend& b, Handle texture) {
+    ++b.changes;
     if (b.destroy_texture && texture != 0) b.destroy_texture(b, texture);
 }
 Handle ren_create_shader(Backend& b, const Shader_Desc& desc) {
+    ++b.changes;
     return b.create_shader ? b.create_shader(b, desc) : 0;
 }
 void ren_destroy_shader(Backend& b, Handle shader) {
+    ++b.changes;
     if (b.destroy_shader && shader != 0) b.destroy_shader(b, shader);
 }
 void ren_render(Backend& b, const Draw_List& list) {
@@ -46,6 +54,37 @@ void draw_list_init(Renderer& r, const Backend& backend, int window_width, int w
 void draw_list_destroy(Renderer& r) {
     if (r.backend.destroy) r.backend.destroy(r.backend);
     r = Renderer{};
+}
+
+namespace {
+
+template <typename T>
+bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+}  // namespace
+
+bool frame_shown(const Shown_Frame& shown, const Renderer& r) {
+    const Draw_List& a = shown.list;
+    const Draw_List& l = r.draw_list;
+    return shown.valid && shown.changes == r.backend.changes && a.clear == l.clear &&
+           a.clear_colour == l.clear_colour && a.frame_size.width == l.frame_size.width &&
+           a.frame_size.height == l.frame_size.height && a.commands == l.commands &&
+           same_bytes(a.vertices, l.vertices) && same_bytes(a.indices, l.indices) &&
+           same_bytes(a.uniforms, l.uniforms) && same_bytes(a.texture_lists, l.texture_lists);
+}
+
+bool render_changed(Renderer& r, Shown_Frame& shown, bool changed) {
+    if (!changed && frame_shown(shown, r)) return false;
+    const uint64_t presented = r.backend.presented;
+    ren_render(r.backend, r.draw_list);
+    shown.valid = r.backend.presented != presented;
+    if (shown.valid) {
+        shown.changes = r.backend.changes;
+        shown.list = r.draw_list;
+    }
+    return true;
 }
 
 void renderer_resize(Renderer& r, int width, int height) {

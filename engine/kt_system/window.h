@@ -27,6 +27,7 @@ inline constexpr uint8_t change_focus_lost = 0x08;
 inline constexpr uint8_t change_minimised = 0x10;
 inline constexpr uint8_t change_restored = 0x20;
 inline constexpr uint8_t change_dpi = 0x40;
+inline constexpr uint8_t change_exposed = 0x80;   // the system asks for the picture again
 
 enum class Cursor : uint8_t { Arrow = 0, Hand = 1, Text = 2, Crosshair = 3, Resize_Horizontal = 4 };
 
@@ -40,6 +41,10 @@ struct Window_Desc {
     uint8_t flags = 0;
     uint8_t bg_r = 0, bg_g = 0, bg_b = 0;
     bool has_bg = false;
+    // The sizes above are for a 96 DPI display and grow with the window's
+    // DPI scale (never shrink below them): the window and its smallest size
+    // keep their room for an interface drawn at that scale.
+    bool scale_with_dpi = false;
 };
 
 struct Window;
@@ -51,6 +56,7 @@ struct Window {
 
     int width = 0, height = 0;   // client size in pixels, kept current
     float dpi_scale = 1.0f;      // DPI / 96
+    float pixel_ratio = 1.0f;    // pixels per window-system unit (Linux: a scaled Wayland output)
     bool focused = false;
     bool minimised = false;
     bool maximised = false;
@@ -100,6 +106,11 @@ void enter_fullscreen(Window& w);
 // is over it.
 void window_apply_cursor(Window& w);
 
+// Shows an error message in the system's message box and waits until the
+// user closes it (Linux: SDL's, where a display answers). False when no
+// box could be shown.
+bool message_box(const std::string& title, const std::string& text);
+
 // Appends an event unless `input_queue_cap` are already waiting.
 void queue_input(Window& w, const Input_Event& e);
 // The same for an event of a kind, with its key or button.
@@ -120,6 +131,12 @@ Hit window_hit(Window& w, int x, int y, int dpi, bool zoomed);
 // waits for its low half, and is forgotten when anything else follows.
 void window_text_unit(Window& w, uint16_t unit);
 
+// A length given for 96 DPI at a DPI scale: never below the length
+// itself, rounded to whole pixels.
+inline int dpi_scaled(int length, float scale) {
+    return scale <= 1.0f ? length : int(float(length) * scale + 0.5f);
+}
+
 // Wheel notches from a system wheel delta (120 per notch), kept fractional
 // for high-resolution wheels.
 inline float wheel_notches(int delta) { return float(delta) / 120.0f; }
@@ -136,6 +153,9 @@ Key key_from_vk(unsigned vk, bool extended, unsigned shift_vk);
 // `style` is the window style (WS_*).
 void outer_size(uint8_t flags, uint32_t style, int width, int height, unsigned dpi, int& outer_w, int& outer_h);
 #else
+// The Xft.dpi value of an X server's resource text ("Xft.dpi:\t144" on a
+// line of its own); 0 when it holds none or no positive number.
+float xft_dpi(const char* resources);
 // SDL scan code (USB usage) and key code to `Key`: letters and digits follow
 // the key code (the layout), everything else the scan code.
 Key key_from_sdl(int scancode, int keycode);

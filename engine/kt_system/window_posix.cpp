@@ -7,8 +7,12 @@
 
 #include <SDL.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
+#include "engine/kt_system/dynlib.h"
 #include "engine/kt_system/utf.h"
 
 namespace {
@@ -38,6 +42,34 @@ Window* window_for_id(Uint32 id) {
     return s ? static_cast<Window*>(SDL_GetWindowData(s, data_key)) : nullptr;
 }
 
+// The desktop's scale on X11, Xft.dpi / 96 from the X server's resources
+// (what the desktop's own programs follow); 1 without it or elsewhere.
+// Read once, through libX11 as SDL itself loads it.
+float display_scale() {
+    static float scale = 0;
+    if (scale > 0) return scale;
+    scale = 1.0f;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "x11") != 0) return scale;
+    Dyn_Lib x11 = lib_open("libX11.so.6");
+    using Open = void* (*)(const char*);
+    using Resources = char* (*)(void*);
+    using Close = int (*)(void*);
+    auto open = reinterpret_cast<Open>(lib_symbol(x11, "XOpenDisplay"));
+    auto resources = reinterpret_cast<Resources>(lib_symbol(x11, "XResourceManagerString"));
+    auto close = reinterpret_cast<Close>(lib_symbol(x11, "XCloseDisplay"));
+    if (open && resources && close) {
+        if (void* display = open(nullptr)) {
+            const char* text = resources(display);
+            float dpi = text ? xft_dpi(text) : 0;
+            if (dpi > 0) scale = dpi / 96.0f;
+            close(display);
+        }
+    }
+    lib_close(x11);
+    return scale;
+}
+
 // Pixels per SDL window unit (1 on X11; more on a scaled Wayland output).
 float pixel_ratio(SDL_Window* s) {
     int w = 0, h = 0, pw = 0, ph = 0;
@@ -56,7 +88,8 @@ void refresh_size(Window& w) {
         w.height = ph;
         w.changes |= change_resized;
     }
-    float scale = pixel_ratio(s);
+    w.pixel_ratio = pixel_ratio(s);
+    float scale = w.pixel_ratio * display_scale();
     if (std::fabs(scale - w.dpi_scale) > 1e-3f) {
         w.dpi_scale = scale;
         w.changes |= change_dpi;
@@ -65,8 +98,8 @@ void refresh_size(Window& w) {
 
 SDL_HitTestResult SDLCALL hit_test(SDL_Window*, const SDL_Point* p, void* data) {
     Window& w = *static_cast<Window*>(data);
-    float r = w.dpi_scale;
-    int dpi = int(std::lround(96.0f * r));
+    float r = w.pixel_ratio;
+    int dpi = int(std::lround(96.0f * w.dpi_scale));
     switch (window_hit(w, int(float(p->x) * r), int(float(p->y) * r), dpi, w.maximised)) {
     case Hit::Client: return SDL_HITTEST_NORMAL;
     case Hit::Caption: return SDL_HITTEST_DRAGGABLE;
@@ -125,6 +158,9 @@ void window_event(Window& w, const SDL_WindowEvent& e) {
         w.maximised = e.event == SDL_WINDOWEVENT_MAXIMIZED;
         refresh_size(w);
         break;
+    case SDL_WINDOWEVENT_EXPOSED:
+        w.changes |= change_exposed;
+        break;
     case SDL_WINDOWEVENT_ENTER:
         w.hovered = true;
         window_apply_cursor(w);
@@ -173,8 +209,8 @@ void dispatch(const SDL_Event& e) {
         if (Window* w = window_for_id(e.motion.windowID)) {
             Input_Event m;
             m.kind = Input_Event_Kind::Mouse_Move;
-            m.x = float(e.motion.x) * w->dpi_scale;
-            m.y = float(e.motion.y) * w->dpi_scale;
+            m.x = float(e.motion.x) * w->pixel_ratio;
+            m.y = float(e.motion.y) * w->pixel_ratio;
             queue_input(*w, m);
         }
         break;
@@ -202,6 +238,23 @@ void dispatch(const SDL_Event& e) {
 }
 
 }  // namespace
+
+float xft_dpi(const char* resources) {
+    std::string_view text = resources;
+    constexpr std::string_view name = "Xft.dpi:";
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!line.starts_with(name)) continue;
+        line.remove_prefix(name.size());
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        float dpi = 0;
+        auto [rest, ec] = std::from_chars(line.data(), line.data() + line.size(), dpi);
+        return ec == std::errc{} && dpi > 0 && std::isfinite(dpi) ? dpi : 0.0f;
+    }
+    return 0.0f;
+}
 
 Key key_from_sdl(int scancode, int keycode) {
     // Letters, digits and punctuation follow the layout, as virtual keys do.
@@ -296,8 +349,10 @@ bool make_window(Window& w, const Window_Desc& desc, const int* x, const int* y,
     if (flags & window_start_hidden) sdl_flags |= SDL_WINDOW_HIDDEN;
     if (flags & window_topmost) sdl_flags |= SDL_WINDOW_ALWAYS_ON_TOP;
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, (flags & window_no_activate) ? "1" : "0");
-    int cw = desc.width < 1 ? 1 : desc.width;
-    int ch = desc.height < 1 ? 1 : desc.height;
+    // SDL's sizes are in window units: on X11 pixels at the desktop's scale.
+    const float units = desc.scale_with_dpi ? display_scale() : 1.0f;
+    int cw = dpi_scaled(desc.width < 1 ? 1 : desc.width, units);
+    int ch = dpi_scaled(desc.height < 1 ? 1 : desc.height, units);
     int px = (x && y) ? *x : int(SDL_WINDOWPOS_UNDEFINED);
     int py = (x && y) ? *y : int(SDL_WINDOWPOS_UNDEFINED);
     // A window that can carry a Vulkan surface when the loader is there.
@@ -310,9 +365,12 @@ bool make_window(Window& w, const Window_Desc& desc, const int* x, const int* y,
     }
     w.native = s;
     SDL_SetWindowData(s, data_key, &w);
-    if (desc.min_width > 0 || desc.min_height > 0) SDL_SetWindowMinimumSize(s, desc.min_width, desc.min_height);
+    if (desc.min_width > 0 || desc.min_height > 0) {
+        SDL_SetWindowMinimumSize(s, dpi_scaled(desc.min_width, units), dpi_scaled(desc.min_height, units));
+    }
     if (flags & window_borderless) SDL_SetWindowHitTest(s, hit_test, &w);
-    w.dpi_scale = pixel_ratio(s);
+    w.pixel_ratio = pixel_ratio(s);
+    w.dpi_scale = w.pixel_ratio * display_scale();
     SDL_GetWindowSizeInPixels(s, &w.width, &w.height);
     w.framed = !(flags & window_borderless);
     w.focused = (SDL_GetWindowFlags(s) & SDL_WINDOW_INPUT_FOCUS) != 0;
@@ -341,6 +399,11 @@ void enter_fullscreen(Window& w) {
     SDL_SetWindowFullscreen(s, SDL_WINDOW_FULLSCREEN_DESKTOP);
     w.fullscreen = true;
     w.framed = false;
+}
+
+bool message_box(const std::string& title, const std::string& text) {
+    return start_video(nullptr) &&
+           SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title.c_str(), text.c_str(), nullptr) == 0;
 }
 
 void window_apply_cursor(Window& w) {

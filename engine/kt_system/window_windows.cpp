@@ -181,6 +181,11 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         w.close_requested = true;
         w.changes |= change_close;
         return 0;
+    case WM_PAINT:
+        // The picture is drawn by the renderer: the next frame draws it.
+        ValidateRect(hwnd, nullptr);
+        w.changes |= change_exposed;
+        return 0;
     case WM_ERASEBKGND:
         if (w.brush) {
             RECT r;
@@ -196,9 +201,10 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         break;
     case WM_GETMINMAXINFO:
         if (w.desc.min_width > 0 || w.desc.min_height > 0) {
-            int ow = 0, oh = 0;
-            outer_size(w.desc.flags, DWORD(GetWindowLongPtrW(hwnd, GWL_STYLE)), w.desc.min_width,
-                       w.desc.min_height, unsigned(window_dpi(hwnd)), ow, oh);
+            int ow = 0, oh = 0, dpi = window_dpi(hwnd);
+            float scale = w.desc.scale_with_dpi ? float(dpi) / 96.0f : 1.0f;
+            outer_size(w.desc.flags, DWORD(GetWindowLongPtrW(hwnd, GWL_STYLE)), dpi_scaled(w.desc.min_width, scale),
+                       dpi_scaled(w.desc.min_height, scale), unsigned(dpi), ow, oh);
             auto* info = reinterpret_cast<MINMAXINFO*>(lp);
             info->ptMinTrackSize.x = ow;
             info->ptMinTrackSize.y = oh;
@@ -333,6 +339,10 @@ bool make_window(Window& w, const Window_Desc& desc, const int* x, const int* y,
     w.native = hwnd;
     UINT dpi = GetDpiForWindow(hwnd);
     w.dpi_scale = float(dpi ? dpi : 96) / 96.0f;
+    if (desc.scale_with_dpi) {
+        cw = dpi_scaled(cw, w.dpi_scale);
+        ch = dpi_scaled(ch, w.dpi_scale);
+    }
     outer_size(flags, style, cw, ch, dpi, ow, oh);
     SetWindowPos(hwnd, nullptr, 0, 0, ow, oh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT client;
@@ -390,6 +400,10 @@ void enter_fullscreen(Window& w) {
                  SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
     w.fullscreen = true;
     w.framed = false;
+}
+
+bool message_box(const std::string& title, const std::string& text) {
+    return MessageBoxW(nullptr, wide_z(text).c_str(), wide_z(title).c_str(), MB_OK | MB_ICONERROR) != 0;
 }
 
 void window_apply_cursor(Window& w) {

@@ -14,7 +14,6 @@
 #include "launcher/core/i18n.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
-#include "launcher/core/startup_tables.h"
 #include "launcher/ui/window_main.h"
 
 namespace {
@@ -35,8 +34,7 @@ void print_error_line(const std::string& line) {
 }
 
 int launcher_main(const std::vector<std::string>& args) {
-    // 0. Start-up tables and UTF-8 console output.
-    init_globals();
+    // 0. UTF-8 console output.
     Console_Utf8 console;
 
     // 1. No system dialogs for critical errors, crashes or missing files.

@@ -31,30 +31,3 @@ bool guid_equal(const Com_Guid& a, const Com_Guid& b) {
     return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
            std::memcmp(a.data4, b.data4, sizeof a.data4) == 0;
 }
-
-// The sampled textures of each pass, by the names the shaders give them.
-static const std::string_view textures_one[] = {"texture0"};
-static const std::string_view textures_bloom_combine[] = {"texture0", "bloom0", "bloom1"};
-
-// The shaders' SPIR-V words are added with the renderer; until then the
-// shader slices are empty.
-Post_Effect post_effects[post_effect_count];
-
-const Post_Effect* post_effect_find(std::string_view name) {
-    for (const Post_Effect& e : post_effects)
-        if (e.name == name) return &e;
-    return nullptr;
-}
-
-void init_globals() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    post_effects[0] = {"bloom_extract", {}, 8, 1, textures_one};
-    post_effects[1] = {"blur", {}, 8, 1, textures_one};
-    post_effects[2] = {"bloom_combine", {}, 20, 3, textures_bloom_combine};
-    post_effects[3] = {"neon", {}, 32, 1, textures_one};
-}
-
-// Filled while the program loads, before main runs.
-[[maybe_unused]] static const bool globals_ready = (init_globals(), true);

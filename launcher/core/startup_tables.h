@@ -1,7 +1,5 @@
-// Constant tables that the program sets up once before its main work: the
-// system cursor identifiers, the COM identifiers of the shell's file
-// dialogs and the renderer's post-effect passes. Filled by init_globals
-// before any thread or window exists; read-only afterwards, without locks.
+// Constant tables of the program: the system cursor identifiers and the
+// COM identifiers of the shell's file dialogs. Read-only, without locks.
 #pragma once
 #include <cstdint>
 #include <span>
@@ -39,21 +37,3 @@ extern const Com_Guid iid_file_save_dialog;     // IID_IFileSaveDialog
 extern const Com_Guid iid_shell_item;           // IID_IShellItem
 
 bool guid_equal(const Com_Guid& a, const Com_Guid& b);
-
-// --- Post-effect passes ------------------------------------------------------------
-struct Post_Effect {
-    std::string_view name;
-    std::span<const uint32_t> shader;          // fragment shader, SPIR-V words (not copied)
-    int64_t uniform_bytes = 0;                 // size of the uniform block
-    int64_t texture_count = 0;                 // number of sampled textures
-    std::span<const std::string_view> textures; // their names in the shader
-};
-inline constexpr int post_effect_count = 4;
-// "bloom_extract", "blur", "bloom_combine", "neon", in this order.
-extern Post_Effect post_effects[post_effect_count];
-// The row with this name, nullptr when there is none.
-const Post_Effect* post_effect_find(std::string_view name);
-
-// Fills the tables above that are set at run time. Runs once before main's
-// work (a second call does nothing); main may call it first thing as well.
-void init_globals();

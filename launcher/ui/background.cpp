@@ -107,8 +107,13 @@ void background_draw(Background_Pass& bg, Renderer& r, float scale) {
     dl.blur_shader = bg.blur_shader;
     // The picture depends on the size and the scale only, and the targets
     // keep what was drawn into them: the chain runs once per size, every
-    // later frame only shows it.
-    if (fresh || scale != bg.drawn_scale) draw_chain(bg, dl, w, h, scale);
+    // later frame only shows it. A frame that was not presented may not
+    // have drawn it: then it runs again.
+    bool unseen = r.backend.presented <= bg.drawn_before;
+    if (fresh || scale != bg.drawn_scale || unseen) {
+        draw_chain(bg, dl, w, h, scale);
+        bg.drawn_before = r.backend.presented;
+    }
 
     push_blend(dl, Blend::Opaque);
     if (dl.window_size.width >= 1 && dl.window_size.height >= 1)

@@ -13,6 +13,10 @@ struct Background_Pass {
     Handle half = 0, quarter_a = 0, quarter_b = 0, eighth_a = 0, eighth_b = 0;
     int width = 0, height = 0;   // the window size the targets were made for
     float drawn_scale = 0;       // the scale the targets' picture was drawn at
+    // The backend's presented count as the chain was last drawn: the chain
+    // is drawn again until a frame after that count was presented (a frame
+    // the backend skipped never filled the targets).
+    uint64_t drawn_before = 0;
 };
 
 struct Background_Shaders {
@@ -29,8 +33,9 @@ void background_start(Background_Pass& bg, Backend& backend, Library& lib, const
 bool background_on(const Background_Pass& bg);
 // Draws the pass into the renderer's draw list (a frame already begun): the
 // picture over the whole window. The targets follow the window size and are
-// drawn again only when made anew (or at another scale); when one cannot be
-// made the effect is off for the rest of the run.
+// drawn again only when made anew (or at another scale), and until a frame
+// holding that drawing was presented; when one cannot be made the effect is
+// off for the rest of the run.
 void background_draw(Background_Pass& bg, Renderer& r, float scale);
 // Shut-down: the five targets, then the two launcher shaders.
 void background_stop(Background_Pass& bg, Backend& backend);

@@ -100,6 +100,12 @@ Ui_Rect dialog_begin(Ui_State& ui, int64_t width, int64_t height) {
         fill_rounded_rect(ui, {box.x - i, box.y, width + 2 * i, height + 2 * i}, px(ui, 8) + i, 0x06000000u);
     }
     int64_t r = px(ui, 8);
+    if (ui.panel_effect) {
+        // The colour 132, 168, 214 at 230 of 255 over the blurred background.
+        const float tint[4] = {132.0f / 255.0f, 168.0f / 255.0f, 214.0f / 255.0f, 230.0f / 255.0f};
+        draw_frosted(ui, box, r, tint, panel_tint_mix);
+        return box;
+    }
     fill_rounded_rect(ui, box, r, ui_rule);
     int64_t iw = box.w < 2 ? 0 : box.w - 2, ih = box.h < 2 ? 0 : box.h - 2;
     fill_rounded_rect(ui, {box.x + 1, box.y + 1, iw, ih}, std::max<int64_t>(r - 1, 0), ui_white);

@@ -165,6 +165,9 @@ Ui_Procs ui_real_procs() {
     p.import_archive = [](std::string_view archive) { return hd_import_start(archive); };
     p.cfg_import = [] { cfg_import(); };
     p.save_language = [] { language_save(data_dir()); };
+    p.message_box = [](std::string_view title, std::string_view text) {
+        message_box(std::string(title), std::string(text));
+    };
     return p;
 }
 
@@ -279,7 +282,11 @@ Frame_Result ui_frame(App& app, const Input_State& input, int64_t now) {
     }
 
     // The wheel: steps for the pages (the log scrolls under the pointer).
-    sh.wheel_step = int64_t(std::trunc(double(input.wheel_y) * 3.0));
+    // A smooth wheel or a touchpad moves by parts of a notch: what does not
+    // make a whole step yet waits for the next frames.
+    const double wheel = sh.wheel_carry + double(input.wheel_y) * 3.0;
+    sh.wheel_step = int64_t(std::trunc(wheel));
+    sh.wheel_carry = wheel - double(sh.wheel_step);
     bool modal = ui_modal(sh);
     ui.modal = modal ? 1 : 0;
 

@@ -85,8 +85,12 @@ struct Ui_State {
     std::string active_id;
     // The frame's time (clock_ns): tooltip delay, step timer, moving block.
     int64_t now = 0;
-    // The background effect draws the panels (they are then left out here).
+    // The background effect: panels and dialog boxes are drawn through the
+    // rounded-panel shader, sampling the blurred background texture (the
+    // window's size stretched over it); section rules are left out.
     bool panel_effect = false;
+    Handle panel_shader = 0;
+    Handle panel_texture = 0;
     bool trace_on = false;
     std::vector<Trace_Item> trace;
     std::vector<Text_Item> texts;
@@ -120,6 +124,7 @@ struct Ui_Shared {
     uint8_t pick_saves = 0;
     uint8_t game_was_running = 0;
     int64_t wheel_step = 0;
+    double wheel_carry = 0;   // the part of a step the wheel moved beyond wheel_step
     int64_t log_scroll = 0;
     // The two Options pages (0 Game, 1 Build): pixels scrolled, the content
     // height the previous frame measured, the held scroll thumb and where in
@@ -226,6 +231,8 @@ struct Ui_Procs {
     // The window's background, drawn first into the begun frame (the
     // window sets it; none without a window).
     std::function<void(App&)> draw_background;
+    // The system's message box for an error the player must read.
+    std::function<void(std::string_view title, std::string_view text)> message_box;
 };
 
 // The real procedures.

@@ -73,8 +73,26 @@ void fill_framed(Ui_State& ui, const Ui_Rect& r, int64_t radius, uint32_t frame,
                       fill);
 }
 
+void draw_frosted(Ui_State& ui, const Ui_Rect& r, int64_t radius, const float tint[4], float tint_mix) {
+    if (!ui.draw_list || r.w < 1 || r.h < 1) return;
+    const float scale = ui.scale > 0 ? ui.scale : 1.0f;
+    const float u[14] = {float(r.x),  float(r.y),   float(r.w),   float(r.h),           float(ui.area.w),
+                         float(ui.area.h), tint[0], tint[1], tint[2], tint[3], float(radius) / scale,
+                         scale, tint_mix, 1.0f};
+    const Handle texture = ui.panel_texture;
+    draw_image(*ui.draw_list, ui.panel_shader, {int(r.x), int(r.y), int(r.w), int(r.h)}, {&texture, 1},
+               {reinterpret_cast<const uint8_t*>(u), sizeof u});
+}
+
 void draw_panel(Ui_State& ui, const Ui_Rect& r, int64_t radius, uint32_t colour) {
-    if (ui.panel_effect) return;
+    if (ui.panel_effect) {
+        // Frosted: mostly the panel's colour, with the blurred background
+        // showing through.
+        const float tint[4] = {float(colour & 0xFF) / 255.0f, float(colour >> 8 & 0xFF) / 255.0f,
+                               float(colour >> 16 & 0xFF) / 255.0f, 1.0f};
+        draw_frosted(ui, r, radius, tint, panel_tint_mix);
+        return;
+    }
     fill_rounded_rect(ui, r, radius, ui_rule);
     fill_rounded_rect(ui, {r.x + 1, r.y + 1, nonneg(r.w - 2), nonneg(r.h - 2)}, radius < 2 ? 0 : radius - 1,
                       colour);

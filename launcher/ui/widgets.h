@@ -38,6 +38,11 @@ void fill_circle(Ui_State& ui, int64_t cx, int64_t cy, int64_t diameter, uint32_
 // Frame colour, then the rectangle inset by one pixel in the fill colour.
 void fill_framed(Ui_State& ui, const Ui_Rect& r, int64_t radius, uint32_t frame, uint32_t fill);
 void draw_panel(Ui_State& ui, const Ui_Rect& r, int64_t radius, uint32_t colour);
+// How much of a frosted box is its tint (the rest: the blurred background).
+inline constexpr float panel_tint_mix = 0.86f;
+// A box through the rounded-panel shader over the blurred background
+// (while ui.panel_effect): tint RGBA 0..1, radius in pixels.
+void draw_frosted(Ui_State& ui, const Ui_Rect& r, int64_t radius, const float tint[4], float tint_mix);
 
 int64_t line_height(const Font* f);
 int64_t text_width(Font* f, std::string_view text);

@@ -26,4 +26,6 @@ Shader_Desc window_shader(std::string_view name) {
     return d;
 }
 
+bool window_device_lost(Backend& b) { return vulkan_last_render_result(b) == 2; }
+
 int window_backend_errors() { return vulkan_validation_errors(); }

@@ -10,6 +10,7 @@
 #include "engine/kt_render/renderer.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
+#include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
@@ -71,7 +72,38 @@ bool page_shot_step(Page_Shots& shots, App& app, Backend& backend) {
     return ++shots.next < shot_count;
 }
 
+// QM_MESSAGE_BOX_LOG=FILE (tests): a message box's title and text are
+// written there instead of shown.
+void record_message_boxes(App& app) {
+    std::string log = env_get("QM_MESSAGE_BOX_LOG");
+    if (log.empty()) return;
+    app.procs.message_box = [log](std::string_view title, std::string_view text) {
+        fs_write(log, std::string(title) + "\n" + std::string(text) + "\n");
+    };
+}
+
 }  // namespace
+
+std::string no_renderer_text(const Renderer_Report& report) {
+    std::string reason = "no renderer was tried";
+    for (int i = 0; i < report.attempt_count; ++i) {
+        const Backend_Attempt& a = report.attempts[i];
+        if (!a.create_called) {
+            reason = a.probe.text.empty() ? "Vulkan is not available" : a.probe.text;
+        } else if (a.create_error == Create_Error::Not_A_Native_Window) {
+            reason = "Vulkan cannot draw into this window";
+        } else {
+            reason = "the Vulkan device (" + a.probe.device + ") could not be set up";
+        }
+    }
+    return cannot_draw_text(reason);
+}
+
+std::string cannot_draw_text(std::string_view reason) {
+    return "Quillmarsh cannot draw its window (" + std::string(reason) +
+           "): update the graphics driver, or use the command-line modes (such as --check and --build), which "
+           "still work.";
+}
 
 int window_main() {
     // Started from Explorer: no empty console beside the window.
@@ -87,6 +119,8 @@ int window_main() {
     desc.min_height = 640;
     desc.bg_r = desc.bg_g = desc.bg_b = 0xF3;
     desc.has_bg = true;
+    // The interface is drawn at the display's scale: so is the window.
+    desc.scale_with_dpi = true;
     if (!make_window(window, desc)) {
         std::fputs("Quillmarsh: could not open a window\n", stderr);
         std::fflush(stderr);
@@ -96,7 +130,22 @@ int window_main() {
     // The renderer over the window; the empty backend when none can be made.
     static Renderer renderer;
     static constexpr Backend_Kind requested[] = {Backend_Kind::Vulkan};
-    renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+    static App app;
+    record_message_boxes(app);
+    Renderer_Report report =
+        renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+    auto tell = [](const std::string& text) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+        if (app.procs.message_box) app.procs.message_box("Quillmarsh", text);
+    };
+    if (!renderer.backend.render) {
+        // An empty window would tell the player nothing.
+        tell(no_renderer_text(report));
+        draw_list_destroy(renderer);
+        destroy_window(window);
+        return 1;
+    }
     // QM_SCREENSHOT: the last frame is written there as a PNG file.
     const std::string screenshot = env_get("QM_SCREENSHOT");
     bool screenshot_written = false;
@@ -106,7 +155,6 @@ int window_main() {
     // Fonts: the system's over the embedded stand-ins.
     static Library library;
     Ui_Font_Names names = add_startup_fonts(library, env_get("WINDIR"));
-    static App app;
     app.ui.window = &window;
     app.ui.scale = std::max(1.0f, window.dpi_scale);
     app.ui.draw_list = &renderer.draw_list;
@@ -123,15 +171,22 @@ int window_main() {
     static Background_Pass background;
     background_start(background, renderer.backend, library,
                      {window_shader("background"), window_shader("panel"), window_shader("blur")});
-    app.procs.draw_background = [](App& a) { background_draw(background, renderer, a.ui.scale); };
+    app.procs.draw_background = [](App& a) {
+        background_draw(background, renderer, a.ui.scale);
+        a.ui.panel_effect = background_on(background) && background.eighth_a != 0;
+        a.ui.panel_shader = background.panel_shader;
+        a.ui.panel_texture = background.eighth_a;
+    };
 
     // The first check of the game and the toolchain.
     task_start("Checking", find_game, 0);
 
     static Input_State input{};
+    static Shown_Frame shown;
     Pad_Poll pads;
     int64_t last_active = clock_ns();
     const int64_t limit = frame_limit();
+    int exit_code = 0;
     for (int64_t frame = 1;; ++frame) {
         if (window.close_requested) break;
         int64_t frame_start = clock_ns();
@@ -140,6 +195,12 @@ int window_main() {
         size_t events = window.events.size();
         input_update(window, input, pads);
         if (changes & change_resized) renderer_resize(renderer, window.width, window.height);
+        // Moved to a display of another scale: the system has sized the
+        // window for it; the fonts follow (the background with the scale).
+        if ((changes & change_dpi) && std::max(1.0f, window.dpi_scale) != app.ui.scale) {
+            app.ui.scale = std::max(1.0f, window.dpi_scale);
+            load_fonts(app);
+        }
         app.width = window.width;
         app.height = window.height;
         bool running = the_task().running.load() != 0;
@@ -151,7 +212,14 @@ int window_main() {
             window.cursor = app.ui.cursor;
             window_apply_cursor(window);
         }
-        ren_render(renderer.backend, renderer.draw_list);
+        // A frame with the picture on screen already costs nothing more.
+        render_changed(renderer, shown, changes != 0);
+        if (window_device_lost(renderer.backend)) {
+            // Nothing will be drawn any more: say so, then close as asked to.
+            tell(cannot_draw_text("the graphics device stopped answering"));
+            exit_code = 1;
+            break;
+        }
         if (limit > 0 && frame >= limit) {
             if (frame == limit && !screenshot.empty()) {
                 screenshot_written = true;
@@ -183,5 +251,5 @@ int window_main() {
     draw_list_destroy(renderer);
     destroy_window(window);
     // Validation on (tests): an error it reported fails the run.
-    return window_backend_errors() > 0 ? 1 : 0;
+    return window_backend_errors() > 0 ? 1 : exit_code;
 }

@@ -114,3 +114,95 @@ TEST(RendererCreate, EmptyBackendTakesEveryCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// A backend whose render slot counts its calls and presents unless told
+// to skip the next frames.
+struct Counting {
+    int renders = 0;
+    int skip = 0;
+};
+
+Backend counting_backend(Counting& c) {
+    Backend b;
+    b.state = &c;
+    b.render = [](Backend& self, const Draw_List&) {
+        Counting& c = *static_cast<Counting*>(self.state);
+        ++c.renders;
+        if (c.skip > 0) {
+            --c.skip;
+            return;
+        }
+        ++self.presented;
+    };
+    b.create_texture = [](Backend&, const Texture_Desc&) { return Handle(7); };
+    b.update_texture = [](Backend&, Handle, Rect, std::span<const uint8_t>) { return true; };
+    return b;
+}
+
+TEST(RenderChanged, OnlyFramesThatDifferFromTheShownOneAreRendered) {
+    // Each step: what happens before the frame, then whether the backend
+    // is asked to draw it.
+    enum class Before { Same, Moved, Clear_Colour, Uniform, Resize, Texture_Written, Window_Changed, Not_Shown };
+    struct Step {
+        const char* what;
+        Before before;
+        bool rendered;
+    } steps[] = {
+        {"the first frame", Before::Same, true},
+        {"the same list again", Before::Same, false},
+        {"and again", Before::Same, false},
+        {"a rectangle moved", Before::Moved, true},
+        {"the same as that one", Before::Same, false},
+        {"another clear colour", Before::Clear_Colour, true},
+        {"a custom shader's uniforms differ", Before::Uniform, true},
+        {"a new window size", Before::Resize, true},
+        {"a texture's pixels written", Before::Texture_Written, true},
+        {"the window exposed", Before::Window_Changed, true},
+        {"the backend did not present the last one", Before::Not_Shown, true},
+        {"presented now", Before::Same, true},
+        {"shown", Before::Same, false},
+    };
+    Counting c;
+    Renderer r;
+    draw_list_init(r, counting_backend(c), 200, 100);
+    Shown_Frame shown;
+    float x = 10;
+    uint32_t clear = 0xFFF3F3F3;
+    float uniform = 1;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        bool window_changed = false;
+        switch (s.before) {
+        case Before::Same: break;
+        case Before::Moved: x += 1; break;
+        case Before::Clear_Colour: clear = 0xFF101010; break;
+        case Before::Uniform: uniform = 2; break;
+        case Before::Resize: renderer_resize(r, 210, 100); break;
+        case Before::Texture_Written: {
+            const uint8_t px[4] = {1, 2, 3, 4};
+            ren_update_texture(r.backend, 7, {0, 0, 1, 1}, px);
+            break;
+        }
+        case Before::Window_Changed: window_changed = true; break;
+        case Before::Not_Shown: c.skip = 1; break;
+        }
+        Draw_List& dl = r.draw_list;
+        draw_list_begin_frame(dl, clear);
+        draw_rect(dl, {int(x), 10, 30, 20}, 0xFF202020);
+        draw_image(dl, 3, {0, 0, 8, 8}, {}, std::span(reinterpret_cast<const uint8_t*>(&uniform), sizeof uniform));
+        if (s.before == Before::Not_Shown) {
+            // The skipped frame itself was drawn because it differs.
+            x += 1;
+            draw_rect(dl, {0, 50, 5, 5}, 0xFF0000FF);
+        }
+        const int before = c.renders;
+        EXPECT_EQ(render_changed(r, shown, window_changed), s.rendered);
+        EXPECT_EQ(c.renders - before, s.rendered ? 1 : 0);
+    }
+    r.backend.state = nullptr;
+    draw_list_destroy(r);
+}
+
+}  // namespace

@@ -140,4 +140,35 @@ TEST(WindowWheel, DeltaIsFractional) {
     EXPECT_FLOAT_EQ(wheel_notches(30), 0.25f);   // a high-resolution wheel's step
 }
 
+TEST(WindowScale, LengthsForNinetySixDpiGrowWithTheScaleOnly) {
+    struct Case {
+        int length;
+        float scale;
+        int scaled;
+    } cases[] = {
+        {1080, 1.0f, 1080}, {1080, 1.25f, 1350}, {760, 1.5f, 1140}, {940, 2.0f, 1880},
+        {641, 1.5f, 962},   // 961.5, rounded
+        {1080, 0.75f, 1080},   // a display below 96 DPI keeps the room the interface needs
+    };
+    for (const Case& c : cases) EXPECT_EQ(dpi_scaled(c.length, c.scale), c.scaled) << c.length << " at " << c.scale;
+}
+
+#ifndef _WIN32
+TEST(WindowScale, XftDpiFromTheServersResources) {
+    struct Case {
+        const char* resources;
+        float dpi;   // 0: none
+    } cases[] = {
+        {"Xft.dpi:\t144\n", 144},
+        {"Xcursor.size:\t24\nXft.antialias:\t1\nXft.dpi:\t120\nXft.hinting:\t1\n", 120},
+        {"Xft.dpi: 96.5", 96.5f},   // fractional, no line end
+        {"Xft.dpiX:\t144\nXft.rgba:\trgb\n", 0},   // other names only
+        {"Xft.dpi:\tlarge\n", 0},
+        {"Xft.dpi:\t-96\n", 0},
+        {"", 0},
+    };
+    for (const Case& c : cases) EXPECT_FLOAT_EQ(xft_dpi(c.resources), c.dpi) << c.resources;
+}
+#endif
+
 }  // namespace

@@ -70,6 +70,12 @@ void texel(const Fake_Texture& t, float u, float v, uint8_t out[4]) {
 
 void render(Backend& b, const Draw_List& list) {
     Fake_State& s = fake_state(b);
+    ++s.renders;
+    if (s.skip_frames > 0) {   // as a window with no area, or an acquire that timed out
+        --s.skip_frames;
+        return;
+    }
+    ++b.presented;
     s.frame_width = list.frame_size.width;
     s.frame_height = list.frame_size.height;
     s.frame.assign(size_t(s.frame_width) * size_t(s.frame_height) * 4, 0);

@@ -24,6 +24,8 @@ struct Fake_State {
     int updates = 0;           // successful update_texture calls
     int textures_destroyed = 0;
     int shaders_destroyed = 0;
+    int renders = 0;       // render calls
+    int skip_frames = 0;   // the next so many renders present nothing
     // The last rendered frame, RGBA8, frame_size of the draw list.
     int frame_width = 0, frame_height = 0;
     std::vector<uint8_t> frame;

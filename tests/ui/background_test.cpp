@@ -44,9 +44,16 @@ struct Pass_Fixture {
         draw_list_destroy(r);
     }
     Fake_State& fake() { return fake_state(r.backend); }
+    // One frame: the pass drawn, the list handed to the backend.
     void draw() {
         draw_list_begin_frame(r.draw_list, 0xFFF3F3F3);
         background_draw(bg, r, 1.0f);
+        ren_render(r.backend, r.draw_list);
+    }
+    int targets_drawn() {
+        int n = 0;
+        for (const Draw_Command& c : r.draw_list.commands) n += c.target != 0;
+        return n;
     }
     std::pair<int, int> size_of(Handle t) {
         Fake_Texture* f = pool_get(fake().textures, t);
@@ -119,11 +126,7 @@ TEST(BackgroundPass, DrawsTheChainAndEndsWithTheHalfPictureOverTheWindow) {
 
 TEST(BackgroundPass, TheChainRunsOncePerSizeAndEveryFrameShowsThePicture) {
     Pass_Fixture f;
-    auto targets_drawn = [&] {
-        int n = 0;
-        for (const Draw_Command& c : f.r.draw_list.commands) n += c.target != 0;
-        return n;
-    };
+    auto targets_drawn = [&] { return f.targets_drawn(); };
     f.draw();
     Handle half = f.bg.half;
     EXPECT_GT(targets_drawn(), 0);
@@ -140,6 +143,26 @@ TEST(BackgroundPass, TheChainRunsOncePerSizeAndEveryFrameShowsThePicture) {
     EXPECT_EQ(f.fake().textures_destroyed, 5);
     EXPECT_EQ(f.size_of(f.bg.half), std::pair(600, 400));
     EXPECT_GT(targets_drawn(), 0);
+}
+
+TEST(BackgroundPass, TheChainIsDrawnAgainUntilAFrameHoldingItWasPresented) {
+    // The frames that make the targets are not presented (a window started
+    // minimised, an acquire that timed out): their targets stay empty, so
+    // the next frame draws the chain again, and only then stops.
+    for (int skipped : {1, 3}) {
+        SCOPED_TRACE(testing::Message() << skipped << " frames not presented");
+        Pass_Fixture f;
+        f.fake().skip_frames = skipped;
+        for (int i = 0; i < skipped; ++i) {
+            f.draw();
+            EXPECT_GT(f.targets_drawn(), 0) << "frame " << i + 1;
+        }
+        f.draw();   // presented
+        EXPECT_GT(f.targets_drawn(), 0);
+        f.draw();
+        EXPECT_EQ(f.targets_drawn(), 0);
+        EXPECT_EQ(f.fake().textures_destroyed, 0) << "the targets are kept, only drawn again";
+    }
 }
 
 TEST(BackgroundPass, ATargetThatCannotBeMadeTurnsTheEffectOffForGood) {

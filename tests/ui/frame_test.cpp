@@ -311,6 +311,31 @@ TEST(UiFrame, ChoiceAndDragEndWithTheFrameWhenTheirWidgetIsGone) {
     EXPECT_TRUE(h.app.ui.active_id.empty());
 }
 
+TEST(UiFrame, WheelStepsKeepThePartOfAStepBetweenFrames) {
+    // Each frame's wheel movement in notches; one notch is three steps.
+    struct Case {
+        const char* what;
+        std::vector<float> notches;
+        int64_t steps;   // all frames together
+    } cases[] = {
+        {"whole notches", {1, -1, 2}, 6},
+        {"a precision touchpad's quarter notches", {0.25f, 0.25f, 0.25f, 0.25f}, 3},
+        {"a fifth of a notch alone", {0.2f}, 0},
+        {"a smooth wheel's thirds downwards", {-1.0f / 3, -1.0f / 3, -1.0f / 3, -1.0f / 3}, -4},
+        {"forth and back", {0.25f, -0.25f, 0.25f, -0.25f}, 0},
+    };
+    for (const Case& c : cases) {
+        Ui_Harness h;
+        int64_t total = 0;
+        for (float n : c.notches) {
+            h.input.wheel_y = n;
+            h.frame();
+            total += h.app.shared.wheel_step;
+        }
+        EXPECT_EQ(total, c.steps) << c.what;
+    }
+}
+
 TEST(UiFrame, TooltipShowsAfterItsDelay) {
     Ui_Harness h;
     h.frame();

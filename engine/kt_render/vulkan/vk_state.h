@@ -259,6 +259,9 @@ struct Vk_State {
 
     Handle white = 0;
     bool device_lost = false;
+    // How long a frame slot's fence is waited for before the device counts
+    // as lost (far beyond any frame; tests shorten it).
+    uint64_t fence_timeout_ns = 10'000'000'000ull;
     int last_result = 0;   // of the last render: 0 presented, 1 skipped, 2 device lost
 
     // Frame capture: the window image copied into the frame's capture buffer.

@@ -269,6 +269,29 @@ bool record_capture(Vk_State& s, Frame& fr, VkCommandBuffer cmd, VkImage image) 
     return true;
 }
 
+// A frame slot's fence (signalled) and acquire semaphore made again after
+// a submit that failed. False when they cannot be made: the device then
+// counts as lost.
+bool renew_frame_sync(Vk_State& s, Frame& fr) {
+    auto& f = s.fd;
+    f.vkDeviceWaitIdle(s.device);
+    f.vkDestroyFence(s.device, fr.fence, nullptr);
+    fr.fence = VK_NULL_HANDLE;
+    VkFenceCreateInfo fence{};
+    fence.sType = VK_STRUCTURE_TYPE_FENCE_CREATE_INFO;
+    fence.flags = VK_FENCE_CREATE_SIGNALED_BIT;
+    bool ok = f.vkCreateFence(s.device, &fence, nullptr, &fr.fence) == VK_SUCCESS;
+    if (ok && !s.offscreen) {
+        f.vkDestroySemaphore(s.device, fr.acquired, nullptr);
+        fr.acquired = VK_NULL_HANDLE;
+        VkSemaphoreCreateInfo sem{};
+        sem.sType = VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO;
+        ok = f.vkCreateSemaphore(s.device, &sem, nullptr, &fr.acquired) == VK_SUCCESS;
+    }
+    if (!ok) s.device_lost = true;
+    return ok;
+}
+
 int render(Vk_State& s, const Draw_List& list) {
     auto& f = s.fd;
     if (s.device_lost) return 2;
@@ -277,7 +300,14 @@ int render(Vk_State& s, const Draw_List& list) {
     if (chain == 2) return s.device_lost ? 2 : 1;
 
     Frame& fr = s.frames[s.frame_index];
-    VkResult r = note_result(s, f.vkWaitForFences(s.device, 1, &fr.fence, VK_TRUE, UINT64_MAX));
+    VkResult r = note_result(s, f.vkWaitForFences(s.device, 1, &fr.fence, VK_TRUE, s.fence_timeout_ns));
+    if (r == VK_TIMEOUT) {
+        // A frame that never ends: the device no longer works for us.
+        log_printf(Log_Level::Error, "ren_vulkan: a frame did not finish in %llu ms; the device counts as lost",
+                   static_cast<unsigned long long>(s.fence_timeout_ns / 1000000));
+        s.device_lost = true;
+        return 2;
+    }
     if (r != VK_SUCCESS) return s.device_lost ? 2 : 1;
     run_deferred(s, s.frame_number > 0 ? s.frame_number - 1 : 0, false);
     f.vkResetDescriptorPool(s.device, fr.texture_pool, 0);
@@ -378,7 +408,10 @@ int render(Vk_State& s, const Draw_List& list) {
     r = note_result(s, f.vkQueueSubmit(s.queue, 1, &submit, fr.fence));
     if (r != VK_SUCCESS) {
         log_printf(Log_Level::Error, "ren_vulkan: submitting a frame failed: %s", result_name(r));
-        return s.device_lost ? 2 : 1;
+        if (s.device_lost) return 2;
+        // The fence was reset and nothing will signal it, nor wait on the
+        // acquire's semaphore: both are made anew for the slot's next frame.
+        return renew_frame_sync(s, fr) ? 1 : 2;
     }
     if (captured) {
         s.captured_frame = s.frame_index;
@@ -415,6 +448,7 @@ void backend_resize(Backend& b, int width, int height) {
 void backend_render_slot(Backend& b, const Draw_List& list) {
     Vk_State& s = state_of(b);
     s.last_result = render(s, list);
+    if (s.last_result == 0) ++b.presented;
 }
 
 int vulkan_last_render_result(Backend& b) { return b.state ? state_of(b).last_result : 0; }

@@ -41,27 +41,4 @@ TEST(StartupTables, CursorIdentifiers) {
     EXPECT_EQ(cursor_id(Cursor_Kind::Hand), 32649);
 }
 
-TEST(StartupTables, PostEffectRows) {
-    init_globals();
-    init_globals();  // a second call changes nothing
-    const char* const names[] = {"bloom_extract", "blur", "bloom_combine", "neon"};
-    for (int i = 0; i < post_effect_count; i++) {
-        EXPECT_EQ(post_effects[i].name, names[i]);
-        EXPECT_EQ(post_effect_find(names[i]), &post_effects[i]);
-        EXPECT_EQ(post_effects[i].texture_count, int64_t(post_effects[i].textures.size()));
-        EXPECT_EQ(post_effects[i].textures[0], "texture0");
-    }
-    const Post_Effect* blur = post_effect_find("blur");
-    ASSERT_NE(blur, nullptr);
-    EXPECT_EQ(blur->uniform_bytes, 8);
-    const Post_Effect* combine = post_effect_find("bloom_combine");
-    ASSERT_NE(combine, nullptr);
-    EXPECT_EQ(combine->uniform_bytes, 20);
-    ASSERT_EQ(combine->textures.size(), 3u);
-    EXPECT_EQ(combine->textures[1], "bloom0");
-    EXPECT_EQ(combine->textures[2], "bloom1");
-    EXPECT_EQ(post_effect_find("neon")->uniform_bytes, 32);
-    EXPECT_EQ(post_effect_find("Blur"), nullptr);
-}
-
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "engine/kt_render/font.h"
 #include "engine/kt_render/text.h"
+#include "engine/kt_render/vulkan/vk_state.h"   // the device's entry points, replaced to make calls fail
 #include "engine/kt_system/env.h"
 #include "tests/kt_render/vulkan/vulkan_pixels.h"
 
@@ -407,6 +408,65 @@ TEST_F(Vulkan, AnEmptyWindowSkipsTheFrame) {
     EXPECT_EQ(f.width, 6);
     EXPECT_EQ(f.height, 4);
     EXPECT_EQ(pixel_at(f, 5, 3), grey);
+}
+
+// Entry points that fail the way a driver may, put in the backend's own
+// table of device procedures.
+VkResult VKAPI_CALL submit_out_of_memory(VkQueue, uint32_t, const VkSubmitInfo*, VkFence) {
+    return VK_ERROR_OUT_OF_DEVICE_MEMORY;
+}
+VkResult VKAPI_CALL wait_times_out(VkDevice, uint32_t, const VkFence*, VkBool32, uint64_t) { return VK_TIMEOUT; }
+
+Vk_State& vk_state(Backend& b) { return *static_cast<Vk_State*>(b.state); }
+
+void presented_frame(Offscreen& o) {
+    draw_list_begin_frame(o.dl(), grey_frame);
+    o.frame();
+    ASSERT_EQ(vulkan_last_render_result(o.b()), 0);
+}
+
+TEST_F(Vulkan, AFailedSubmitLeavesTheFrameSlotUsable) {
+    Offscreen o(8, 6);
+    ASSERT_TRUE(o.made);
+    Vk_State& s = vk_state(o.b());
+    // Well beyond any frame here, yet a test that hangs on it ends.
+    s.fence_timeout_ns = 60'000'000'000ull;
+    presented_frame(o);
+
+    auto real_submit = s.fd.vkQueueSubmit;
+    s.fd.vkQueueSubmit = submit_out_of_memory;
+    ren_render(o.b(), o.dl());
+    s.fd.vkQueueSubmit = real_submit;
+    EXPECT_EQ(vulkan_last_render_result(o.b()), 1) << "a skipped frame, the device not lost";
+    EXPECT_TRUE(logged("submitting a frame failed: VK_ERROR_OUT_OF_DEVICE_MEMORY"));
+    logged_errors().clear();
+
+    // Both frame slots come round again: each waits on its fence.
+    for (uint32_t i = 1; i <= 4; ++i) {
+        const uint32_t colour = 0xFF000000u | (0x30u * i) * 0x010101u;
+        draw_list_begin_frame(o.dl(), colour);
+        Texture_Pixels f = o.frame();
+        ASSERT_EQ(vulkan_last_render_result(o.b()), 0) << "frame " << i;
+        EXPECT_EQ(pixel_at(f, 7, 5), colour);
+    }
+}
+
+TEST_F(Vulkan, AFrameThatNeverEndsCountsAsALostDevice) {
+    Offscreen o(8, 6);
+    ASSERT_TRUE(o.made);
+    Vk_State& s = vk_state(o.b());
+    presented_frame(o);
+    auto real_wait = s.fd.vkWaitForFences;
+    s.fd.vkWaitForFences = wait_times_out;
+    ren_render(o.b(), o.dl());
+    s.fd.vkWaitForFences = real_wait;
+    EXPECT_EQ(vulkan_last_render_result(o.b()), 2);
+    EXPECT_TRUE(logged("did not finish"));
+    logged_errors().clear();
+    // Lost for good: nothing is drawn any more, and no wait is begun.
+    ren_render(o.b(), o.dl());
+    EXPECT_EQ(vulkan_last_render_result(o.b()), 2);
+    EXPECT_EQ(ren_create_texture(o.b(), desc_of(1, 1, Pixel_Format::RGBA8)), 0u);
 }
 
 TEST_F(Vulkan, ACustomShaderListingItsOwnTargetSamplesWhite) {
