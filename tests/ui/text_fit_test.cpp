@@ -496,10 +496,8 @@ TEST(UiPicture, FeaturesDialogsAndBrowserInFourLanguages) {
         for (Window_Size size : {Window_Size{1080, 760, 1.0f}, Window_Size{940, 640, 1.0f}}) {
             Ui_Harness h(size.width, size.height);
             fill_world(h, false, true);
-            // The page's top, and its mods: the import rows with their notes.
-            std::vector<Shot> shots = {{"features", Page::Features, nullptr},
-                                       {"features_mods", Page::Features, nullptr, 440},
-                                       {"features_mods_more", Page::Features, nullptr, 900}};
+            // The page at its mods: the import rows with their notes.
+            std::vector<Shot> shots = {{"features_mods", Page::Features, nullptr, 440}};
             const char* dialog_names[] = {"updated", "movies", "assets", "uninstall", "uninstall_measuring",
                                           "compiler"};
             for (size_t i = 0; i < dialog_cases().size(); ++i) {
