@@ -19,6 +19,7 @@ void catalog_init(Catalog& c) {
     c.slots.clear();
     c.values.clear();
     c.stripped.clear();
+    c.decoded.clear();
     c.current = 0;
     add_language(c, "en", "");
 }
@@ -87,6 +88,27 @@ const Text_Value* text_get(const Catalog& c, int key, int lang) {
     return &list[size_t(key)];
 }
 
+namespace {
+
+// A line of a translation text with each "\n" made a line break.
+std::string decode_breaks(std::string_view line) {
+    std::string out;
+    out.reserve(line.size());
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+            out += '\n';
+            ++i;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
+bool has_break(std::string_view line) { return line.find("\\n") != std::string_view::npos; }
+
+}  // namespace
+
 void load_lines(Catalog& c, std::string_view text) {
     std::vector<int> declared;
     std::string_view english;
@@ -108,7 +130,12 @@ void load_lines(Catalog& c, std::string_view text) {
                     key = text_find(c, english, h);
                     if (key < 0) key = keys_intern(c, english, h);
                 }
-                text_put(c, key, declared[position], line.substr(1));
+                std::string_view t = line.substr(1);
+                if (has_break(t)) {
+                    text_put_copy(c, key, declared[position], decode_breaks(t));
+                } else {
+                    text_put(c, key, declared[position], t);
+                }
             }
             position++;
             continue;
@@ -135,6 +162,10 @@ void load_lines(Catalog& c, std::string_view text) {
             continue;
         }
         english = trimmed;
+        if (has_break(trimmed)) {
+            c.decoded.push_back(std::make_unique<std::string>(decode_breaks(trimmed)));
+            english = *c.decoded.back();
+        }
         have_english = true;
         key = -1;
         position = 0;

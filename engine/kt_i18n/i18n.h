@@ -10,7 +10,9 @@
 //     TAB, unchanged, is the text for the next declared language;
 //   - a line that is "-" after trimming skips one declared language;
 //   - any other line, trimmed, is an English text; its translation lines
-//     follow it, one per declared language in order.
+//     follow it, one per declared language in order;
+//   - in an English text or a translation, "\n" stands for a line break
+//     inside the text (any other backslash is kept as it is).
 //
 // Keys and translations loaded from a text point into that text: it must
 // outlive the catalogue. Not thread-safe: one thread owns the catalogue.
@@ -49,6 +51,7 @@ struct Catalog {
     std::vector<std::vector<Text_Value>> values;     // per language, indexed by key
     int current = 0;                                 // index of the language in use
     std::unordered_map<std::string, std::string> stripped;  // English text -> ruby-stripped text
+    std::vector<std::unique_ptr<std::string>> decoded;      // keys with a line break, read from "\n"
 };
 
 // FNV-1a over the bytes in 32 bits, then xor-ed with itself shifted right 15.

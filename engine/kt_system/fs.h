@@ -20,6 +20,7 @@ struct Dir_Entry {
     std::string name;
     bool is_dir = false;    // a real folder (a link to a folder is not a folder here)
     bool is_link = false;
+    bool is_file = false;   // a regular file (not a link, FIFO, socket or device)
     uint64_t size = 0;
     int64_t mtime_ns = 0;
 };

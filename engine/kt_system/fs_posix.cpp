@@ -292,12 +292,14 @@ bool fs_list(std::string_view dir, std::vector<Dir_Entry>& out, std::string* err
         if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             entry.is_dir = S_ISDIR(st.st_mode);
             entry.is_link = S_ISLNK(st.st_mode);
+            entry.is_file = S_ISREG(st.st_mode);
             entry.size = static_cast<uint64_t>(st.st_size);
             entry.mtime_ns = time_ns(st.st_mtim);
         } else {
             if (errno == ENOENT) continue;  // removed while listing
             entry.is_dir = e->d_type == DT_DIR;
             entry.is_link = e->d_type == DT_LNK;
+            entry.is_file = e->d_type == DT_REG;
         }
         out.push_back(std::move(entry));
     }

@@ -362,6 +362,7 @@ bool fs_list(std::string_view dir, std::vector<Dir_Entry>& out, std::string* err
         e.name = narrow(fd.cFileName, wcslen(fd.cFileName));
         e.is_link = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         e.is_dir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !e.is_link;
+        e.is_file = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !e.is_link;
         e.size = e.is_dir ? 0 : join64(fd.nFileSizeHigh, fd.nFileSizeLow);
         e.mtime_ns = filetime_ns(fd.ftLastWriteTime);
         out.push_back(std::move(e));

@@ -31,10 +31,8 @@ bool ends_with_ci(std::string_view name, std::string_view suffix) {
     return true;
 }
 
-bool is_folder(std::string_view path) {
-    File_Info info;
-    return !path.empty() && fs_stat(path, info) && info.is_dir;
-}
+// A folder, also through a link.
+bool is_folder(std::string_view path) { return !path.empty() && fs_is_dir(path); }
 
 // The .dat files directly in the folder (sub-folders are not looked into).
 int64_t dat_files_in(std::string_view folder) {
@@ -59,16 +57,61 @@ bool name_less(std::string_view a, std::string_view b) {
     return a.size() < b.size();
 }
 
+namespace {
+
+// The download folder named in the XDG user-dirs file, as "$HOME/…" or an
+// absolute path; empty when the file names none ("$HOME/" alone turns it off).
+std::string xdg_download_dir(const std::string& home) {
+    std::string config = env_get("XDG_CONFIG_HOME");
+    if (config.empty() && !home.empty()) config = path_join({home, ".config"});
+    std::string text;
+    if (config.empty() || !fs_read(path_join({config, "user-dirs.dirs"}), text, nullptr, 64 * 1024)) return {};
+    static constexpr std::string_view key = "XDG_DOWNLOAD_DIR=";
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line = std::string_view(text).substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        if (line.substr(0, key.size()) != key) continue;
+        line.remove_prefix(key.size());
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+        if (line.size() >= 2 && line.front() == '"' && line.back() == '"') line = line.substr(1, line.size() - 2);
+        std::string_view rest = line;
+        if (rest.substr(0, 5) == "$HOME") {
+            rest.remove_prefix(5);
+            while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+            if (rest.empty() || home.empty()) return {};
+            return path_join({home, std::string(rest)});
+        }
+        return path_is_absolute(rest) ? std::string(rest) : std::string();
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string downloads_folder() {
+    std::string profile = env_get("USERPROFILE");
+    if (!profile.empty()) {
+        std::string downloads = path_join({profile, "Downloads"});
+        return is_folder(downloads) ? downloads : is_folder(profile) ? profile : std::string();
+    }
+    std::string home = env_get("HOME");
+    for (const std::string& candidate :
+         {xdg_download_dir(home), home.empty() ? std::string() : path_join({home, "Downloads"}), home}) {
+        if (is_folder(candidate)) return candidate;
+    }
+    return {};
+}
+
 void pick_with_dialog(App& app) {
     File_Dialog_Request rq;
-    std::string start;
+    const std::string downloads = app.shared.pick_mode == Pick_Mode::Mod_Archive ? downloads_folder() : std::string();
     switch (app.shared.pick_mode) {
     case Pick_Mode::Mod_Archive: {
-        std::string profile = env_get("USERPROFILE");
-        std::string downloads = path_join({profile, "Downloads"});
-        start = is_folder(downloads) ? downloads : profile;
         rq.title = archive_title;
-        rq.start_folder = start;
+        rq.start_folder = downloads;
         rq.pick_file = true;
         rq.filter_name = "Mod archives (.zip, .rar)";
         rq.filter_pattern = "*.zip;*.rar";
@@ -140,15 +183,20 @@ void browser_go(App& app, std::string_view path) {
     sh.browser_folders = 0;
     std::vector<Dir_Entry> list;
     if (!fs_list(sh.browser_folder, list)) return;
-    // Only real folders are entered: a link is never followed.
+    // Folders, also those reached through a link (a game or a store's
+    // library linked from elsewhere): the browser only looks into them.
     for (const Dir_Entry& e : list) {
-        if (e.is_dir && !e.is_link && !e.name.empty() && e.name[0] != '.') sh.browser_entries.push_back(e.name);
+        if (e.name.empty() || e.name[0] == '.') continue;
+        if (e.is_dir || (e.is_link && fs_is_dir(path_join({sh.browser_folder, e.name})))) {
+            sh.browser_entries.push_back(e.name);
+        }
     }
     std::sort(sh.browser_entries.begin(), sh.browser_entries.end(), name_less);
     sh.browser_folders = int64_t(sh.browser_entries.size());
     if (sh.pick_mode != Pick_Mode::Mod_Archive) return;
+    // Archives: regular files only (a FIFO or device so named would stall the import).
     for (const Dir_Entry& e : list) {
-        if (e.is_dir || e.is_link) continue;
+        if (!e.is_file) continue;
         if (ends_with_ci(e.name, ".zip") || ends_with_ci(e.name, ".rar")) sh.browser_entries.push_back(e.name);
     }
     std::sort(sh.browser_entries.begin() + sh.browser_folders, sh.browser_entries.end(), name_less);
@@ -166,8 +214,13 @@ void draw_browser(App& app) {
     std::string_view title = mode == Pick_Mode::Save_Folder   ? save_folder_title
                              : mode == Pick_Mode::Mod_Archive ? archive_title
                                                               : game_folder_title;
-    draw_text_at(ui, ui.title_font, ellipsize(ui.title_font, shown(title), content.w), content.x, content.y,
-                 ui_text, {content.x, content.y, content.w, line_height(ui.title_font)});
+    // The title whole, on as many lines as it needs.
+    int64_t title_h = 0;
+    for (const std::string& line : wrap(ui.title_font, title, content.w)) {
+        draw_text_at(ui, ui.title_font, line, content.x, content.y + title_h, ui_text,
+                     {content.x, content.y + title_h, content.w, line_height(ui.title_font)});
+        title_h += line_height(ui.title_font);
+    }
 
     // The shortcuts; a click changes the folder once the frame's list is drawn.
     std::string go_to;
@@ -176,7 +229,7 @@ void draw_browser(App& app) {
         go_to = std::string(folder);
         go = true;
     };
-    int64_t nav_y = content.y + line_height(ui.title_font) + px(ui, 10);
+    int64_t nav_y = content.y + title_h + px(ui, 10);
     int64_t x = content.x;
     std::string up = sh.browser_folder.empty() ? std::string(".") : path_dir(sh.browser_folder);
     folder_row(ui, x, nav_y, "Up", up, target);
@@ -191,10 +244,38 @@ void draw_browser(App& app) {
     draw_label(ui, ui.small_font, ellipsize(ui.small_font, shown(sh.browser_folder), content.w),
                {content.x, band_y, content.w, px(ui, 20)}, ui_hint, true, true);
 
+    // The hint, whole, between the list and the footer.
+    std::string hint;
+    uint32_t hint_colour = ui_hint;
+    bool holds_game = false;
+    if (mode == Pick_Mode::Mod_Archive) {
+        hint = shown("Click the EF SAGA HD Project's ZIP file to import it.");
+    } else if (sh.pick_saves) {
+        int64_t n = dat_files_in(sh.browser_folder);
+        hint = n == 1  ? std::string(shown("1 .dat file in this folder."))
+               : n > 0 ? fmt(shown("%d .dat files in this folder."), n)
+                     : std::string(shown("No .dat files in this folder (only its own files are looked at, not its "
+                                         "subfolders')."));
+        hint_colour = ui_success;
+    } else {
+        holds_game = is_game_dir(sh.browser_folder);
+        hint = holds_game ? std::string(shown("EMBERFALL SAGA is in this folder."))
+                          : std::string(shown("Open the folder EMBERFALL SAGA is installed in (the one with amber_data)."));
+        hint_colour = holds_game ? ui_success : ui_hint;
+    }
+
     Ui_Rect footer = dialog_buttons(ui, box);
     int64_t footer_top = box.y + box.h - px(ui, 80);
+    std::vector<std::string> hint_lines = wrap(ui.small_font, hint, content.w);
+    int64_t hint_step = line_height(ui.small_font) + px(ui, 2);
+    int64_t hint_y = footer_top - px(ui, 12) - int64_t(hint_lines.size()) * hint_step + px(ui, 2);
+    for (size_t i = 0; i < hint_lines.size(); ++i) {
+        int64_t y = hint_y + int64_t(i) * hint_step;
+        draw_text_at(ui, ui.small_font, hint_lines[i], content.x, y, hint_colour,
+                     {content.x, y, content.w, line_height(ui.small_font)});
+    }
     Ui_Rect panel{content.x, band_y + px(ui, 24), content.w, 0};
-    panel.h = std::max<int64_t>(footer_top - px(ui, 24) - panel.y, 0);
+    panel.h = std::max<int64_t>(hint_y - px(ui, 10) - panel.y, 0);
     draw_panel(ui, panel, px(ui, 4), ui_white);
 
     int64_t row_h = px(ui, 30);
@@ -241,29 +322,6 @@ void draw_browser(App& app) {
                    shown(mode == Pick_Mode::Mod_Archive ? "(no folders or ZIP files here)" : "(no folders here)"),
                    panel, ui_disabled_text, true, true);
     }
-
-    // The hint above the footer.
-    std::string hint;
-    uint32_t hint_colour = ui_hint;
-    bool holds_game = false;
-    if (mode == Pick_Mode::Mod_Archive) {
-        hint = shown("Click the EF SAGA HD Project's ZIP file to import it.");
-    } else if (sh.pick_saves) {
-        int64_t n = dat_files_in(sh.browser_folder);
-        hint = n == 1  ? std::string(shown("1 .dat file in this folder."))
-               : n > 0 ? fmt(shown("%d .dat files in this folder."), n)
-                     : std::string(shown("No .dat files in this folder (only its own files are looked at, not its "
-                                         "subfolders')."));
-        hint_colour = ui_success;
-    } else {
-        holds_game = is_game_dir(sh.browser_folder);
-        hint = holds_game ? std::string(shown("EMBERFALL SAGA is in this folder."))
-                          : std::string(shown("Open the folder EMBERFALL SAGA is installed in (the one with amber_data)."));
-        hint_colour = holds_game ? ui_success : ui_hint;
-    }
-    int64_t hint_y = footer_top - px(ui, 22) - line_height(ui.small_font) / 2;
-    draw_text_at(ui, ui.small_font, ellipsize(ui.small_font, hint, content.w), content.x, hint_y, hint_colour,
-                 {content.x, hint_y, content.w, line_height(ui.small_font)});
 
     // The buttons: two halves, the left one taking the odd pixel.
     int64_t gap = px(ui, 8);

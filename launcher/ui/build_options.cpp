@@ -90,10 +90,21 @@ void build_options_note(App& app, std::string& text, uint32_t& colour) {
                         : shown("DLSS is compiled into the game: Build again to add it (Run does it first).");
 }
 
+// "Build" is a verb on Home's button and a noun over this section: the
+// section's title has its own key, "Build|section", for the languages that
+// need another word; English and a language without it show "Build".
+std::string section_build_title() {
+    static constexpr std::string_view key = "Build|section";
+    const Catalog& c = the_catalog();
+    int k = text_find(c, key, text_hash(key));
+    const Text_Value* v = k >= 0 && c.current != 0 ? text_get(c, k, c.current) : nullptr;
+    return std::string(v ? v->text : std::string_view("Build"));
+}
+
 void build_options_rows(Options_Page& o) {
     Ui_Procs& p = o.app.procs;
     bool en = !o.read_only;
-    options_section(o, "Build");
+    options_section(o, section_build_title());
     std::vector<Compiler> found = p.compilers ? p.compilers() : std::vector<Compiler>{};
     bool clang = false;
     std::string compiler;

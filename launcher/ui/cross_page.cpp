@@ -45,10 +45,16 @@ void row_text(Ui_State& ui, std::string_view id, const Ui_Rect& r, std::string_v
     draw_label(ui, ui.font, ellipsize(ui.font, text, r.w), r, colour, false, true);
 }
 
-void row_hint(Ui_State& ui, const Ui_Rect& r, std::string_view text, uint32_t colour, bool raw) {
+// A path beside a row, shortened to one line.
+void row_path(Ui_State& ui, const Ui_Rect& r, std::string_view path, uint32_t colour) {
     if (r.w <= 0) return;
-    std::string t(raw ? text : shown(text));
-    draw_label(ui, ui.small_font, ellipsize(ui.small_font, t, r.w), r, colour, false, true);
+    draw_label(ui, ui.small_font, ellipsize(ui.small_font, path, r.w), r, colour, false, true);
+}
+
+// A row's description, wrapped to its lines.
+void row_hint(Ui_State& ui, const Ui_Rect& r, std::string_view text, uint32_t colour) {
+    if (r.w <= 0) return;
+    note_text(ui, text, r, colour);
 }
 
 }  // namespace
@@ -100,17 +106,20 @@ void draw_cross(App& app, const Ui_Rect& c) {
             settings_edit([&](Settings& live) { live.cross_target = name; });
             changed = true;
         }
-        row_hint(ui, r.hint, target.description, ui_hint, false);
+        row_hint(ui, r.hint, target.description, ui_hint);
     }
     {
-        Row_Rects r = row_label_index(ui, inner, index, row_h, label_w, control_w, "CPU:");
         std::vector<std::string> labels;
         int64_t sel = 0;
+        // The box grows into the description's room until its longest CPU name fits.
+        int64_t cpu_w = control_w;
         for (size_t i = 0; i < target.cpus.size(); ++i) {
             labels.emplace_back(target.cpus[i].label);
             if (s.cross_cpu == target.cpus[i].cpu) sel = int64_t(i);
+            cpu_w = std::max(cpu_w, text_width(ui.font, shown(labels.back())) + px(ui, 51));
         }
-        Dropdown_Result d = dropdown(ui, "xcpu", r.control, labels, sel, {}, !busy, true);
+        Row_Rects r = row_label_index(ui, inner, index, row_h, label_w, cpu_w, "CPU:");
+        Dropdown_Result d = dropdown(ui, "xcpu", r.control, labels, sel, {}, !busy, false);
         if (d.changed && d.index >= 0 && d.index < int64_t(target.cpus.size())) {
             std::string chosen = target.cpus[size_t(d.index)].cpu;
             if (chosen != s.cross_cpu) {
@@ -122,7 +131,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
         std::string_view hint = sel > 0            ? "Faster there, but only that CPU and newer ones"
                                 : target.android ? "Runs on every 64-bit ARM phone"
                                                  : "Runs on every ARM64 CPU";
-        row_hint(ui, r.hint, hint, ui_hint, false);
+        row_hint(ui, r.hint, hint, ui_hint);
     }
     if (target.android) {
         Row_Rects r = row_label_index(ui, inner, index, row_h, label_w, control_w, "Settings:");
@@ -135,7 +144,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
                 "Sets the Game Options and Build Options for a phone: 960x540, 60 fps, 512 shadows, anti-aliasing "
                 "off, half-resolution effects, 4 GB memory, -O1, 2 pipeline threads. Builds for this computer use "
                 "them too.");
-        row_hint(ui, r.hint, "Sets the options: 960x540, 60 fps, light graphics", ui_hint, false);
+        row_hint(ui, r.hint, "Sets the options: 960x540, 60 fps, light graphics", ui_hint);
     }
     {
         Row_Rects r = row_label_index(ui, inner, index, row_h, label_w, control_w, "Compiler:");
@@ -143,20 +152,20 @@ void draw_cross(App& app, const Ui_Rect& c) {
             row_text(ui, "xcompiler", r.control, "Looking for compilers…", ui_hint, false);
         } else if (!tc.compiler.empty()) {
             row_text(ui, "xcompiler", r.control, compiler_label(tc.compiler), ui_text, true);
-            row_hint(ui, r.hint, tc.compiler, ui_hint, true);
+            row_path(ui, r.hint, tc.compiler, ui_hint);
         } else {
             row_text(ui, "xcompiler", r.control, "No Clang found", ui_error, false);
-            row_hint(ui, r.hint, tc.message, ui_error, false);
+            row_hint(ui, r.hint, tc.message, ui_error);
         }
     }
     {
         Row_Rects r = row_label_index(ui, inner, index, row_h, label_w, control_w, "Linker:");
         if (!tc.linker.empty()) {
             row_text(ui, "xlinker", r.control, "LLVM lld", ui_text, true);
-            row_hint(ui, r.hint, tc.linker, ui_hint, true);
+            row_path(ui, r.hint, tc.linker, ui_hint);
         } else if (!tc.compiler.empty()) {
             row_text(ui, "xlinker", r.control, "No lld found", ui_error, false);
-            row_hint(ui, r.hint, tc.message, ui_error, false);
+            row_hint(ui, r.hint, tc.message, ui_error);
         }
     }
     std::string out_dir = cross_out_dir(target);
@@ -167,7 +176,7 @@ void draw_cross(App& app, const Ui_Rect& c) {
                                               : std::string("Quillmarsh");
         bool built = p.is_file && p.is_file(path_join({out_dir, name}));
         row_text(ui, "xoutput", r.control, built ? "Built" : "Not built yet", built ? ui_success : ui_hint, false);
-        row_hint(ui, r.hint, out_dir, ui_hint, true);
+        row_path(ui, r.hint, out_dir, ui_hint);
     }
     if (changed && p.save_settings) p.save_settings();
 

@@ -21,10 +21,11 @@ uint32_t dialogs_showing(const Ui_Shared& s) {
 }
 
 std::string movies_dialog_body(const Game_State& g) {
-    std::string body = fmt(shown("%d Bink movies (.wmp) that have their MP4 are cut down to their header, freeing "
-                                 "%.1f GB. The game keeps playing the MP4s; to get the originals back, verify the "
-                                 "game's files in Steam."),
-                           g.discardable, double(g.discard_bytes) / 1e9);
+    std::string body = fmt(with_decimal(shown("%d Bink movies (.wmp) that have their MP4 are cut down to their "
+                                              "header, freeing %.1f GB. The game keeps playing the MP4s; to get the "
+                                              "originals back, verify the game's files in Steam."),
+                                        double(g.discard_bytes) / 1e9),
+                           g.discardable);
     if (g.kept > 0) body = fmt(shown("%s %d movies without an MP4 are kept whole."), body, g.kept);
     return body;
 }
@@ -36,18 +37,28 @@ std::string assets_dialog_body(int64_t archives, int64_t archive_bytes, std::str
         bytes += zip_bytes > 0 ? zip_bytes : 0;
         suffix = fmt(shown(", and the mod's ZIP (%s)"), path_base(zip));
     }
-    return fmt(shown("%d of the game's original archives that the HD Project's copies replace are deleted%s, "
-                     "freeing %.1f GB. The game then uses the HD textures only (HD Textures stays On), and the "
-                     "original game cannot start without them. To get them back, verify the game's files in "
-                     "Steam (Properties > Installed Files > Verify integrity of game files)."),
-               archives, suffix, double(bytes) / 1e9);
+    return fmt(with_decimal(shown("%d of the game's original archives that the HD Project's copies replace are "
+                                  "deleted%s, freeing %.1f GB. The game then uses the HD textures only (HD Textures "
+                                  "stays On), and the original game cannot start without them. To get them back, "
+                                  "verify the game's files in Steam (Properties > Installed Files > Verify "
+                                  "integrity of game files)."),
+                            double(bytes) / 1e9),
+               archives, suffix);
 }
 
 std::string uninstall_dialog_body(int64_t bytes, bool gui_stays, bool discarded) {
-    std::string body = fmt(shown("Everything the HD Project's import made is deleted (%.1f GB): its archives, the files "
-                                 "it unpacked from the ZIP and its log. An import after this starts from nothing, as "
-                                 "the first one did. The mod's ZIP itself is not touched."),
-                           double(bytes) / 1e9);
+    std::string body(shown("Everything the HD Project's import made is deleted (%.1f GB): its archives, the files "
+                           "it unpacked from the ZIP and its log. An import after this starts from nothing, as the "
+                           "first one did. The mod's ZIP itself is not touched."));
+    if (bytes >= 0) {
+        body = with_decimal(body, double(bytes) / 1e9);
+    } else if (size_t at = body.find("%.1f"); at != std::string::npos) {
+        // Still being measured: the size and its unit ("GB", "Go", "ГБ") give way to "measuring…".
+        size_t end = at + 4;
+        if (end < body.size() && body[end] == ' ') ++end;
+        while (end < body.size() && body[end] != ')' && body[end] != ' ' && uint8_t(body[end]) != 0xEF) ++end;
+        body.replace(at, end - at, shown("measuring…"));
+    }
     if (gui_stays) {
         body += ' ';
         body += shown("The HD Fonts & GUI textures stay.");
@@ -151,8 +162,8 @@ void uninstall_dialog(App& app) {
                                              p.hd_discarded && p.hd_discarded());
     Ui_Rect box = dialog_begin(ui, px(ui, 560), px(ui, 300));
     dialog_text(ui, box, "Uninstall the HD Project?", body);
-    confirm_buttons(app, box, "Uninstall", !p.task_running(), "Keep it", "Uninstall HD Project", app.tasks.uninstall_hd,
-                    app.shared.uninstall_dialog);
+    confirm_buttons(app, box, "Uninstall", !p.task_running() && app.shared.uninstall_bytes >= 0, "Keep it",
+                    "Uninstall HD Project", app.tasks.uninstall_hd, app.shared.uninstall_dialog);
 }
 
 void compiler_dialog(App& app) {
@@ -193,17 +204,19 @@ void compiler_dialog(App& app) {
     }
     Ui_Rect row = dialog_buttons(ui, box);
     bool install = !d.install.empty();
-    int64_t n = install ? 4 : 3, gap = px(ui, 8);
-    int64_t each = (row.w - gap * (n - 1)) / n, extra = (row.w - gap * (n - 1)) - each * n;
+    int64_t gap = px(ui, 8);
+    std::vector<std::string_view> labels = {"Check again", "Choose clang.exe…", "Close"};
+    if (install) labels.insert(labels.begin(), "Install it for me");
+    std::vector<int64_t> widths = share_row(ui, row.w, gap, labels);
     int64_t bx = row.x;
     auto next = [&](int64_t i) {
-        Ui_Rect r{bx, row.y, each + (i < extra ? 1 : 0), row.h};
+        Ui_Rect r{bx, row.y, widths[size_t(i)], row.h};
         bx += r.w + gap;
         return r;
     };
     bool idle = !app.procs.task_running();
     int64_t i = 0;
-    if (install && button(ui, next(i++), d.install_label, idle, true)) {
+    if (install && button(ui, next(i++), "Install it for me", idle, true)) {
         app.shared.compiler_probe = 0;
         start(app, d.install_label, deps_install_task, 0);
     }

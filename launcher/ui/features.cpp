@@ -40,7 +40,7 @@ Ui_Rect import_get(Options_Page& o, const Row_Rects& r, bool imported, std::stri
     int64_t h = px(ui, 32);
     int64_t y = r.control.y + (r.control.h - h) / 2;
     int64_t x = r.control.x;
-    Ui_Rect imp{x, y, px(ui, 110), h};
+    Ui_Rect imp{x, y, button_width(ui, imported ? again : label, px(ui, 110)), h};
     if (button(ui, imp, imported ? again : label, !o.read_only)) {
         o.app.shared.pick_mode = Pick_Mode::Mod_Archive;
         o.app.shared.pick_saves = 0;
@@ -149,7 +149,7 @@ void save_rows(Options_Page& o) {
     for (size_t i = 0; i < dirs.size(); ++i) {
         Ui_Rect row{o.area.x, o.area.y + o.cursor, o.area.w, row_h};
         if (i > 0 && !ui.panel_effect) fill_rect(ui, {row.x, row.y, row.w, 1}, ui_rule);
-        int64_t bw = px(ui, 80);
+        int64_t bw = button_width(ui, "Remove", px(ui, 80));
         Ui_Rect rm{row.x + row.w - bw, row.y + (row_h - px(ui, 32)) / 2, bw, px(ui, 32)};
         bool exists = fs_is_dir(dirs[i]);
         std::string count;
@@ -186,7 +186,8 @@ void save_rows(Options_Page& o) {
         o.cursor += row_h;
     }
     Row_Rects r = options_row(o, "");
-    Ui_Rect add{r.row.x, r.row.y + (r.row.h - px(ui, 32)) / 2, px(ui, 160), px(ui, 32)};
+    Ui_Rect add{r.row.x, r.row.y + (r.row.h - px(ui, 32)) / 2, button_width(ui, "Add Folder…", px(ui, 160)),
+                px(ui, 32)};
     if (button(ui, add, "Add Folder…", en)) {
         o.app.shared.pick_mode = Pick_Mode::Save_Folder;
         o.app.shared.pick_saves = 1;
@@ -204,7 +205,7 @@ void save_rows(Options_Page& o) {
 void measure_uninstall(App& app, std::vector<std::string> paths) {
     auto result = std::make_shared<std::atomic<int64_t>>(-1);
     app.shared.uninstall_measure = result;
-    app.shared.uninstall_bytes = 0;
+    app.shared.uninstall_bytes = -1;   // not known yet
     std::thread([paths = std::move(paths), result] {
         int64_t total = 0;
         for (const std::string& p : paths) total += path_size(p);
@@ -295,8 +296,8 @@ void hd_rows(Options_Page& o, const Features_State& f, bool importing, const std
             options_note(o, r.hint, "Discarded (Steam's Verify integrity of game files restores them)", ui_hint);
         } else if (f.hd_project) {
             options_note(o, r.hint,
-                         fmt(shown("Frees about %.1f GB (the mod's ZIP and the game's replaced archives)"),
-                             double(f.old_bytes) / 1e9),
+                         with_decimal(shown("Frees about %.1f GB (the mod's ZIP and the game's replaced archives)"),
+                                      double(f.old_bytes) / 1e9),
                          ui_hint);
         } else {
             options_note(o, r.hint,
@@ -529,7 +530,7 @@ void sculpt_rows(Options_Page& o, const Features_State& f) {
         Row_Rects r = options_row(o, "Character:");
         std::vector<std::string> labels;
         for (const Sculpt_Character& sc : sculpt_characters) labels.emplace_back(sc.name);
-        Dropdown_Result d = options_dropdown(o, "sculpt_char", r.control, labels, c, en);
+        Dropdown_Result d = options_dropdown(o, "sculpt_char", r.control, labels, c, en, true);   // names
         if (d.changed && d.index >= 0 && d.index < sculpt_character_count) c = d.index;
         const std::string& state = f.sculpt_state[size_t(c)];
         if (state.empty()) {

@@ -62,7 +62,8 @@ void game_folder_panel(App& app, const Home_Facts& f, const Ui_Rect& panel) {
     std::string folder = app.procs.game_dir ? app.procs.game_dir() : std::string();
     std::string where = folder.empty() ? std::string(shown("not found")) : folder;
     bool failed = f.game.checked && !f.OK;
-    if (failed) where = fmt(shown("%s — %s"), where, shown(f.game.reason));
+    // With no folder saved the reason alone says it ("not found: choose its folder").
+    if (failed) where = folder.empty() ? std::string(shown(f.game.reason)) : fmt(shown("%s — %s"), where, shown(f.game.reason));
     // The path stops short of the Browse button.
     Ui_Rect text{lower.x, lower.y, nonneg(in.w - bw - px(ui, 12)), lower.h};
     draw_label(ui, ui.font, where, text, failed ? ui_error : ui_hint, false, true);
@@ -214,8 +215,8 @@ void button_row(App& app, const Home_Facts& f, const Ui_Rect& row) {
         discard_tip = shown(wait);
     } else if (f.OK) {
         discard_tip = f.game.discardable > 0
-                          ? fmt(shown("Frees %.1f GB: the Bink movies that have their MP4."),
-                                double(f.game.discard_bytes) / 1e9)
+                          ? with_decimal(shown("Frees %.1f GB: the Bink movies that have their MP4."),
+                                         double(f.game.discard_bytes) / 1e9)
                           : std::string(shown("Nothing to discard: no Bink movie has its MP4 yet."));
     } else {
         discard_tip = shown("Needs the game.");

@@ -48,8 +48,9 @@ void section_heading(Ui_State& ui, const Ui_Rect& area, int64_t& cursor, std::st
 void section_heading_hint(Ui_State& ui, const Ui_Rect& area, int64_t& cursor, std::string_view title,
                           std::string_view hint) {
     int64_t gap = heading_line(ui, area, cursor, title);
-    int64_t w = text_width(ui.font, hint);
-    std::string h = ellipsize(ui.font, shown(hint), w);
+    // The hint as translated, at its own width, against the right edge.
+    std::string h(shown(hint));
+    int64_t w = text_width(ui.font, h);
     draw_text_at(ui, ui.font, h, area.x + area.w - w, area.y + cursor + gap + (px(ui, 26) - line_height(ui.font)) / 2,
                  ui_hint, {area.x + area.w - w, area.y + cursor + gap, w, px(ui, 26)});
     cursor += gap + px(ui, 34);
@@ -83,19 +84,17 @@ void note_text(Ui_State& ui, std::string_view english, const Ui_Rect& r, uint32_
     std::vector<std::string> lines = wrap(f, english, r.w);
     if (lines.empty()) return;
     int64_t lh = line_height(f);
-    int64_t shown_lines = std::min<int64_t>(int64_t(lines.size()), 2);
-    int64_t y = r.y + std::max<int64_t>(0, (r.h - shown_lines * lh) / 2);
-    draw_text_at(ui, f, lines[0], r.x, y, colour, r);
-    if (lines.size() == 2) {
-        draw_text_at(ui, f, lines[1], r.x, y + lh, colour, r);
-    } else if (lines.size() > 2) {
-        draw_text_at(ui, f, ellipsize(f, lines[1] + " " + lines[2], r.w), r.x, y + lh, colour, r);
+    int64_t y = r.y + (r.h - int64_t(lines.size()) * lh) / 2;
+    for (const std::string& line : lines) {
+        draw_text_at(ui, f, line, r.x, y, colour, r);
+        y += lh;
     }
 }
 
 Ui_Rect dialog_begin(Ui_State& ui, int64_t width, int64_t height) {
     fill_rect(ui, ui.area, 0x4D000000u);
     Ui_Rect box{ui.area.x + (ui.area.w - width) / 2, ui.area.y + (ui.area.h - height) / 2, width, height};
+    ui_trace(ui, Widget_Kind::Panel, "dialog", {}, box, false, 0);
     for (int64_t i = 1; i <= 6; ++i) {
         fill_rounded_rect(ui, {box.x - i, box.y, width + 2 * i, height + 2 * i}, px(ui, 8) + i, 0x06000000u);
     }
@@ -125,8 +124,7 @@ Ui_Rect dialog_buttons(Ui_State& ui, const Ui_Rect& box) {
 
 int64_t folder_row(Ui_State& ui, int64_t& x, int64_t y, std::string_view label, std::string_view folder,
                    const std::function<void(std::string_view)>& go) {
-    File_Info info;
-    if (!fs_stat(folder, info) || !info.is_dir) return 0;
+    if (!fs_is_dir(folder)) return 0;
     int64_t w = text_width(ui.small_font, shown(label)) + px(ui, 24);
     if (button(ui, {x, y, w, px(ui, 28)}, label, true, false, ui.small_font) && go) go(folder);
     x += w + px(ui, 6);

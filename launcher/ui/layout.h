@@ -26,7 +26,7 @@ Row_Rects row_label(Ui_State& ui, const Ui_Rect& area, int64_t& cursor, int64_t 
 Row_Rects row_label_index(Ui_State& ui, const Ui_Rect& area, int64_t& index, int64_t row_height,
                           int64_t label_width, int64_t control_width, std::string_view label);
 
-// A note of at most two lines in the small font.
+// A note in the small font, wrapped to its lines and centred in `r`.
 void note_text(Ui_State& ui, std::string_view english, const Ui_Rect& r, uint32_t colour);
 
 // Dims the window and draws a centred dialog box of width x height pixels.

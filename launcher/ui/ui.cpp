@@ -62,22 +62,18 @@ void task_run_failed(Task& t) {
 
 namespace {
 
-bool is_folder(const std::string& path) {
-    File_Info info;
-    return !path.empty() && fs_stat(path, info) && info.is_dir;
-}
+// A folder, also through a link.
+bool is_folder(const std::string& path) { return !path.empty() && fs_is_dir(path); }
 
 // Where the in-window browser opens: the saved game folder when picking it,
-// Downloads (else the profile) for a mod archive, else the home folder;
-// "/" when that is no folder.
+// the download folder for a mod archive, else the home folder; "/" when
+// that is no folder.
 std::string browser_start(Pick_Mode mode, const std::string& saved_game_dir) {
     std::string start;
     if (mode == Pick_Mode::Game_Folder && !saved_game_dir.empty()) {
         start = saved_game_dir;
     } else if (mode == Pick_Mode::Mod_Archive) {
-        std::string profile = env_get("USERPROFILE");
-        std::string downloads = path_join({profile, "Downloads"});
-        start = is_folder(downloads) ? downloads : profile;
+        start = downloads_folder();
     } else {
         start = env_get("HOME");
     }
@@ -178,7 +174,29 @@ bool ui_modal(const Ui_Shared& s) {
 
 namespace {
 
-void draw_tabs(App& app, const Ui_Rect& row) {
+// The room around each tab's label and the width of the language choice.
+// Each tab is its label and 28 of room, and the choice is 190 wide; where
+// the row cannot hold them all with 8 between, the tabs' room shrinks (to 12
+// at the least), then the choice narrows to its longest language name.
+struct Tab_Fit {
+    int64_t room = 0, choice = 0;
+};
+Tab_Fit tab_fit(Ui_State& ui, int64_t row_w) {
+    int64_t labels = 0;
+    for (int i = 0; i < page_count; ++i) labels += text_width(ui.bold_font, shown(page_labels[i]));
+    int64_t gaps = px(ui, 4) * (page_count - 1) + px(ui, 8);
+    Tab_Fit f{px(ui, 28), std::min(px(ui, 190), row_w)};
+    int64_t spare = row_w - f.choice - gaps - labels;
+    if (spare >= f.room * page_count) return f;
+    f.room = std::max(px(ui, 12), spare / page_count);
+    int64_t longest = 0;
+    for (const Language& l : language_table) longest = std::max(longest, text_width(ui.font, l.name));
+    int64_t narrowest = std::min(f.choice, longest + px(ui, 51));
+    f.choice = std::clamp(row_w - gaps - labels - f.room * page_count, narrowest, f.choice);
+    return f;
+}
+
+void draw_tabs(App& app, const Ui_Rect& row, int64_t room) {
     Ui_State& ui = app.ui;
     std::string labels[page_count];
     int64_t xs[page_count], ws[page_count];
@@ -188,7 +206,7 @@ void draw_tabs(App& app, const Ui_Rect& row) {
     for (int i = 0; i < page_count; ++i) {
         labels[i] = shown(page_labels[i]);
         xs[i] = x;
-        ws[i] = text_width(ui.bold_font, labels[i]) + px(ui, 28);
+        ws[i] = text_width(ui.bold_font, labels[i]) + room;
         hovered[i] = ui_input_open(ui) && ui.mouse_x >= x && ui.mouse_x < x + ws[i] && ui.mouse_y >= row.y &&
                      ui.mouse_y < row.y + row.h - px(ui, 4);
         if (hovered[i] && ui.clicked) app.shared.current_page = Page(i);
@@ -227,11 +245,12 @@ void draw_ui(App& app) {
     Ui_Rect tabs{a.x + margin, a.y + px(ui, 12), std::max<int64_t>(a.w - 2 * margin, 0), px(ui, 40)};
     int64_t tabs_bottom = tabs.y + tabs.h;
     if (a.w > 0) fill_rect(ui, {a.x, tabs_bottom - 1, a.w, 1}, ui_rule);
-    draw_tabs(app, tabs);
+    Tab_Fit fit = tab_fit(ui, tabs.w);
+    draw_tabs(app, tabs, fit.room);
 
     std::vector<std::string> names;
     for (const Language& l : language_table) names.emplace_back(l.name);
-    int64_t dw = std::min(px(ui, 190), tabs.w);
+    int64_t dw = fit.choice;
     Ui_Rect drop{tabs.x + tabs.w - dw, tabs.y + px(ui, 4), dw, px(ui, 32)};
     Dropdown_Result lang = dropdown(ui, "language", drop, names, language, {}, true, true);
     if (lang.changed) sh.language_request = lang.index;

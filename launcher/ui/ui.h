@@ -37,7 +37,10 @@ inline bool ui_inside(const Ui_Rect& r, int64_t x, int64_t y) {
 
 // What a frame drew, one entry per widget, for tests and tools that read
 // the interface without pixels ("click Build" finds the button by label).
-enum class Widget_Kind : uint8_t { Button, Toggle, Slider, Dropdown, Link, Tab, Tooltip, Text };
+// A Panel is a panel's or a dialog's frame; an Entry is one row of a
+// drop-down whose rows are translated (id: the drop-down's, rect: where its
+// closed box shows a row).
+enum class Widget_Kind : uint8_t { Button, Toggle, Slider, Dropdown, Link, Tab, Tooltip, Text, Panel, Entry };
 struct Trace_Item {
     Widget_Kind kind = Widget_Kind::Button;
     std::string id;      // the widget's id (a button's: its English label)
@@ -117,7 +120,7 @@ struct Ui_Shared {
     uint8_t movies_dialog = 0;
     uint8_t assets_dialog = 0;
     uint8_t uninstall_dialog = 0;
-    int64_t uninstall_bytes = 0;
+    int64_t uninstall_bytes = 0;   // -1 while it is being measured
     int64_t compiler_probe = 0;    // 0 not probed, 1 none found (dialog), 2 found or closed
     uint8_t browser_open = 0;
     Pick_Mode pick_mode = Pick_Mode::Game_Folder;
@@ -292,6 +295,10 @@ bool name_less(std::string_view a, std::string_view b);
 void pick_with_dialog(App& app);
 bool pick_apply(App& app, std::string_view path);
 void browser_go(App& app, std::string_view path);
+// Where a mod archive is looked for first: the profile's Downloads (else the
+// profile) where USERPROFILE is set (Windows); elsewhere the XDG download
+// folder, else HOME/Downloads, else HOME. Empty when none is a folder.
+std::string downloads_folder();
 // The compiler dialog's picker: the system's file dialog for clang, the
 // chosen path stored as the compiler setting and saved; "" when none.
 std::string choose_compiler_file(App& app);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "engine/kt_render/text.h"
 #include "launcher/core/i18n.h"
@@ -85,6 +87,7 @@ void draw_frosted(Ui_State& ui, const Ui_Rect& r, int64_t radius, const float ti
 }
 
 void draw_panel(Ui_State& ui, const Ui_Rect& r, int64_t radius, uint32_t colour) {
+    ui_trace(ui, Widget_Kind::Panel, "panel", {}, r, false, 0);
     if (ui.panel_effect) {
         // Frosted: mostly the panel's colour, with the blurred background
         // showing through.
@@ -151,6 +154,31 @@ std::string ellipsize(Font* font, std::string_view text, int64_t width) {
     return std::string(text.substr(0, cut)) + std::string(dots);
 }
 
+std::string decimal_text(double value, int digits) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+    std::string s = buf;
+    static constexpr std::string_view comma_languages[] = {"de", "es", "fr", "it", "pl", "pt-BR", "ru"};
+    std::string_view code = language_table[language].code;
+    for (std::string_view c : comma_languages) {
+        if (c != code) continue;
+        size_t dot = s.find('.');
+        if (dot != std::string::npos) s[dot] = ',';
+    }
+    return s;
+}
+
+std::string with_decimal(std::string_view format, double value) {
+    for (size_t at = format.find("%."); at != std::string_view::npos; at = format.find("%.", at + 1)) {
+        size_t end = at + 2;
+        while (end < format.size() && format[end] >= '0' && format[end] <= '9') ++end;
+        if (end == at + 2 || end >= format.size() || format[end] != 'f') continue;
+        int digits = std::atoi(std::string(format.substr(at + 2, end - at - 2)).c_str());
+        return std::string(format.substr(0, at)) + decimal_text(value, digits) + std::string(format.substr(end + 1));
+    }
+    return std::string(format);
+}
+
 void draw_label(Ui_State& ui, Font* font, std::string_view text, const Ui_Rect& r, uint32_t colour, bool centred,
                 bool raw) {
     std::string s = ellipsize(font, raw ? text : shown(text), r.w);
@@ -192,6 +220,45 @@ bool button(Ui_State& ui, const Ui_Rect& r, std::string_view label, bool enabled
     draw_text_at(ui, font, s, r.x + pad + (room - w) / 2, r.y + (r.h - line_height(font)) / 2, text_colour,
                  {r.x + pad, r.y, room, r.h});
     return enabled && hot && ui.clicked;
+}
+
+int64_t button_width(Ui_State& ui, std::string_view label, int64_t least, Font* font) {
+    if (!font) font = ui.font;
+    return std::max(least, text_width(font, shown(label)) + 2 * px(ui, 10));
+}
+
+std::vector<int64_t> share_row(Ui_State& ui, int64_t total, int64_t gap, const std::vector<std::string_view>& labels) {
+    const int64_t n = int64_t(labels.size());
+    std::vector<int64_t> out(labels.size());
+    if (n == 0) return out;
+    int64_t room = nonneg(total - gap * (n - 1));
+    std::vector<int64_t> need(labels.size());
+    int64_t needed = 0;
+    for (size_t i = 0; i < labels.size(); ++i) needed += need[i] = button_width(ui, labels[i], 0);
+    // The level every button below it is raised to: the widest share that
+    // still leaves each wider label its own width.
+    int64_t level = room / n;
+    for (int64_t lo = 0, hi = room; lo <= hi;) {
+        int64_t mid = (lo + hi) / 2, sum = 0;
+        for (int64_t w : need) sum += std::max(w, mid);
+        if (sum <= room) {
+            level = mid;
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    if (needed > room) level = 0;
+    int64_t used = 0;
+    for (size_t i = 0; i < labels.size(); ++i) used += out[i] = std::max(need[i], level);
+    // The pixels left over go one each to the first buttons at the level.
+    for (size_t i = 0; i < labels.size() && used < room; ++i) {
+        if (out[i] == level) {
+            ++out[i];
+            ++used;
+        }
+    }
+    return out;
 }
 
 Toggle_Result toggle(Ui_State& ui, std::string_view id, const Ui_Rect& r, bool value, bool enabled) {
@@ -285,8 +352,11 @@ Dropdown_Result dropdown(Ui_State& ui, std::string_view id, const Ui_Rect& r, co
     }
     std::string_view current;
     if (out.index >= 0 && out.index < int64_t(labels.size())) current = labels[size_t(out.index)];
-    draw_label(ui, ui.font, current, {r.x + px(ui, 11), r.y, nonneg(r.w - px(ui, 40)), r.h},
-               enabled ? ui_text : ui_disabled_text, false, raw);
+    const Ui_Rect label_box{r.x + px(ui, 11), r.y, nonneg(r.w - px(ui, 40)), r.h};
+    draw_label(ui, ui.font, current, label_box, enabled ? ui_text : ui_disabled_text, false, raw);
+    if (ui.trace_on && !raw) {
+        for (const std::string& l : labels) ui_trace(ui, Widget_Kind::Entry, id, l, label_box, enabled, 0);
+    }
     int64_t n = px(ui, 4);
     int64_t t = std::max<int64_t>(px(ui, 1), 1) + 1;
     int64_t cx = r.x + r.w - px(ui, 18) - t / 2, cy = r.y + r.h / 2 - n / 2;

@@ -49,6 +49,12 @@ int64_t text_width(Font* f, std::string_view text);
 
 bool button(Ui_State& ui, const Ui_Rect& r, std::string_view label, bool enabled, bool accent = false,
             Font* font = nullptr, bool go = false);
+// The width a button needs for its translated label, `least` at the least.
+int64_t button_width(Ui_State& ui, std::string_view label, int64_t least, Font* font = nullptr);
+// Widths for buttons side by side in `total` pixels with `gap` between: equal
+// parts (the first ones taking the odd pixels) where every label fits, else
+// each label's own width and the rest shared so the narrow ones grow first.
+std::vector<int64_t> share_row(Ui_State& ui, int64_t total, int64_t gap, const std::vector<std::string_view>& labels);
 
 struct Toggle_Result {
     bool value = false;
@@ -98,5 +104,11 @@ void draw_label(Ui_State& ui, Font* font, std::string_view text, const Ui_Rect& 
 void draw_text_at(Ui_State& ui, Font* font, std::string_view text, int64_t x, int64_t y, uint32_t colour,
                   const Ui_Rect& box);
 std::string ellipsize(Font* font, std::string_view text, int64_t width);
+// The number with `digits` decimals and the decimal sign of the language
+// shown (a comma in de, es, fr, it, pl, pt-BR and ru).
+std::string decimal_text(double value, int digits);
+// A translated format with its first "%.<digits>f" replaced by the value as
+// decimal_text writes it; the other placeholders stay for fmt.
+std::string with_decimal(std::string_view format, double value);
 // The translated text broken into lines no wider than `width` where it can.
 std::vector<std::string> wrap(Font* font, std::string_view text, int64_t width);

@@ -81,6 +81,28 @@ TEST_F(Loaded, ReadsTheTranslationLines) {
         }
 }
 
+// "\n" is a line break inside a text, in the English key and in a
+// translation; another backslash stays as written.
+TEST(LineBreaks, AreReadFromTheirEscape) {
+    Catalog c;
+    catalog_init(c);
+    load_lines(c,
+               "@languages de\n"
+               "Two lines:\\nthe second\n"
+               "\tZwei Zeilen:\\ndie zweite\\n\n"
+               "A path bin\\clang.exe\n"
+               "\tEin Pfad bin\\clang.exe\n"
+               "Ends in a backslash\\\n"
+               "\tEndet mit\\\n");
+    EXPECT_EQ(value_of(c, "Two lines:\nthe second", "de"), "Zwei Zeilen:\ndie zweite\n");
+    EXPECT_EQ(value_of(c, "A path bin\\clang.exe", "de"), "Ein Pfad bin\\clang.exe");
+    EXPECT_EQ(value_of(c, "Ends in a backslash\\", "de"), "Endet mit\\");
+    EXPECT_EQ(text_find(c, "Two lines:\\nthe second", text_hash("Two lines:\\nthe second")), -1);
+    // The decoded key outlives the text it was read from and a reload.
+    load_lines(c, "@languages de\nTwo lines:\\nthe second\n\tNeu\n");
+    EXPECT_EQ(value_of(c, "Two lines:\nthe second", "de"), "Neu");
+}
+
 TEST_F(Loaded, ShowsTheCurrentLanguageWithFallbacks) {
     load_lines(c, "@languages en\nColour\n\tColor\nBuild\n\tBuild it\n");
     struct Case {

@@ -7,6 +7,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/settings.h"
 #include "launcher/ui/dialogs.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 
@@ -94,6 +95,48 @@ TEST(Dialogs, BodiesCountGigabytesOfTenToTheNine) {
     }
 }
 
+// Sizes follow the language's decimal sign; the translation's own unit stays.
+TEST(Dialogs, SizesUseTheLanguagesDecimalSign) {
+    i18n_init("");
+    struct Case {
+        const char* code;
+        const char* size;
+    };
+    const Case cases[] = {{"en", "(2.5 GB)"}, {"de", "(2,5 GB)"}, {"fr", "(2,5 Go)"}, {"ru", "(2,5 ГБ)"},
+                          {"pt-BR", "(2,5 GB)"}, {"ja", "（2.5 GB）"}, {"ko", "(2.5 GB)"}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(language_set(language_index(c.code))) << c.code;
+        std::string u = uninstall_dialog_body(2'500'000'000, false, false);
+        EXPECT_NE(u.find(c.size), std::string::npos) << c.code << ": " << u;
+        EXPECT_EQ(u.find("%"), std::string::npos) << u;
+    }
+    language_set(0);
+}
+
+// While the worker still measures, the body says so and Uninstall waits.
+TEST(Dialogs, UninstallWaitsForItsSize) {
+    i18n_init("");
+    for (const char* code : {"en", "de", "ja"}) {
+        ASSERT_TRUE(language_set(language_index(code)));
+        std::string u = uninstall_dialog_body(-1, false, false);
+        EXPECT_NE(u.find(shown("measuring…")), std::string::npos) << u;
+        EXPECT_EQ(u.find("GB"), std::string::npos) << u;
+        EXPECT_EQ(u.find("%"), std::string::npos) << u;
+    }
+    language_set(0);
+    for (int64_t bytes : {int64_t(-1), int64_t(7'000'000'000)}) {
+        Ui_Harness h;
+        h.app.tasks.uninstall_hd = [](Task&) {};
+        h.app.shared.uninstall_dialog = 1;
+        h.app.shared.uninstall_bytes = bytes;
+        h.frame();
+        h.frame();
+        const Trace_Item* b = h.find("Uninstall");
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->enabled, bytes >= 0) << bytes;
+    }
+}
+
 TEST(Dialogs, ConfirmationButtonsStartTheirTasks) {
     struct Case {
         const char* what;
@@ -130,7 +173,7 @@ TEST(Dialogs, CompilerDialogHasThreeOrFourButtons) {
     };
     const Case cases[] = {
         {false, {"Check again", "Choose clang.exe…", "Close"}},
-        {true, {"Install LLVM-MinGW", "Check again", "Choose clang.exe…", "Close"}},
+        {true, {"Install it for me", "Check again", "Choose clang.exe…", "Close"}},
     };
     for (const Case& c : cases) {
         Ui_Harness h;
@@ -138,7 +181,7 @@ TEST(Dialogs, CompilerDialogHasThreeOrFourButtons) {
         h.world.deps[0] = dep("C compiler", "builds the game", "", "clang: not found; gcc: not Clang", false);
         if (c.install) {
             h.world.deps[0].install = {"winget", "install"};
-            h.world.deps[0].install_label = "Install LLVM-MinGW";
+            h.world.deps[0].install_label = "Install LLVM-MinGW (winget)";
         }
         h.frame();
         h.frame();
@@ -162,6 +205,11 @@ TEST(Dialogs, CompilerDialogHasThreeOrFourButtons) {
         const Trace_Item* msys = h.find("MSYS2 (its clang64 Clang)", Widget_Kind::Link);
         ASSERT_NE(msys, nullptr);
         EXPECT_EQ(msys->id, "https://www.msys2.org/");
+        if (c.install) {
+            // The button says what it does; the task is named by the install record.
+            h.click("Install it for me");
+            EXPECT_TRUE(h.started_task("Install LLVM-MinGW (winget)"));
+        }
     }
 }
 
@@ -209,8 +257,62 @@ struct Env_Guard {
     Env_Guard(std::string n, std::string_view value) : name(std::move(n)), saved(env_get(name)), was_set(env_is_set(name)) {
         env_set(name, value);
     }
+    Env_Guard(std::string n, std::nullptr_t) : name(std::move(n)), saved(env_get(name)), was_set(env_is_set(name)) {
+        env_set(name, {}, true);
+    }
     ~Env_Guard() { env_set(name, saved, !was_set); }
 };
+
+// Without USERPROFILE (Linux) the mod-archive browser opens in the XDG
+// download folder, else HOME/Downloads, else HOME; the folder pickers at HOME.
+TEST(Pickers, BrowserStartFolderWithoutAProfile) {
+    Temp_Dir tmp;
+    Env_Guard profile("USERPROFILE", nullptr);
+    Env_Guard home("HOME", tmp.path);
+    Env_Guard config("XDG_CONFIG_HOME", path_join({tmp.path, "config"}));
+    const std::string xdg = path_join({tmp.path, "Téléchargements"}), downloads = path_join({tmp.path, "Downloads"});
+    ASSERT_TRUE(fs_make_dirs(path_join({tmp.path, "config"})));
+    struct Case {
+        const char* what;
+        std::string user_dirs;   // "" for no file
+        bool make_xdg, make_downloads;
+        Pick_Mode mode;
+        std::string start;
+    };
+    const Case cases[] = {
+        {"the XDG folder", "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n", true,
+         true, Pick_Mode::Mod_Archive, xdg},
+        {"an absolute XDG folder", "XDG_DOWNLOAD_DIR=\"" + xdg + "\"\n", true, false, Pick_Mode::Mod_Archive, xdg},
+        {"an XDG folder that is missing", "XDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n", false, true,
+         Pick_Mode::Mod_Archive, downloads},
+        {"downloads turned off", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n", false, true, Pick_Mode::Mod_Archive, downloads},
+        {"no XDG file", "", false, true, Pick_Mode::Mod_Archive, downloads},
+        {"nothing but HOME", "", false, false, Pick_Mode::Mod_Archive, tmp.path},
+        {"save folders", "", true, true, Pick_Mode::Save_Folder, tmp.path},
+    };
+    for (const Case& c : cases) {
+        fs_remove_tree(xdg);
+        fs_remove_tree(downloads);
+        fs_remove_file(path_join({tmp.path, "config", "user-dirs.dirs"}));
+        if (!c.user_dirs.empty()) {
+            ASSERT_TRUE(fs_write(path_join({tmp.path, "config", "user-dirs.dirs"}), c.user_dirs));
+        }
+        if (c.make_xdg) {
+            ASSERT_TRUE(fs_make_dirs(xdg));
+        }
+        if (c.make_downloads) {
+            ASSERT_TRUE(fs_make_dirs(downloads));
+        }
+        Ui_Harness h;
+        h.app.procs.browser_go = browser_go;
+        h.world.game_dir = "";
+        h.app.shared.pick_mode = c.mode;
+        pick_with_dialog(h.app);   // no system dialog answers
+        h.frame();
+        ASSERT_TRUE(h.app.shared.browser_open) << c.what;
+        EXPECT_EQ(h.app.shared.browser_folder, path_clean(c.start)) << c.what;
+    }
+}
 
 TEST(Pickers, SystemDialogByMode) {
     Temp_Dir tmp;
@@ -337,6 +439,41 @@ TEST(Browser, EntriesSortedFoldersFirstHiddenSkipped) {
     App app;
     browser_go(app, path_join({tmp.path, "missing"}));
     EXPECT_TRUE(app.shared.browser_entries.empty());
+}
+
+// A folder reached through a link is listed and entered (a game or a
+// store's library linked from another disk); archives are regular files
+// only: neither a link nor a FIFO so named is offered.
+TEST(Browser, LinkedFoldersAreListedAndEnteredArchivesAreRegularFiles) {
+    Temp_Dir tmp, elsewhere;
+    ASSERT_TRUE(fs_make_dirs(path_join({elsewhere.path, "EMBERFALL SAGA"})));
+    touch(path_join({elsewhere.path, "real.zip"}));
+    ASSERT_TRUE(fs_make_dirs(path_join({tmp.path, "games"})));
+    touch(path_join({tmp.path, "mod.zip"}));
+    if (!fs_make_link(elsewhere.path, path_join({tmp.path, "SteamLibrary"}), true)) {
+        GTEST_SKIP() << "no symbolic link can be made here";
+    }
+    ASSERT_TRUE(fs_make_link(path_join({elsewhere.path, "real.zip"}), path_join({tmp.path, "linked.zip"}), false));
+    ASSERT_TRUE(fs_make_link(path_join({tmp.path, "missing"}), path_join({tmp.path, "dangling"}), true));
+    bool fifo = run_program({"mkfifo", path_join({tmp.path, "pipe.zip"})}, 60'000).code == 0;
+    Ui_Harness h;
+    h.app.procs.browser_go = browser_go;
+    h.app.shared.pick_mode = Pick_Mode::Mod_Archive;
+    browser_go(h.app, tmp.path);
+    EXPECT_EQ(h.app.shared.browser_entries, (std::vector<std::string>{"games", "SteamLibrary", "mod.zip"}))
+        << (fifo ? "with a FIFO pipe.zip" : "no FIFO could be made");
+    EXPECT_EQ(h.app.shared.browser_folders, 2);
+    h.app.shared.browser_open = 1;
+    h.frame();
+    h.frame();
+    const Trace_Item* linked = nullptr;
+    for (const Trace_Item& t : h.app.ui.trace) {
+        if (t.id == "entry" && t.label == "SteamLibrary") linked = &t;
+    }
+    ASSERT_NE(linked, nullptr);
+    h.click_at(linked->rect.x + linked->rect.w / 2, linked->rect.y + linked->rect.h / 2);
+    EXPECT_EQ(h.app.shared.browser_folder, path_join({path_clean(tmp.path), "SteamLibrary"}));
+    EXPECT_EQ(h.app.shared.browser_entries, (std::vector<std::string>{"EMBERFALL SAGA", "real.zip"}));
 }
 
 TEST(Browser, NameOrder) {

@@ -1,19 +1,26 @@
-// Every page and the dialogs it opens, in every language, scrolled through
-// from top to bottom: no text may be drawn outside the box its widget or
-// row gave it (what lies beyond the clip of a scrolled page does not
-// count), a button or tab label that does not fit ends in "…", and no two
-// texts of the same layer overlap. Besides, every button and tab label has
-// a text in the language shown.
+// Every page and the dialogs and browser over it, in every language, at the
+// window's usual and smallest size and at several interface scales, scrolled
+// through from top to bottom: no text may be drawn outside the box its
+// widget or row gave it (what lies beyond the clip of a scrolled page does
+// not count), no two texts of the same layer overlap, no text runs across
+// a panel's or dialog's border, and only data (paths, file names, compiler
+// versions, the log) may be shortened with "…": a label, heading, hint,
+// note or drop-down entry is drawn whole. Besides, every button, tab and
+// drop-down entry has a text in the language shown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <set>
 #include <string>
 
+#include "engine/kt_system/fs.h"
+#include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/settings.h"
 #include "launcher/ui/inputmap.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 
 namespace {
@@ -35,6 +42,64 @@ std::string show(const Ui_Rect& r) {
            std::to_string(r.h) + ")";
 }
 
+// The fixed words of a catalogue text, split at its placeholders ("%s",
+// "%d", "%.1f"; "%%" is a fixed "%").
+std::vector<std::string> fixed_parts(std::string_view t) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] != '%') {
+            parts.back() += t[i];
+        } else if (i + 1 < t.size() && t[i + 1] == '%') {
+            parts.back() += '%';
+            ++i;
+        } else {
+            size_t j = i + 1;
+            while (j < t.size() && !std::isalpha(uint8_t(t[j]))) ++j;
+            i = j;
+            parts.emplace_back();
+        }
+    }
+    return parts;
+}
+
+// `cut` is the text of `parts` from its start, ending inside fixed words:
+// the placeholders take anything.
+bool cut_in_fixed_words(std::string_view cut, const std::vector<std::string>& parts, size_t part) {
+    const std::string& p = parts[part];
+    if (cut.size() <= p.size()) return !cut.empty() && p.compare(0, cut.size(), cut) == 0;
+    if (cut.compare(0, p.size(), p) != 0 || part + 1 == parts.size()) return false;
+    std::string_view rest = cut.substr(p.size());
+    for (size_t taken = 0; taken < rest.size(); ++taken) {
+        if (cut_in_fixed_words(rest.substr(taken), parts, part + 1)) return true;
+    }
+    return false;
+}
+
+// A text drawn cut with "…" that is the interface's own: what comes before
+// the "…" is the start of a catalogue text (in the language shown or in
+// English) ending inside its fixed words, or lies inside its fixed words (a
+// later line of a wrapped text). What was cut inside a placeholder is data.
+bool cut_system_text(const Catalog& cat, std::string_view drawn) {
+    std::string_view cut = drawn.substr(0, drawn.size() - 3);
+    while (!cut.empty() && cut.back() == ' ') cut.remove_suffix(1);
+    if (cut.empty()) return true;   // nothing but the "…"
+    bool cut_words = false;
+    for (size_t k = 0; k < cat.keys.size(); ++k) {
+        const Text_Value* v = text_get(cat, int(k), cat.current);
+        for (std::string_view t : {cat.keys[k].text, v ? v->text : std::string_view()}) {
+            if (t.empty()) continue;
+            std::vector<std::string> parts = fixed_parts(t);
+            // A text, or a line of one, whose own word ends in "…" ("Add Folder…") is whole.
+            if (cut_in_fixed_words(drawn, parts, 0)) return false;
+            if (cut_in_fixed_words(cut, parts, 0)) cut_words = true;
+            for (const std::string& p : parts) {
+                if (p.find(cut) != std::string::npos && p.find(drawn) == std::string::npos) cut_words = true;
+            }
+        }
+    }
+    return cut_words;
+}
+
 // A label a page formatted itself from a translation ("Build for %s"): it
 // matches that translation's text around its placeholder.
 bool formatted_translation(const Catalog& cat, std::string_view label) {
@@ -54,17 +119,33 @@ bool formatted_translation(const Catalog& cat, std::string_view label) {
     return false;
 }
 
+// Labels and drop-down rows that are the same in every language: numbers
+// and signs ("/"), and names
+// (the game's people, whose outfits the models mod offers, and the products
+// a CPU is known by).
+bool stays_as_it_is(std::string_view entry) {
+    if (std::none_of(entry.begin(), entry.end(), [](char c) { return std::isalpha(uint8_t(c)) != 0; })) return true;
+    static constexpr std::string_view names[] = {
+        "Maren Corran", "Dasha",      "Holm", "Veska Lorn", "Tarsa's Wyrmfall", "Oswin Tolvar",
+        "Brisk Tolle",  "Ruel",       "Tobin", "Wenna Hale", "Garrow",          "Aldous Hale",
+        "Kip",          "Vulkan",     "Raspberry Pi 4 (Cortex-A72)",           "Raspberry Pi 5 (Cortex-A76)",
+        "Apple M1 / M2 (Asahi Linux)",
+    };
+    return std::find(std::begin(names), std::end(names), entry) != std::end(names);
+}
+
 bool ends_in_ellipsis(const std::string& s) { return s.size() >= 3 && s.compare(s.size() - 3, 3, "…") == 0; }
 
 struct Faults {
-    std::set<std::string> fit;            // texts outside their boxes, overlaps, labels cut without "…"
-    std::set<std::string> untranslated;   // button and tab labels the language has no text for
+    std::set<std::string> fit;            // texts outside their boxes, overlaps, across borders, cut
+    std::set<std::string> untranslated;   // labels and drop-down entries the language has no text for
 };
 
 // The faults of the last frame; texts before `first` belong to the layer
-// under a dialog and are only checked against their own boxes.
+// under a dialog, which is checked by itself.
 void check_frame(const Ui_Harness& h, const std::string& where, size_t first, Faults& faults) {
     const std::vector<Text_Item>& texts = h.app.ui.texts;
+    const Catalog& cat = the_catalog();
     std::vector<Ui_Rect> seen(texts.size());
     for (size_t i = 0; i < texts.size(); ++i) {
         const Text_Item& t = texts[i];
@@ -72,41 +153,68 @@ void check_frame(const Ui_Harness& h, const std::string& where, size_t first, Fa
         if (seen[i].w == 0) continue;   // scrolled away
         // A glyph's quad may reach a pixel or two past its advance (the
         // hook of a "J", an edge of coverage).
-        const Ui_Rect room{t.box.x - 2, t.box.y, t.box.w + 4, t.box.h};
+        const int64_t slack = px(h.app.ui, 2);
+        const Ui_Rect room{t.box.x - slack, t.box.y, t.box.w + 2 * slack, t.box.h};
         if (!contains(room, seen[i])) {
             faults.fit.insert(where + ": \"" + t.text + "\" drawn at " + show(seen[i]) + " outside its box " +
-                          show(t.box));
+                              show(t.box));
+        }
+        if (ends_in_ellipsis(t.text) && cut_system_text(cat, t.text)) {
+            faults.fit.insert(where + ": \"" + t.text + "\" is cut");
         }
     }
-    for (size_t i = first; i < texts.size(); ++i) {
+    for (size_t i = 0; i < texts.size(); ++i) {
         for (size_t j = i + 1; j < texts.size(); ++j) {
-            if (seen[i].w == 0 || seen[j].w == 0) continue;
+            if (seen[i].w == 0 || seen[j].w == 0 || (i < first) != (j < first)) continue;
             Ui_Rect both = intersect(seen[i], seen[j]);
             // Glyph quads of neighbouring lines may touch by their padding.
             if (both.w > 1 && both.h > 2) {
                 faults.fit.insert(where + ": \"" + texts[i].text + "\" and \"" + texts[j].text + "\" overlap at " +
-                              show(both));
+                                  show(both));
             }
         }
     }
-    // Labels of buttons and tabs: translated, and drawn whole or cut with "…".
-    const Catalog& cat = the_catalog();
+    // Panel and dialog borders: a text lies wholly inside a panel or wholly
+    // outside it. The page's texts under a dialog meet only the page's panels.
+    const Trace_Item* dialog = nullptr;
     for (const Trace_Item& w : h.app.ui.trace) {
-        if (w.kind != Widget_Kind::Button && w.kind != Widget_Kind::Tab) continue;
-        if (cat.current != 0) {
+        if (w.kind == Widget_Kind::Panel && w.id == "dialog") dialog = &w;
+    }
+    for (const Trace_Item& w : h.app.ui.trace) {
+        if (w.kind != Widget_Kind::Panel) continue;
+        bool in_dialog = dialog && (&w == dialog || contains(dialog->rect, w.rect));
+        for (size_t i = 0; i < texts.size(); ++i) {
+            if (seen[i].w == 0 || in_dialog != (dialog && i >= first)) continue;
+            if (intersect(seen[i], w.rect).w > 0 && !contains(w.rect, seen[i])) {
+                faults.fit.insert(where + ": \"" + texts[i].text + "\" at " + show(seen[i]) +
+                                  " runs across the border of " + show(w.rect));
+            }
+        }
+    }
+    // The tabs end left of the language choice.
+    const Trace_Item* choice = h.find_id("language", Widget_Kind::Dropdown);
+    for (const Trace_Item& w : h.app.ui.trace) {
+        if (w.kind == Widget_Kind::Tab && choice && w.rect.x + w.rect.w > choice->rect.x) {
+            faults.fit.insert(where + ": the tab \"" + std::string(shown(w.label)) + "\" " + show(w.rect) +
+                              " runs under the language choice " + show(choice->rect));
+        }
+    }
+    // Labels of buttons and tabs and the rows of drop-downs: translated;
+    // a row no wider than its drop-down's box.
+    for (const Trace_Item& w : h.app.ui.trace) {
+        bool entry = w.kind == Widget_Kind::Entry;
+        if (w.kind != Widget_Kind::Button && w.kind != Widget_Kind::Tab && !entry) continue;
+        if (w.id == "entry") continue;   // the browser's file names
+        if (cat.current != 0 && !stays_as_it_is(w.label)) {
             int key = text_find(cat, w.label, text_hash(w.label));
             bool found = key >= 0 && text_get(cat, key, cat.current);
             if (!found && !formatted_translation(cat, w.label)) {
-                faults.untranslated.insert(where + ": label \"" + w.label + "\" has no translation");
+                faults.untranslated.insert(where + ": \"" + w.label + "\" has no translation");
             }
         }
-        const std::string full(shown(w.label));
-        for (size_t i = 0; i < texts.size(); ++i) {
-            const Text_Item& t = texts[i];
-            if (seen[i].w == 0 || !contains(w.rect, t.box)) continue;
-            if (t.text != full && !ends_in_ellipsis(t.text)) {
-                faults.fit.insert(where + ": label \"" + full + "\" drawn as \"" + t.text + "\"");
-            }
+        if (entry && text_width(h.app.ui.font, shown(w.label)) > w.rect.w) {
+            faults.fit.insert(where + ": the row \"" + std::string(shown(w.label)) + "\" of drop-down " + w.id +
+                              " is wider than its box " + show(w.rect));
         }
     }
 }
@@ -151,7 +259,7 @@ void check_page(Ui_Harness& h, Page page, const std::string& where, Faults& faul
                                                     : nullptr;
     if (scroll) *scroll = 0;
     h.frame();   // the content height is measured in the first frame
-    for (int64_t at = 0;; at += 300) {
+    for (int64_t at = 0;; at += px(h.app.ui, 300)) {
         if (scroll) *scroll = at;
         h.frame();
         EXPECT_FALSE(h.app.ui.texts.empty()) << where << ": no text drawn";
@@ -175,6 +283,7 @@ void check_dialog(Ui_Harness& h, const std::string& where, const std::function<v
     s.movies_dialog = s.assets_dialog = s.uninstall_dialog = 0;
     s.compiler_probe = 2;
     s.remap_state = 0;
+    s.browser_open = 0;
     h.frame();
 }
 
@@ -182,11 +291,114 @@ struct Language_Reset {
     ~Language_Reset() { language_set(0); }
 };
 
-// Walks every page, state and dialog in every language once for the tests below.
-Faults walk_every_page() {
+// A folder for the browser: sub-folders, one of them the game's, and
+// archives, with names long enough to be cut.
+struct Browser_Folder {
+    Temp_Dir dir;
+    std::string game;
+    Browser_Folder() {
+        game = path_join({dir.path, "EMBERFALL SAGA"});
+        fs_make_dirs(path_join({game, "amber_data/prog/win/bin"}));
+        fs_write(path_join({game, "amber_data/prog/win/bin/efsagaimg.exe"}), "MZ");
+        fs_make_dirs(path_join({dir.path, "A folder with a name much longer than any row of the browser can show"}));
+        fs_make_dirs(path_join({dir.path, "Saves"}));
+        fs_write(path_join({dir.path, "EF SAGA HD Project (textures, models, fonts and the GUI, all regions).zip"}),
+                 "PK");
+        fs_write(path_join({dir.path, "Console Button Prompts.zip"}), "PK");
+    }
+};
+
+// The world with the most to show: every mod imported (or none), old
+// assets and movies to discard, a compiler that winget can install.
+void fill_world(Ui_Harness& h, bool running, bool mods) {
+    h.app.procs.browser_go = browser_go;
+    h.world.game.edition = "JP";
+    h.world.game.to_convert = 12;
+    h.world.features = mods ? full_features() : Features_State{};
+    h.world.hd_gui = h.world.hd_discarded = true;
+    h.world.hd_zip = "/games/EMBERFALL SAGA/EF SAGA HD.zip";
+    h.world.zip_bytes = 2'500'000'000;
+    h.world.old_assets = 41;
+    h.world.old_asset_bytes = 5'100'000'000;
+    h.world.game.discardable = 812;
+    h.world.game.discard_bytes = 24'600'000'000;
+    h.world.game.kept = 3;
+    h.world.deps[0].status = "clang-18 (exits 1), clang (not found), cc (not Clang)";
+    h.world.deps[0].install = {"winget", "install", "MartinStorsjo.LLVM-MinGW.UCRT"};
+    h.world.deps[0].install_label = "Install LLVM-MinGW (winget)";
+    h.world.task_running = running;
+    h.world.task_name = "Build";
+    h.world.task_step = "Compiling 1532 of 4210";
+    h.app.shared.updated_dialog = 0;
+    h.app.shared.compiler_probe = 2;
+}
+
+struct Window_Size {
+    int width, height;
+    float scale;
+};
+
+std::string size_name(const Window_Size& s) {
+    char out[64];
+    std::snprintf(out, sizeof out, "%dx%d at %.2f", s.width, s.height, double(s.scale));
+    return out;
+}
+
+struct Dialog_Case {
+    const char* name;
+    Page page;
+    std::function<void(Ui_Shared&)> open;
+};
+const std::vector<Dialog_Case>& dialog_cases() {
+    static const std::vector<Dialog_Case> cases = {
+        {"the launcher was updated", Page::Home, [](Ui_Shared& s) { s.updated_dialog = 1; }},
+        {"discard the old movies", Page::Home, [](Ui_Shared& s) { s.movies_dialog = 1; }},
+        {"discard the old assets", Page::Features, [](Ui_Shared& s) { s.assets_dialog = 1; }},
+        {"uninstall the HD Project", Page::Features,
+         [](Ui_Shared& s) {
+             s.uninstall_dialog = 1;
+             s.uninstall_bytes = 12'345'000'000;
+         }},
+        {"uninstall the HD Project while measuring", Page::Features,
+         [](Ui_Shared& s) {
+             s.uninstall_dialog = 1;
+             s.uninstall_bytes = -1;
+         }},
+        {"a C compiler is needed", Page::Home, [](Ui_Shared& s) { s.compiler_probe = 1; }},
+    };
+    return cases;
+}
+
+struct Browser_Case {
+    const char* name;
+    Pick_Mode mode;
+    bool saves;
+    bool at_game;
+};
+constexpr Browser_Case browser_cases[] = {
+    {"the game folder browser", Pick_Mode::Game_Folder, false, false},
+    {"the game folder browser at the game", Pick_Mode::Game_Folder, false, true},
+    {"the save folder browser", Pick_Mode::Save_Folder, true, false},
+    {"the mod archive browser", Pick_Mode::Mod_Archive, false, false},
+};
+
+// Opens the browser of a case over the page.
+std::function<void(Ui_Shared&)> open_browser(Ui_Harness& h, const Browser_Case& b, const Browser_Folder& folder) {
+    return [&h, &b, &folder](Ui_Shared& s) {
+        s.pick_mode = b.mode;
+        s.pick_saves = b.saves;
+        browser_go(h.app, b.at_game ? folder.game : folder.dir.path);
+        s.browser_open = 1;
+    };
+}
+
+// Walks every page, state, dialog and browser mode in every language at one
+// window size (given at scale 1) and interface scale.
+Faults walk_every_page(const Window_Size& size) {
     i18n_init("");
     Language_Reset reset;
     Fresh_Settings fresh(full_settings());
+    Browser_Folder folder;
     struct Page_Case {
         Page page;
         const char* name;
@@ -198,21 +410,8 @@ Faults walk_every_page() {
         {Page::Features, "Features & Mods"},
         {Page::Input_Map, "Input Map"},
     };
-    struct Dialog_Case {
-        const char* name;
-        Page page;
-        std::function<void(Ui_Shared&)> open;
-    } const dialogs[] = {
-        {"the launcher was updated", Page::Home, [](Ui_Shared& s) { s.updated_dialog = 1; }},
-        {"discard the old movies", Page::Home, [](Ui_Shared& s) { s.movies_dialog = 1; }},
-        {"discard the old assets", Page::Features, [](Ui_Shared& s) { s.assets_dialog = 1; }},
-        {"uninstall the HD Project", Page::Features,
-         [](Ui_Shared& s) {
-             s.uninstall_dialog = 1;
-             s.uninstall_bytes = 12'345'000'000;
-         }},
-        {"a C compiler is needed", Page::Home, [](Ui_Shared& s) { s.compiler_probe = 1; }},
-    };
+    const int width = int(std::lround(size.width * size.scale)), height = int(std::lround(size.height * size.scale));
+    const std::string at_size = ", " + size_name(size);
     Faults faults;
     for (int lang = 0; lang < language_count; ++lang) {
         if (!language_set(lang)) {
@@ -220,66 +419,118 @@ Faults walk_every_page() {
             continue;
         }
         const std::string code(language_table[lang].code);
-        for (bool running : {false, true}) {
-            Ui_Harness h;
-            h.world.game.edition = "JP";
-            h.world.game.to_convert = 12;
-            h.world.features = full_features();
-            h.world.hd_gui = h.world.hd_discarded = true;
-            h.world.hd_zip = "/games/EMBERFALL SAGA/EF SAGA HD.zip";
-            h.world.zip_bytes = 2'500'000'000;
-            h.world.old_assets = 41;
-            h.world.old_asset_bytes = 5'100'000'000;
-            h.world.deps[0].status = "clang-18 (exits 1), clang (not found), cc (not Clang)";
-            h.world.task_running = running;
-            h.world.task_name = "Build";
-            h.world.task_step = "Compiling 1532 of 4210";
-            h.app.shared.updated_dialog = 0;
-            h.app.shared.compiler_probe = 2;
+        for (int state : {0, 1, 2}) {   // idle, a task running, idle with no mod imported and Android chosen
+            const bool running = state == 1;
+            settings_edit([&](Settings& s) { s.cross_target = state == 2 ? "android_arm64" : ""; });
+            Ui_Harness h(width, height, size.scale);
+            fill_world(h, running, state != 2);
+            const std::string where = code + at_size + (running ? ", task running, " : state == 2 ? ", no mod, " : ", ");
             for (const Page_Case& p : pages) {
-                check_page(h, p.page, code + (running ? ", task running, " : ", ") + p.name, faults);
+                if (state == 2 && p.page != Page::Features && p.page != Page::Cross_Compile) continue;
+                check_page(h, p.page, where + p.name, faults);
             }
-            if (running) continue;
+            if (state != 0) continue;
             // A key capture in its two steps, in place of the row's note.
-            for (int64_t state : {1, 2}) {
-                h.app.shared.remap_state = uint8_t(state);
+            for (int64_t step : {1, 2}) {
+                h.app.shared.remap_state = uint8_t(step);
                 h.app.shared.remap_first = 230;
-                check_page(h, Page::Input_Map, code + ", key capture step " + std::to_string(state), faults);
-                EXPECT_EQ(h.app.shared.remap_state, state);
+                check_page(h, Page::Input_Map, where + "key capture step " + std::to_string(step), faults);
+                EXPECT_EQ(h.app.shared.remap_state, step);
             }
             h.app.shared.remap_state = 0;
-            for (const Dialog_Case& d : dialogs) {
+            for (const Dialog_Case& d : dialog_cases()) {
                 h.app.shared.current_page = d.page;
-                check_dialog(h, code + ", " + d.name, d.open, faults);
+                check_dialog(h, where + d.name, d.open, faults);
+            }
+            for (const Browser_Case& b : browser_cases) {
+                h.app.shared.current_page = Page::Home;
+                check_dialog(h, where + b.name, open_browser(h, b, folder), faults);
             }
         }
     }
     return faults;
 }
 
-const Faults& every_page() {
-    static const Faults faults = walk_every_page();
-    return faults;
-}
-
-void report(const std::set<std::string>& faults) {
+void report(const std::string& what, const std::set<std::string>& faults) {
     size_t n = 0;
     for (const std::string& f : faults) {
         ADD_FAILURE() << f;
         if (++n == 60) break;
     }
+    EXPECT_TRUE(faults.empty()) << faults.size() << " " << what;
 }
 
-TEST(TextFit, EveryPageAndDialogKeepsItsTextsInTheirWidgetsInEveryLanguage) {
-    const Faults& faults = every_page();
-    report(faults.fit);
-    EXPECT_TRUE(faults.fit.empty()) << faults.fit.size() << " texts outside their widgets";
+const Faults& usual_size() {
+    static const Faults faults = walk_every_page({1080, 760, 1.0f});
+    return faults;
 }
 
-TEST(TextFit, EveryButtonAndTabLabelIsTranslated) {
-    const Faults& faults = every_page();
-    report(faults.untranslated);
-    EXPECT_TRUE(faults.untranslated.empty()) << faults.untranslated.size() << " labels without a translation";
+TEST(TextFit, EveryTextIsWholeAndInItsBoxAtTheUsualSize) { report("texts out of place", usual_size().fit); }
+
+// The window at its smallest, and both sizes drawn at the display scales
+// players use (the window then is that many times larger).
+TEST(TextFit, EveryTextIsWholeAndInItsBoxAtTheSmallestSizeAndEveryScale) {
+    const Window_Size sizes[] = {
+        {940, 640, 1.0f},  {1080, 760, 1.25f}, {940, 640, 1.25f}, {1080, 760, 1.5f},
+        {940, 640, 1.5f},  {1080, 760, 2.0f},  {940, 640, 2.0f},
+    };
+    for (const Window_Size& s : sizes) report("texts out of place at " + size_name(s), walk_every_page(s).fit);
+}
+
+// Pictures to look at, under the build folder's screenshots/: the Features
+// & Mods page with every mod imported, each dialog and the browser in each
+// mode, in four languages of four scripts, at the usual and smallest size.
+TEST(UiPicture, FeaturesDialogsAndBrowserInFourLanguages) {
+    i18n_init("");
+    Language_Reset reset;
+    Fresh_Settings fresh(full_settings());
+    Browser_Folder folder;
+    struct Shot {
+        std::string name;
+        Page page;
+        std::function<void(Ui_Shared&)> open;   // nullptr: the page alone
+        int64_t scroll = 0;
+    };
+    for (const char* code : {"en", "ja", "de", "ru"}) {
+        ASSERT_TRUE(language_set(language_index(code))) << code;
+        for (Window_Size size : {Window_Size{1080, 760, 1.0f}, Window_Size{940, 640, 1.0f}}) {
+            Ui_Harness h(size.width, size.height);
+            fill_world(h, false, true);
+            // The page at its mods: the import rows with their notes.
+            std::vector<Shot> shots = {{"features_mods", Page::Features, nullptr, 440}};
+            const char* dialog_names[] = {"updated", "movies", "assets", "uninstall", "uninstall_measuring",
+                                          "compiler"};
+            for (size_t i = 0; i < dialog_cases().size(); ++i) {
+                shots.push_back({std::string("dialog_") + dialog_names[i], dialog_cases()[i].page,
+                                 dialog_cases()[i].open});
+            }
+            const char* browser_names[] = {"browser_game", "browser_game_found", "browser_saves", "browser_archive"};
+            for (size_t i = 0; i < std::size(browser_cases); ++i) {
+                shots.push_back({browser_names[i], Page::Home, open_browser(h, browser_cases[i], folder)});
+            }
+            for (const Shot& shot : shots) {
+                h.app.shared.current_page = shot.page;
+                h.app.shared.options_scroll[2] = shot.scroll;
+                h.frame();
+                if (shot.open) shot.open(h.app.shared);
+                h.frame();
+                ren_render(h.renderer.backend, h.renderer.draw_list);
+                Fake_State& st = fake_state(h.renderer.backend);
+                ASSERT_EQ(st.frame_width, size.width);
+                const std::string name = "ui_" + shot.name + "_" + code + "_" + std::to_string(size.width) + "x" +
+                                         std::to_string(size.height) + ".png";
+                EXPECT_TRUE(write_png(screenshot_path(name), size.width, size.height, 4, st.frame.data())) << name;
+                Ui_Shared& sh = h.app.shared;
+                sh.updated_dialog = 0;
+                sh.movies_dialog = sh.assets_dialog = sh.uninstall_dialog = sh.browser_open = 0;
+                sh.compiler_probe = 2;
+            }
+        }
+    }
+}
+
+TEST(TextFit, EveryLabelAndDropDownEntryIsTranslated) {
+    report("texts without a translation", usual_size().untranslated);
 }
 
 }  // namespace

@@ -68,26 +68,30 @@ struct Started {
     uint64_t data = 0;
 };
 
-// One renderer and one set of fonts for the whole program, so glyphs are
-// rasterised once.
+// One renderer and one set of fonts per interface scale for the whole
+// program, so glyphs are rasterised once.
 struct Ui_Kit {
     Renderer renderer;
     Library lib;
     Ui_Fonts fonts;
-    Ui_Kit() {
+    explicit Ui_Kit(float scale) {
         draw_list_init(renderer, fake_backend_make(), 1080, 760);
         Ui_Font_Names names = add_startup_fonts(lib, "");
-        ui_fonts_load(fonts, lib, renderer, names, 1.0f, cjk_order_default);
+        ui_fonts_load(fonts, lib, renderer, names, scale, cjk_order_default);
     }
 };
-inline Ui_Kit& ui_kit() {
-    static Ui_Kit* kit = new Ui_Kit;   // lives to the end of the program
-    return *kit;
+inline Ui_Kit& ui_kit(float scale = 1.0f) {
+    static std::vector<std::pair<float, Ui_Kit*>> kits;   // live to the end of the program
+    for (const auto& [s, kit] : kits) {
+        if (s == scale) return *kit;
+    }
+    kits.emplace_back(scale, new Ui_Kit(scale));
+    return *kits.back().second;
 }
 
 struct Ui_Harness {
-    Renderer& renderer = ui_kit().renderer;
-    Ui_Fonts& fonts = ui_kit().fonts;
+    Renderer& renderer;
+    Ui_Fonts& fonts;
     App app;
     Ui_World world;
     Input_State input{};
@@ -101,8 +105,11 @@ struct Ui_Harness {
     std::vector<std::string> dialog_titles, dialog_starts;
     std::vector<std::string> archives;                // imports started
 
-    explicit Ui_Harness(int width = 1080, int height = 760) {
+    // A window of width x height pixels drawn at the interface scale.
+    explicit Ui_Harness(int width = 1080, int height = 760, float scale = 1.0f)
+        : renderer(ui_kit(scale).renderer), fonts(ui_kit(scale).fonts) {
         renderer_resize(renderer, width, height);
+        app.ui.scale = scale;
         fake_state(renderer.backend).frame.clear();
         app.ui.draw_list = &renderer.draw_list;
         app.ui.font = fonts.regular;
