@@ -384,6 +384,8 @@ TEST(HdProject, WhatAnImportPutsInTheHdFolder) {
         {"zones only", "; zones\nz2\n", "", "act\nexit 1\n", 1, 0, plus(zone_files, {})},
         {"models only", "", "N n001\n", "act\nexit 1000\n", 0, 1, plus(model_files, {})},
         {"both", "Z2\n", "  N   n001  \n#: a remark\n", "act\nexit 7\n", 1, 1, plus(zone_files, model_files)},
+        {"each zone and model once, however often listed", "Z2\nz2\nZ2 again\n", "N n001\nn n001\n",
+         "act\nexit 7\n", 1, 1, plus(zone_files, model_files)},
         {"no tool run counts (0 without a list)", "Z2\n", "N n001\n", "act\n", -1, -1, {}},
 #ifdef _WIN32
         // Elsewhere a process's exit code has only 8 bits: 1001 and -1 come

@@ -92,6 +92,10 @@ TEST(HdRemove, LeftoversInTheirOrder) {
     fs_make_dirs(path_join({f.game, "amber_data_hd_work", "data"}));
     f.gui(data_path({"hd"}));   // HD Fonts and GUI alone: not the HD Project's
     fs_make_dirs(data_path({"hd_work"}));
+    // What a stopped swap or clean-up leaves beside them.
+    f.project(f.hd + ".old");
+    fs_make_dirs(path_join({f.game, "amber_data_hd_work.out", "sys"}));
+    fs_make_dirs(data_path({"hd_work.out"}));
     f.put(data_path({"hd_import.log"}));
     std::vector<Hd_Leftover> left = hd_project_left();
     std::vector<std::pair<std::string, bool>> got;
@@ -101,6 +105,9 @@ TEST(HdRemove, LeftoversInTheirOrder) {
         {f.hd, true},
         {path_join({f.game, "amber_data_hd_work"}), false},
         {data_path({"hd_work"}), false},
+        {f.hd + ".old", false},
+        {path_join({f.game, "amber_data_hd_work.out"}), false},
+        {data_path({"hd_work.out"}), false},
         {data_path({"hd_import.log"}), false},
     };
     EXPECT_EQ(got, want);
@@ -230,4 +237,20 @@ TEST(HdRemove, DiscardGoesOnAfterAFailedDelete) {
     std::string marker;
     ASSERT_TRUE(fs_read(path_join({f.hd, "discarded.txt"}), marker));
     EXPECT_EQ(marker.find(sys_file), std::string::npos);   // only what was deleted
+}
+
+// Only the launcher's own leftovers of a stopped import: the uninstall
+// settles the swap, then deletes what is left of the HD Project.
+TEST(HdRemove, UninstallSeesWhatAStoppedImportLeft) {
+    Remove_Fixture f;
+    f.project(f.hd + ".old");
+    f.gui(f.hd + ".old");
+    fs_make_dirs(path_join({f.game, "amber_data_hd_work.out", "sys"}));
+    Task_View v = f.run(hd_uninstall_task, "Uninstall HD Project");
+    EXPECT_FALSE(v.failed);
+    EXPECT_TRUE(has_line(v, "The HD Project is uninstalled: as if it had never been imported."));
+    EXPECT_FALSE(fs_is_dir(f.hd + ".old"));
+    EXPECT_FALSE(fs_is_dir(path_join({f.game, "amber_data_hd_work.out"})));
+    EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
+    EXPECT_TRUE(hd_gui_imported());
 }
