@@ -13,10 +13,12 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/hd_remove.h"
 #include "tests/mods/zip_maker.h"
 #include "tests/support/data_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -253,4 +255,27 @@ TEST(HdRemove, UninstallSeesWhatAStoppedImportLeft) {
     EXPECT_FALSE(fs_is_dir(path_join({f.game, "amber_data_hd_work.out"})));
     EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
     EXPECT_TRUE(hd_gui_imported());
+}
+
+// "Quillmarsh.cfg" follows each task: the HD folder's line stays after
+// Discard (the game needs the folder now) and goes with the uninstall.
+TEST(HdRemove, DiscardAndUninstallRewriteTheGameConfiguration) {
+    Remove_Fixture f;
+    Temp_Dir exe;
+    paths_set_exe_dir(exe.path);
+    const std::string cfg = path_join({exe.path, "Quillmarsh.cfg"});
+    const std::string line = "ZQR_HD_DIR=" + f.hd + "\n";
+    f.project(f.hd);
+    struct Step { Task_Proc proc; const char* name; bool hd_line; };
+    for (const Step& s : {Step{hd_discard_task, "Discard Old Assets", true},
+                          Step{hd_uninstall_task, "Uninstall HD Project", false}}) {
+        fs_write(cfg, "stale\n");
+        Task_View v = f.run(s.proc, s.name);
+        EXPECT_FALSE(v.failed) << s.name;
+        std::string text;
+        fs_read(cfg, text);
+        EXPECT_EQ(text, cfg_text()) << s.name;
+        EXPECT_EQ(text.find(line) != std::string::npos, s.hd_line) << s.name << "\n" << text;
+    }
+    paths_set_exe_dir("");
 }

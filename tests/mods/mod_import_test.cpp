@@ -12,14 +12,17 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hard_mode.h"
+#include "launcher/mods/hd.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
 #include "launcher/mods/mod_import.h"
 #include "launcher/mods/zip.h"
 #include "tests/mods/mod_archives.h"
 #include "tests/support/data_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -452,4 +455,38 @@ TEST(ModImport, ArchivesThroughALinkAndFifos) {
     v = f.import(fifo);
     EXPECT_TRUE(v.failed);
     EXPECT_EQ(v.log, std::vector<std::string>{"Cannot open " + fifo + "."});
+}
+
+// "Quillmarsh.cfg" beside the launcher is written again after each import,
+// so its mod lines follow what was imported; a refused import leaves it.
+TEST(ModImport, EachImportRewritesTheGameConfiguration) {
+    Import_Fixture f;
+    Temp_Dir exe;
+    paths_set_exe_dir(exe.path);
+    const std::string cfg = path_join({exe.path, "Quillmarsh.cfg"});
+    std::string game = path_join({f.dir.path, "game"});
+    fs_make_dirs(path_join({game, "amber_data"}));
+    settings_edit([&](Settings& s) { s.game_dir = game; });
+    struct Case { const char* what; std::vector<Zip_Member> members; bool ok; };
+    std::vector<Zip_Member> refused = hard_mode_members();
+    refused.erase(refused.begin() + 4);
+    const Case cases[] = {
+        {"Hard Mode", hard_mode_members(), true},
+        {"Body Sculpting", sculpt_members(), true},
+        {"HD Models+", hd_models_members(), true},
+        {"HD Fonts and GUI", {{"HD Fonts/HD_Textures/hash_database.txt", "x"}}, true},
+        {"a refused pack", refused, false},
+    };
+    for (const Case& c : cases) {
+        fs_write(cfg, "stale\n");
+        Task_View v = f.import(f.put("mod.zip", make_zip(c.members)));
+        EXPECT_EQ(v.failed, !c.ok) << c.what;
+        std::string text;
+        fs_read(cfg, text);
+        EXPECT_EQ(text, c.ok ? cfg_text() : "stale\n") << c.what;
+        // From the GUI import on, the game reads the HD folder.
+        bool hd_line = text.find("ZQR_HD_DIR=" + path_join({game, "amber_data_hd"}) + "\n") != std::string::npos;
+        EXPECT_EQ(hd_line, c.ok && hd_gui_imported()) << c.what;
+    }
+    paths_set_exe_dir("");
 }
