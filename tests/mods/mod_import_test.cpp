@@ -20,6 +20,7 @@
 #include "launcher/mods/sculpt.h"
 #include "launcher/mods/mod_import.h"
 #include "launcher/mods/zip.h"
+#include "tests/mods/import_run.h"
 #include "tests/mods/mod_archives.h"
 #include "tests/support/data_folder.h"
 #include "tests/support/temp_dir.h"
@@ -329,18 +330,11 @@ TEST(ModImport, CancelStopsTheUnpackingAndKeepsTheFilesInUse) {
         std::vector<Zip_Member> members = k.members;
         members.insert(members.begin(), zeros_member(k.big, 1024));
         std::string zip = f.put("big.zip", make_zip(members));
-        Task& t = the_task();
-        ASSERT_TRUE(hd_import_start(zip));
         // Cancelled once the big member is being written.
         const std::string part = part_path(path_join({data_path({"mod_src", std::string(k.folder) + ".new"}),
                                                       k.big.substr(k.big.find('/') + 1)}));
-        const int64_t guard = clock_ns() + 120'000'000'000;
-        while (t.running.load() && !file_exists(part) && clock_ns() < guard) sleep_ms(1);
-        task_cancel(t);
-        while (t.running.load() && clock_ns() < guard) sleep_ms(5);
-        ASSERT_FALSE(t.running.load()) << k.folder << ": still unpacking";
-        thread_join(t.thread);
-        Task_View v = task_view(t);
+        Task_View v;
+        ASSERT_TRUE(import_cancelled_at(zip, part, v)) << k.folder << ": still unpacking";
         EXPECT_TRUE(v.failed) << k.folder;
         ASSERT_FALSE(v.log.empty()) << k.folder;
         EXPECT_EQ(v.log.back(), "Cancelled.") << k.folder;
