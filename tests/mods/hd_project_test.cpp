@@ -705,3 +705,16 @@ TEST(HdProject, GuiTexturesFromAnotherFolderAreMovedOrCopied) {
         EXPECT_EQ(hd_info("archive", true), "fonts.rar") << movable;
     }
 }
+
+// A stop once left the GUI textures in the staging folder: the next import
+// puts them back before it cleans that folder.
+TEST(HdProject, GuiTexturesLeftInTheStagingFolderAreKept) {
+    Game_Fixture f;
+    f.put(path_join({f.hd, "quillmarsh_hd.txt"}), "zip=old.zip\n");
+    f.put(path_join({f.work, "out", "hd_textures", "hash_database.txt"}), "hashes");
+    f.put(path_join({f.work, "out", "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
+    Task_View v = import_archive(f.archive("HD Project.zip", whole_project_zip("Z2\n", "")));
+    ASSERT_FALSE(v.failed) << all_lines(v);
+    EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
+    EXPECT_EQ(hd_info("archive", true), "fonts.rar");
+}
