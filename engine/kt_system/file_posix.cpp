@@ -33,13 +33,15 @@ bool file_open_read(File& f, std::string_view path, std::string* err) {
     int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return fail(err, errno);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         int code = errno;
+        close(fd);
+        return fail(err, code);
+    }
+    if (!S_ISREG(st.st_mode)) {
         bool dir = S_ISDIR(st.st_mode);
         close(fd);
-        if (dir) return fail(err, EISDIR);
-        if (code == 0 || code == EAGAIN) return fail_text(err, fs_not_regular_text());
-        return fail(err, code);
+        return dir ? fail(err, EISDIR) : fail_text(err, fs_not_regular_text());
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     f.h = fd;

@@ -235,12 +235,22 @@ bool hd_swap_dir(std::string_view fresh, std::string_view target, std::string* e
 }
 
 void hd_settle_folders() {
-    std::vector<std::string> folders;
+    struct Place { std::string hd, work; };
+    std::vector<Place> places;
     std::string game = game_folder();
-    if (!game.empty()) folders.push_back(path_join({game, hd_folder_name}));
-    folders.push_back(data_path({"hd"}));
-    for (const std::string& folder : folders) {
-        hd_swap_settle(folder, hd_gui_carry);
-        hd_swap_settle(path_join({folder, "hd_textures"}), {});
+    if (!game.empty()) places.push_back({path_join({game, hd_folder_name}), path_join({game, "amber_data_hd_work"})});
+    places.push_back({data_path({"hd"}), data_path({"hd_work"})});
+    for (const Place& p : places) {
+        hd_swap_settle(p.hd, hd_gui_carry);
+        hd_swap_settle(path_join({p.hd, "hd_textures"}), {});
+        // Textures an import once set aside in its staging folder before its
+        // swap, where a stop left the only copy: they go back first.
+        std::string staged = path_join({p.work, "out"});
+        if (!fs_is_dir(path_join({staged, "hd_textures"})) || path_exists(path_join({p.hd, "hd_textures"}))) continue;
+        if (!fs_make_dirs(p.hd)) continue;
+        for (std::string_view name : hd_gui_carry) {
+            std::string from = path_join({staged, name}), to = path_join({p.hd, name});
+            if (path_exists(from) && !path_exists(to)) fs_rename(from, to);
+        }
     }
 }

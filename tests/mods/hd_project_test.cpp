@@ -384,6 +384,8 @@ TEST(HdProject, WhatAnImportPutsInTheHdFolder) {
         {"zones only", "; zones\nz2\n", "", "act\nexit 1\n", 1, 0, plus(zone_files, {})},
         {"models only", "", "N n001\n", "act\nexit 1000\n", 0, 1, plus(model_files, {})},
         {"both", "Z2\n", "  N   n001  \n#: a remark\n", "act\nexit 7\n", 1, 1, plus(zone_files, model_files)},
+        {"each zone and model once, however often listed", "Z2\nz2\nZ2 again\n", "N n001\nn n001\n",
+         "act\nexit 7\n", 1, 1, plus(zone_files, model_files)},
         {"no tool run counts (0 without a list)", "Z2\n", "N n001\n", "act\n", -1, -1, {}},
 #ifdef _WIN32
         // Elsewhere a process's exit code has only 8 bits: 1001 and -1 come
@@ -641,4 +643,78 @@ TEST(HdProject, AStopAtAnyRenameOfTheSwapIsSettledByTheNextRun) {
     }
     // The old folder out, the new one in, the textures and their marker across.
     EXPECT_EQ(stops, 4);
+}
+
+namespace {
+
+// Every file below a folder with its bytes.
+std::map<std::string, std::string> tree_bytes(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const std::string& f : files_below(dir)) fs_read(path_join({dir, f}), out[f]);
+    return out;
+}
+
+}  // namespace
+
+// Cancel while a 1 GiB member is being unpacked, in both HD imports: the
+// task ends with "Cancelled.", no ".part" stays and the HD folder in use is
+// as it was.
+TEST(HdProject, CancelWhileUnpackingKeepsTheHdFolder) {
+    struct Case { const char* what; std::vector<Zip_Member> members; std::string part; };
+    std::vector<Zip_Member> project = project_members();
+    project.insert(project.begin(), zeros_member("Textures/z002/big.dds", 1024));
+    const Case cases[] = {
+        {"HD Project", project, "amber_data_hd_work/Textures/z002/big.dds.part"},
+        {"HD Fonts and GUI",
+         {zeros_member("HD Fonts/HD_Textures/big.dds", 1024), {"HD Fonts/HD_Textures/hash_database.txt", "new"}},
+         "amber_data_hd/hd_textures.new/big.dds.part"},
+    };
+    for (const Case& c : cases) {
+        Game_Fixture f;
+        f.previous_hd();
+        const auto before = tree_bytes(f.hd);
+        std::string zip = f.archive("big.zip", make_zip(c.members));
+        const std::string part = path_join({f.game, c.part});
+        Task_View v;
+        ASSERT_TRUE(import_cancelled_at(zip, part, v)) << c.what << ": still unpacking";
+        EXPECT_TRUE(v.failed) << c.what;
+        EXPECT_EQ(v.log.back(), "Cancelled.") << c.what << "\n" << all_lines(v);
+        EXPECT_FALSE(file_exists(part)) << c.what;
+        EXPECT_TRUE(tree_bytes(f.hd) == before) << c.what;
+    }
+}
+
+// The HD Fonts and GUI textures of an HD folder in the data folder go along
+// to the new one in the game folder: moved, or copied when they cannot be
+// moved (another disk).
+TEST(HdProject, GuiTexturesFromAnotherFolderAreMovedOrCopied) {
+    for (bool movable : {true, false}) {
+        Game_Fixture f;
+        const std::string old = data_path({"hd"});
+        f.put(path_join({old, "quillmarsh_hd.txt"}), "zip=old.zip\n");
+        f.put(path_join({old, "hd_textures", "hash_database.txt"}), "hashes");
+        f.put(path_join({old, "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
+        if (!movable) fs_fail_under(path_join({old, "hd_textures"}));
+        Task_View v = import_archive(f.archive("HD Project.zip", whole_project_zip("Z2\n", "")));
+        fs_fail_under("");
+        ASSERT_FALSE(v.failed) << all_lines(v);
+        std::string hashes;
+        EXPECT_TRUE(fs_read(path_join({f.hd, "hd_textures", "hash_database.txt"}), hashes)) << movable;
+        EXPECT_EQ(hashes, "hashes") << movable;
+        EXPECT_EQ(hd_dir(), f.hd);
+        EXPECT_EQ(hd_info("archive", true), "fonts.rar") << movable;
+    }
+}
+
+// A stop once left the GUI textures in the staging folder: the next import
+// puts them back before it cleans that folder.
+TEST(HdProject, GuiTexturesLeftInTheStagingFolderAreKept) {
+    Game_Fixture f;
+    f.put(path_join({f.hd, "quillmarsh_hd.txt"}), "zip=old.zip\n");
+    f.put(path_join({f.work, "out", "hd_textures", "hash_database.txt"}), "hashes");
+    f.put(path_join({f.work, "out", "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
+    Task_View v = import_archive(f.archive("HD Project.zip", whole_project_zip("Z2\n", "")));
+    ASSERT_FALSE(v.failed) << all_lines(v);
+    EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
+    EXPECT_EQ(hd_info("archive", true), "fonts.rar");
 }

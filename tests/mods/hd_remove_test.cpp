@@ -14,10 +14,12 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/hd_remove.h"
 #include "tests/mods/zip_maker.h"
 #include "tests/support/data_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -93,6 +95,10 @@ TEST(HdRemove, LeftoversInTheirOrder) {
     fs_make_dirs(path_join({f.game, "amber_data_hd_work", "data"}));
     f.gui(data_path({"hd"}));   // HD Fonts and GUI alone: not the HD Project's
     fs_make_dirs(data_path({"hd_work"}));
+    // What a stopped swap or clean-up leaves beside them.
+    f.project(f.hd + ".old");
+    fs_make_dirs(path_join({f.game, "amber_data_hd_work.out", "sys"}));
+    fs_make_dirs(data_path({"hd_work.out"}));
     f.put(data_path({"hd_import.log"}));
     std::vector<Hd_Leftover> left = hd_project_left();
     std::vector<std::pair<std::string, bool>> got;
@@ -102,6 +108,9 @@ TEST(HdRemove, LeftoversInTheirOrder) {
         {f.hd, true},
         {path_join({f.game, "amber_data_hd_work"}), false},
         {data_path({"hd_work"}), false},
+        {f.hd + ".old", false},
+        {path_join({f.game, "amber_data_hd_work.out"}), false},
+        {data_path({"hd_work.out"}), false},
         {data_path({"hd_import.log"}), false},
     };
     EXPECT_EQ(got, want);
@@ -235,4 +244,43 @@ TEST(HdRemove, DiscardGoesOnAfterAFailedDelete) {
     std::string marker;
     ASSERT_TRUE(fs_read(path_join({f.hd, "discarded.txt"}), marker));
     EXPECT_EQ(marker.find(sys_file), std::string::npos);   // only what was deleted
+}
+
+// Only the launcher's own leftovers of a stopped import: the uninstall
+// settles the swap, then deletes what is left of the HD Project.
+TEST(HdRemove, UninstallSeesWhatAStoppedImportLeft) {
+    Remove_Fixture f;
+    f.project(f.hd + ".old");
+    f.gui(f.hd + ".old");
+    fs_make_dirs(path_join({f.game, "amber_data_hd_work.out", "sys"}));
+    Task_View v = f.run(hd_uninstall_task, "Uninstall HD Project");
+    EXPECT_FALSE(v.failed);
+    EXPECT_TRUE(has_line(v, "The HD Project is uninstalled: as if it had never been imported."));
+    EXPECT_FALSE(fs_is_dir(f.hd + ".old"));
+    EXPECT_FALSE(fs_is_dir(path_join({f.game, "amber_data_hd_work.out"})));
+    EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
+    EXPECT_TRUE(hd_gui_imported());
+}
+
+// "Quillmarsh.cfg" follows each task: the HD folder's line stays after
+// Discard (the game needs the folder now) and goes with the uninstall.
+TEST(HdRemove, DiscardAndUninstallRewriteTheGameConfiguration) {
+    Remove_Fixture f;
+    Temp_Dir exe;
+    paths_set_exe_dir(exe.path);
+    const std::string cfg = path_join({exe.path, "Quillmarsh.cfg"});
+    const std::string line = "ZQR_HD_DIR=" + f.hd + "\n";
+    f.project(f.hd);
+    struct Step { Task_Proc proc; const char* name; bool hd_line; };
+    for (const Step& s : {Step{hd_discard_task, "Discard Old Assets", true},
+                          Step{hd_uninstall_task, "Uninstall HD Project", false}}) {
+        fs_write(cfg, "stale\n");
+        Task_View v = f.run(s.proc, s.name);
+        EXPECT_FALSE(v.failed) << s.name;
+        std::string text;
+        fs_read(cfg, text);
+        EXPECT_EQ(text, cfg_text()) << s.name;
+        EXPECT_EQ(text.find(line) != std::string::npos, s.hd_line) << s.name << "\n" << text;
+    }
+    paths_set_exe_dir("");
 }

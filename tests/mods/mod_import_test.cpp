@@ -12,14 +12,18 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hard_mode.h"
+#include "launcher/mods/hd.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
 #include "launcher/mods/mod_import.h"
 #include "launcher/mods/zip.h"
+#include "tests/mods/import_run.h"
 #include "tests/mods/mod_archives.h"
 #include "tests/support/data_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -326,18 +330,11 @@ TEST(ModImport, CancelStopsTheUnpackingAndKeepsTheFilesInUse) {
         std::vector<Zip_Member> members = k.members;
         members.insert(members.begin(), zeros_member(k.big, 1024));
         std::string zip = f.put("big.zip", make_zip(members));
-        Task& t = the_task();
-        ASSERT_TRUE(hd_import_start(zip));
         // Cancelled once the big member is being written.
         const std::string part = part_path(path_join({data_path({"mod_src", std::string(k.folder) + ".new"}),
                                                       k.big.substr(k.big.find('/') + 1)}));
-        const int64_t guard = clock_ns() + 120'000'000'000;
-        while (t.running.load() && !file_exists(part) && clock_ns() < guard) sleep_ms(1);
-        task_cancel(t);
-        while (t.running.load() && clock_ns() < guard) sleep_ms(5);
-        ASSERT_FALSE(t.running.load()) << k.folder << ": still unpacking";
-        thread_join(t.thread);
-        Task_View v = task_view(t);
+        Task_View v;
+        ASSERT_TRUE(import_cancelled_at(zip, part, v)) << k.folder << ": still unpacking";
         EXPECT_TRUE(v.failed) << k.folder;
         ASSERT_FALSE(v.log.empty()) << k.folder;
         EXPECT_EQ(v.log.back(), "Cancelled.") << k.folder;
@@ -452,4 +449,38 @@ TEST(ModImport, ArchivesThroughALinkAndFifos) {
     v = f.import(fifo);
     EXPECT_TRUE(v.failed);
     EXPECT_EQ(v.log, std::vector<std::string>{"Cannot open " + fifo + "."});
+}
+
+// "Quillmarsh.cfg" beside the launcher is written again after each import,
+// so its mod lines follow what was imported; a refused import leaves it.
+TEST(ModImport, EachImportRewritesTheGameConfiguration) {
+    Import_Fixture f;
+    Temp_Dir exe;
+    paths_set_exe_dir(exe.path);
+    const std::string cfg = path_join({exe.path, "Quillmarsh.cfg"});
+    std::string game = path_join({f.dir.path, "game"});
+    fs_make_dirs(path_join({game, "amber_data"}));
+    settings_edit([&](Settings& s) { s.game_dir = game; });
+    struct Case { const char* what; std::vector<Zip_Member> members; bool ok; };
+    std::vector<Zip_Member> refused = hard_mode_members();
+    refused.erase(refused.begin() + 4);
+    const Case cases[] = {
+        {"Hard Mode", hard_mode_members(), true},
+        {"Body Sculpting", sculpt_members(), true},
+        {"HD Models+", hd_models_members(), true},
+        {"HD Fonts and GUI", {{"HD Fonts/HD_Textures/hash_database.txt", "x"}}, true},
+        {"a refused pack", refused, false},
+    };
+    for (const Case& c : cases) {
+        fs_write(cfg, "stale\n");
+        Task_View v = f.import(f.put("mod.zip", make_zip(c.members)));
+        EXPECT_EQ(v.failed, !c.ok) << c.what;
+        std::string text;
+        fs_read(cfg, text);
+        EXPECT_EQ(text, c.ok ? cfg_text() : "stale\n") << c.what;
+        // From the GUI import on, the game reads the HD folder.
+        bool hd_line = text.find("ZQR_HD_DIR=" + path_join({game, "amber_data_hd"}) + "\n") != std::string::npos;
+        EXPECT_EQ(hd_line, c.ok && hd_gui_imported()) << c.what;
+    }
+    paths_set_exe_dir("");
 }
