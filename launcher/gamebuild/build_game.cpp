@@ -170,6 +170,9 @@ bool data_folder_writable(std::string& err) {
 }
 
 void build_task(Task& t, const Build_Spec& req) {
+    // A rewrite the window asked for ends first: the build's own write of
+    // the file comes after it.
+    cfg_rewrite_wait();
     const bool cross = req.target != nullptr;
     const bool android = cross && req.target->android;
     Settings s = settings_copy();

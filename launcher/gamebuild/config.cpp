@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <iterator>
 #include <mutex>
@@ -189,6 +190,81 @@ bool cfg_write_file(std::string_view folder, Cfg_When when, std::string* err) {
 }
 
 bool cfg_write(std::string_view folder, std::string* err) { return cfg_write_file(folder, Cfg_When::Always, err); }
+
+namespace {
+
+// The window's rewrites: requested at any time, written one after another
+// on a thread of their own; requests made while one is written become one
+// more write after it.
+struct Cfg_Rewriter {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string folder;
+    bool requested = false, writing = false, stop = false;
+    Thread worker;
+
+    ~Cfg_Rewriter() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        thread_join(worker);
+    }
+};
+
+Cfg_Rewriter& cfg_rewriter() {
+    static Cfg_Rewriter r;
+    return r;
+}
+
+void rewrite_loop(Cfg_Rewriter& r) {
+    std::unique_lock<std::mutex> guard(r.lock);
+    for (;;) {
+        r.changed.wait(guard, [&] { return r.requested || r.stop; });
+        // A change asked for before the end is still written.
+        if (!r.requested) return;
+        std::string folder = r.folder;
+        r.requested = false;
+        r.writing = true;
+        guard.unlock();
+        cfg_write_file(folder, Cfg_When::If_Present);
+        guard.lock();
+        r.writing = false;
+        r.changed.notify_all();
+    }
+}
+
+}  // namespace
+
+void cfg_rewrite_later(std::string_view folder) {
+    Cfg_Rewriter& r = cfg_rewriter();
+    bool inline_write = false;
+    {
+        std::lock_guard<std::mutex> guard(r.lock);
+        r.folder = std::string(folder);
+        r.requested = true;
+        if (!r.worker.started() && !thread_start(r.worker, [&r] { rewrite_loop(r); })) {
+            r.requested = false;
+            inline_write = true;
+        }
+    }
+    r.changed.notify_all();
+    // Without a thread the write is made here, late rather than never.
+    if (inline_write) cfg_write_file(folder, Cfg_When::If_Present);
+}
+
+void cfg_rewrite_wait() {
+    Cfg_Rewriter& r = cfg_rewriter();
+    std::unique_lock<std::mutex> guard(r.lock);
+    r.changed.wait(guard, [&] { return !r.requested && !r.writing; });
+}
+
+bool cfg_rewrite_pending() {
+    Cfg_Rewriter& r = cfg_rewriter();
+    std::lock_guard<std::mutex> guard(r.lock);
+    return r.requested || r.writing;
+}
 
 Cfg_Map cfg_parse(std::string_view text) {
     Cfg_Map map;

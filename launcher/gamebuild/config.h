@@ -41,6 +41,17 @@ bool cfg_write_file(std::string_view folder, Cfg_When when = Cfg_When::Always, s
 // The build's writer: cfg_write_file(folder).
 bool cfg_write(std::string_view folder, std::string* err = nullptr);
 
+// The window's writer: cfg_write_file(folder, If_Present) made on a thread
+// of its own, since rebuilding the mod data can take a second. Requests that
+// come while a write runs are merged into one more write after it, which
+// takes the settings as they are then (the last change wins).
+void cfg_rewrite_later(std::string_view folder);
+// Waits until no requested write is waiting or running: the build and the
+// game start see the mod data of the last change.
+void cfg_rewrite_wait();
+// True while a requested write waits or runs.
+bool cfg_rewrite_pending();
+
 // Reads "Quillmarsh.cfg" of the launcher folder back into the settings, when
 // it holds the game's ZQR_MENU_KEYS line: only the keys named there are
 // taken; settings.txt is saved when something changed, and the file is

@@ -113,7 +113,10 @@ Ui_Procs ui_real_procs() {
     p.game_dir = [] { return settings_copy().game_dir; };
     p.task_start = [](std::string_view name, Task_Proc proc, uint64_t data) { return task_start(name, proc, data); };
     p.task_cancel = [] { task_cancel(the_task()); };
-    p.run_game = [](std::string_view program, std::string_view folder) { return run_game(program, folder); };
+    p.run_game = [](std::string_view program, std::string_view folder) {
+        cfg_rewrite_wait();
+        return run_game(program, folder);
+    };
     p.shell_open = [](std::string_view target) { return shell_open(target); };
     p.fsr4_present = [] { return fsr4_present(); };
     p.options_sig = [] { return build_options_sig(); };
@@ -157,7 +160,11 @@ Ui_Procs ui_real_procs() {
     if (file_dialog_available()) p.choose_compiler = choose_compiler_file;
     p.compiler_chosen = [] { choose_compiler(); };
     p.save_settings = [] { return save_settings(); };
-    p.cfg_rewrite = [] { return cfg_write_file(exe_dir(), Cfg_When::If_Present); };
+    // Off the window's thread: the mod data it rebuilds can take a second.
+    p.cfg_rewrite = [] {
+        cfg_rewrite_later(exe_dir());
+        return true;
+    };
     p.import_archive = [](std::string_view archive) { return hd_import_start(archive); };
     p.cfg_import = [] { cfg_import(); };
     p.save_language = [] { language_save(data_dir()); };

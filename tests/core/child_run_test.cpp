@@ -288,7 +288,6 @@ TEST(ChildRun, ATimeOutStopsAProgramThatKeepsPrinting) {
     EXPECT_TRUE(r.started);
     EXPECT_EQ(r.code, -1);
     EXPECT_EQ(r.log, Lines{child_name() + " did not finish within 1 seconds: stopped."});
-    EXPECT_NE(r.capture.find("tick 1\n"), std::string::npos);
     EXPECT_EQ(r.capture.find("end"), std::string::npos);
 }
 

@@ -256,6 +256,39 @@ TEST(CfgImport, CfgIntTakesOnlyWholeNumbersInRange) {
     EXPECT_EQ(map.at("E"), "1=2");
 }
 
+// The window asks for a rewrite at every option change and goes on at
+// once; changes made while one is written become one more write, of the
+// settings as they are last.
+TEST(CfgWrite, TheWindowsRewritesAreMergedAndTheLastChangeWins) {
+    Cfg_Fixture f;
+    ASSERT_TRUE(fs_write(f.cfg_path(), "old\n"));
+    std::atomic<int> writes{0};
+    std::atomic<bool> release{false};
+    cfg_set_write_hook([&] {
+        if (++writes > 1) return;
+        for (int i = 0; i < 6000 && !release.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    Settings s;
+    s.fps = 30;
+    settings_replace(s);
+    cfg_rewrite_later(f.launcher);
+    for (int i = 0; i < 6000 && writes.load() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(writes.load(), 1);
+    for (int fps : {61, 90, 120, 144}) {
+        s.fps = fps;
+        settings_replace(s);
+        cfg_rewrite_later(f.launcher);
+    }
+    EXPECT_TRUE(cfg_rewrite_pending());
+    release.store(true);
+    cfg_rewrite_wait();
+    EXPECT_FALSE(cfg_rewrite_pending());
+    EXPECT_EQ(writes.load(), 2);
+    std::string text = read_file(f.cfg_path());
+    EXPECT_NE(text.find("ZQR_FPS=144\n"), std::string::npos) << text;
+    EXPECT_TRUE(text == cfg_text());
+}
+
 // The interface and the tasks write the file at the same time: every write
 // must be whole, never two interleaved.
 TEST(CfgWrite, WritersNeverOverlap) {

@@ -7,6 +7,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/gamebuild/cross.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
@@ -234,6 +235,7 @@ TEST(CrossPage, AndroidPresetReachesSettingsTextAndTheCfg) {
         EXPECT_EQ(s.pipe_threads, 2);
         EXPECT_EQ(s.cross_target, "android_arm64");
 
+        cfg_rewrite_wait();   // written off the window's thread
         std::string cfg_text;
         ASSERT_TRUE(fs_read(cfg, cfg_text));
         EXPECT_NE(cfg_text, "old\n") << "an existing cfg is written again";

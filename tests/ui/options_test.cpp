@@ -553,11 +553,13 @@ TEST(GameOptions, TheConfigurationIsRewrittenOnlyWhereItExists) {
     files.use_real_writers(h);
     std::string cfg = path_join({files.launcher, cfg_file_name});
     h.click("fullscreen", Widget_Kind::Toggle);
+    cfg_rewrite_wait();
     EXPECT_TRUE(settings_copy().fullscreen);
     EXPECT_TRUE(file_exists(data_path({"settings.txt"})));
     EXPECT_FALSE(file_exists(cfg)) << "made where there was none";
     ASSERT_TRUE(fs_write_atomic(cfg, "ZQR_OLD=1\n"));
     h.click("fullscreen", Widget_Kind::Toggle);
+    cfg_rewrite_wait();   // written off the window's thread
     std::string text;
     ASSERT_TRUE(fs_read(cfg, text));
     EXPECT_EQ(text, cfg_text());
