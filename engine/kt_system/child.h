@@ -69,6 +69,11 @@ void child_close(Child* c);
 // Process id (for messages and tests).
 uint64_t child_pid(const Child* c);
 
+// This process's id.
+uint64_t process_own_id();
+// Whether a process with this id runs now (also one of another user).
+bool process_running(uint64_t pid);
+
 // The Windows command line for an argument list, quoted so that the C
 // runtime's parser gives back exactly these arguments: arguments joined by
 // one blank; one that is not empty and holds no blank, TAB or double quote

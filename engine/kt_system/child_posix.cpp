@@ -1,7 +1,8 @@
-// Child processes on POSIX systems: fork and exec into a process group of
-// the child's own, one close-on-exec pipe whose write end becomes the
-// child's standard output and error, standard input from /dev/null. On
-// Linux the child is killed when the thread that started it ends (so also
+// Child processes on POSIX systems: a process group of the child's own, one
+// close-on-exec pipe whose write end becomes the child's standard output and
+// error, standard input from /dev/null. The group's first process is a guard
+// (see guard_and_run) that runs the program in a second one; on Linux the
+// guard ends the whole group when the thread that started it ends (so also
 // when the launcher is killed).
 //
 // The child is tested for its end with WNOWAIT and reaped only by
@@ -13,7 +14,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +98,128 @@ std::string program_path(const std::string& name, int& err) {
     return std::string();
 }
 
+// --- Between fork and exec: system calls only ------------------------------
+
+void report_and_exit(int fd, int failure) {
+    while (write(fd, &failure, sizeof failure) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+// Closes every descriptor from `first` on.
+void close_from(int first) {
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0) == 0) return;
+#endif
+    struct rlimit limit;
+    int last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? int(limit.rlim_cur) : 65536;
+    for (int fd = first; fd < last; ++fd) close(fd);
+}
+
+// Signals the guard passes on to the program, so that signalling the
+// child's process id reaches the program as before.
+constexpr int passed_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2, SIGWINCH};
+
+void default_signals() {
+    struct sigaction plain;
+    std::memset(&plain, 0, sizeof plain);
+    plain.sa_handler = SIG_DFL;
+    for (int sig : {SIGPIPE, SIGCHLD, SIGUSR1}) sigaction(sig, &plain, nullptr);
+    for (int sig : passed_signals) sigaction(sig, &plain, nullptr);
+}
+
+// The launcher is gone: the group it started goes with it.
+void end_group(int) { kill(0, SIGKILL); }
+
+// The guard's program (its process id once started).
+volatile sig_atomic_t guarded = 0;
+
+void pass_on(int sig) {
+    if (guarded > 0) kill(static_cast<pid_t>(guarded), sig);
+}
+
+// The first process of a new group. It stays as the group's guard while the
+// program runs in a second process of the same group: when the thread that
+// started it ends (the launcher killed, even by SIGKILL), the system signals
+// the guard, which ends the whole group, the program's own children
+// (a compiler's "clang -cc1") included. The guard ends as the program ended:
+// with its exit status, or by the same signal.
+[[noreturn]] void guard_and_run(pid_t parent, const char* program, char* const* argv, char* const* envp,
+                                const char* dir, int pipe_in, int report_in) {
+    default_signals();
+#ifdef __linux__
+    struct sigaction gone;
+    std::memset(&gone, 0, sizeof gone);
+    gone.sa_handler = end_group;
+    sigaction(SIGUSR1, &gone, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    if (getppid() != parent) _exit(127);
+#else
+    (void)parent;
+#endif
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (dir && chdir(dir) != 0) report_and_exit(report_in, errno);
+    int null = open("/dev/null", O_RDONLY);
+    if (null < 0) report_and_exit(report_in, errno);
+    // Standard input from the null device, output and error into the pipe,
+    // the failure report on 3, and nothing else open (the launcher's other
+    // descriptors, other children's pipes among them, stay out).
+    int copies[3] = {fcntl(null, F_DUPFD, 10), fcntl(pipe_in, F_DUPFD, 10), fcntl(report_in, F_DUPFD, 10)};
+    for (int fd : copies) {
+        if (fd < 0) report_and_exit(report_in, errno);
+    }
+    if (dup2(copies[0], 0) < 0 || dup2(copies[1], 1) < 0 || dup2(copies[1], 2) < 0 || dup2(copies[2], 3) < 0 ||
+        fcntl(3, F_SETFD, FD_CLOEXEC) < 0)
+        report_and_exit(copies[2], errno);
+    close_from(4);
+
+    struct sigaction relay;
+    std::memset(&relay, 0, sizeof relay);
+    relay.sa_handler = pass_on;
+    sigset_t passed;
+    sigemptyset(&passed);
+    for (int sig : passed_signals) {
+        sigaction(sig, &relay, nullptr);
+        sigaddset(&passed, sig);
+    }
+    // Held until the program's id is known, then passed on.
+    sigprocmask(SIG_BLOCK, &passed, nullptr);
+    pid_t run = fork();
+    if (run == 0) {
+#ifdef __linux__
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+        default_signals();
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execve(program, argv, envp);
+        report_and_exit(3, errno);
+    }
+    if (run < 0) report_and_exit(3, errno);
+    guarded = run;
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The guard holds no end of the pipes: the launcher sees their end when
+    // the program's tree closes them.
+    close(3);
+    dup2(0, 1);
+    dup2(0, 2);
+    int status = 0;
+    while (waitpid(run, &status, 0) < 0) {
+        if (errno != EINTR) _exit(127);
+    }
+    if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
+    int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    struct sigaction plain;
+    std::memset(&plain, 0, sizeof plain);
+    plain.sa_handler = SIG_DFL;
+    sigaction(sig, &plain, nullptr);
+    kill(getpid(), sig);
+    _exit(128 + sig);
+}
+
 }  // namespace
 
 Child* child_start(const std::vector<std::string>& args, std::string_view cwd,
@@ -143,31 +268,8 @@ Child* child_start(const std::vector<std::string>& args, std::string_view cwd,
         close(report[0]);
         close(fds[0]);
         setpgid(0, 0);
-#ifdef __linux__
-        // Ended with this process: a killed launcher leaves no compiler behind.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-#endif
-        struct sigaction plain;
-        std::memset(&plain, 0, sizeof plain);
-        plain.sa_handler = SIG_DFL;
-        for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(sig, &plain, nullptr);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        int failure = 0;
-        if (!dir.empty() && chdir(dir.c_str()) != 0) failure = errno;
-        int null = failure ? -1 : open("/dev/null", O_RDONLY);
-        if (!failure && null < 0) failure = errno;
-        if (!failure && (dup2(null, 0) < 0 || dup2(fds[1], 1) < 0 || dup2(fds[1], 2) < 0)) failure = errno;
-        if (!failure) {
-            if (null > 2) close(null);
-            execve(program.c_str(), argv.data(), envp.data());
-            failure = errno;
-        }
-        while (write(report[1], &failure, sizeof failure) < 0 && errno == EINTR) {
-        }
-        _exit(127);
+        guard_and_run(parent, program.c_str(), argv.data(), envp.data(), dir.empty() ? nullptr : dir.c_str(), fds[1],
+                      report[1]);
     }
     int fork_error = errno;
     close(fds[1]);
@@ -268,6 +370,13 @@ void child_close(Child* c) {
 }
 
 uint64_t child_pid(const Child* c) { return static_cast<uint64_t>(c->pid); }
+
+uint64_t process_own_id() { return static_cast<uint64_t>(getpid()); }
+
+bool process_running(uint64_t pid) {
+    if (pid == 0 || pid > static_cast<uint64_t>(INT32_MAX)) return false;
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 int child_signal_of(uint32_t code) {
     return code > child_signal_base && code < child_signal_base + 128 ? static_cast<int>(code - child_signal_base) : 0;

@@ -217,4 +217,16 @@ void child_close(Child* c) {
 
 uint64_t child_pid(const Child* c) { return c->pid; }
 
+uint64_t process_own_id() { return GetCurrentProcessId(); }
+
+bool process_running(uint64_t pid) {
+    if (pid == 0 || pid > 0xFFFFFFFFu) return false;
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!h) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+    CloseHandle(h);
+    return running;
+}
+
 int child_signal_of(uint32_t) { return 0; }

@@ -49,18 +49,32 @@ bool fs_read(std::string_view path, std::string& out, std::string* err = nullptr
 bool fs_read_at(std::string_view path, uint64_t offset, size_t count, std::string& out, std::string* err = nullptr);
 // Creates or truncates the file and writes `data` as its whole content.
 bool fs_write(std::string_view path, std::string_view data, std::string* err = nullptr);
-// fs_write for a secret (a signing key): elsewhere than on Windows the file
-// is readable and writable by its owner only (mode 0600), also when it
-// existed before with a wider mode; on Windows the user's own profile folder
-// already keeps it private.
-bool fs_write_private(std::string_view path, std::string_view data, std::string* err = nullptr);
 // Replaces the file's content as one step: `data` goes to a new file with a
 // temporary name beside it, is flushed to the disk and renamed over `path`
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on
 // Windows). A kill or a full disk leaves either the old file or the new one,
 // never a cut one; on failure the old file stays and the temporary one is
 // gone. A link at `path` is replaced by the file, never written through.
+// The temporary name is fs_temp_name's.
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err = nullptr);
+// fs_write_atomic for a secret (a signing key): elsewhere than on Windows the
+// new file is readable and writable by its owner only (mode 0600), also when
+// the old one had a wider mode; on Windows the user's own profile folder
+// already keeps it private.
+bool fs_write_private(std::string_view path, std::string_view data, std::string* err = nullptr);
+// The temporary name fs_write_atomic writes beside `path` before the rename:
+// the file name, cut to fs_temp_name_keep bytes (at a character's start), then
+// ".<pid>-<serial>.tmp", so that it stays a valid name also when the file's
+// own name is 255 bytes long.
+inline constexpr size_t fs_temp_name_keep = 200;
+std::string fs_temp_name(std::string_view path, uint64_t pid, uint64_t serial);
+// A new temporary name beside `path` for this process (fs_temp_name with
+// this process's id and the next serial): what a writer that renames its
+// result into place (a linker's output) writes first.
+std::string fs_new_temp_name(std::string_view path);
+// Whether `name` (a bare file name) is one fs_temp_name made for the file
+// named `file_name`, by any process; `pid` gets that process's id.
+bool fs_is_temp_name_of(std::string_view name, std::string_view file_name, uint64_t* pid = nullptr);
 // Creates or truncates the file and opens it as a stream for writing (a log
 // file); nullptr when it cannot be opened. The caller closes it.
 std::FILE* fs_open_write(std::string_view path, std::string* err = nullptr);
@@ -93,6 +107,10 @@ bool fs_truncate(std::string_view path, uint64_t size, std::string* err = nullpt
 // Marks a file read-only or writable again (the read-only attribute on
 // Windows; the write permission bits elsewhere).
 bool fs_set_read_only(std::string_view path, bool read_only, std::string* err = nullptr);
+// Lets everyone who may read the file run it too (POSIX: an x bit for each
+// r bit, so 0644 becomes 0755); on Windows, where any file may be run,
+// nothing changes.
+bool fs_set_executable(std::string_view path, std::string* err = nullptr);
 // Makes a symbolic link (tests use it to check that deletions do not follow links).
 bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err = nullptr);
 

@@ -20,6 +20,55 @@ std::string unified(std::string_view path) {
 
 }  // namespace
 
+namespace {
+
+// Where the file name begins in `path` (after the last separator).
+size_t name_start(std::string_view path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+// The file name as the temporary name keeps it: at most fs_temp_name_keep
+// bytes, not ending inside a UTF-8 sequence.
+std::string_view kept_part(std::string_view name) {
+    if (name.size() <= fs_temp_name_keep) return name;
+    size_t end = fs_temp_name_keep;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return name.substr(0, end);
+}
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string fs_temp_name(std::string_view path, uint64_t pid, uint64_t serial) {
+    size_t start = name_start(path);
+    std::string out(path.substr(0, start));
+    out += kept_part(path.substr(start));
+    out += "." + std::to_string(pid) + "-" + std::to_string(serial) + ".tmp";
+    return out;
+}
+
+bool fs_is_temp_name_of(std::string_view name, std::string_view file_name, uint64_t* pid) {
+    std::string_view kept = kept_part(file_name);
+    if (name.size() <= kept.size() + 1 || name.substr(0, kept.size()) != kept || name[kept.size()] != '.') return false;
+    std::string_view rest = name.substr(kept.size() + 1);
+    if (rest.size() < 4 || rest.substr(rest.size() - 4) != ".tmp") return false;
+    rest.remove_suffix(4);
+    size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || dash > 19 || !all_digits(rest.substr(0, dash)) ||
+        !all_digits(rest.substr(dash + 1)))
+        return false;
+    if (pid) *pid = std::stoull(std::string(rest.substr(0, dash)));
+    return true;
+}
+
 std::string fs_not_regular_text() { return "not a regular file"; }
 
 std::string fs_too_large_text(uint64_t limit) {

@@ -118,6 +118,11 @@ bool to_parent(std::string& p) {
 
 }  // namespace
 
+std::string fs_new_temp_name(std::string_view path) {
+    static std::atomic<unsigned> serial{0};
+    return fs_temp_name(path, static_cast<uint64_t>(getpid()), serial++);
+}
+
 bool fs_stat(std::string_view path, File_Info& out) {
     out = File_Info{};
     struct stat st;
@@ -214,15 +219,6 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
     return close_written(f, err);
 }
 
-bool fs_write_private(std::string_view path, std::string_view data, std::string* err) {
-    if (fs_hook_refuses(path, err)) return false;
-    Fd f(open(z(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (f.fd < 0) return fail(err, errno);
-    if (fchmod(f.fd, 0600) != 0) return fail(err, errno);
-    if (!write_all(f.fd, data.data(), data.size(), err, fs_hook_disk_full(path))) return false;
-    return close_written(f, err);
-}
-
 std::FILE* fs_open_write(std::string_view path, std::string* err) {
     if (fs_hook_refuses(path, err)) return nullptr;
     std::FILE* f = std::fopen(z(path).c_str(), "wb");
@@ -230,17 +226,21 @@ std::FILE* fs_open_write(std::string_view path, std::string* err) {
     return f;
 }
 
-bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
+namespace {
+
+// fs_write_atomic; a private file gets mode 0600 whatever the old one had.
+bool write_atomic(std::string_view path, std::string_view data, std::string* err, bool private_file) {
     if (fs_hook_refuses(path, err)) return false;
-    static std::atomic<unsigned> serial{0};
     std::string target = z(path);
-    std::string temp = target + "." + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    std::string temp = fs_new_temp_name(target);
     // The new file keeps the mode of the one it replaces (not of a link's target).
     struct stat old;
     bool had = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    Fd f(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    bool set_mode = private_file || had;
+    mode_t mode = private_file ? 0600 : old.st_mode & 07777;
+    Fd f(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, private_file ? 0600 : 0666));
     if (f.fd < 0) return fail(err, errno);
-    bool ok = (!had || fchmod(f.fd, old.st_mode & 07777) == 0 || fail(err, errno)) &&
+    bool ok = (!set_mode || fchmod(f.fd, mode) == 0 || fail(err, errno)) &&
               write_all(f.fd, data.data(), data.size(), err, fs_hook_disk_full(path)) &&
               (fsync(f.fd) == 0 || fail(err, errno)) && close_written(f, err) &&
               (rename(temp.c_str(), target.c_str()) == 0 || fail(err, errno));
@@ -254,6 +254,16 @@ bool fs_write_atomic(std::string_view path, std::string_view data, std::string* 
     Fd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (d.fd >= 0) fsync(d.fd);
     return true;
+}
+
+}  // namespace
+
+bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
+    return write_atomic(path, data, err, false);
+}
+
+bool fs_write_private(std::string_view path, std::string_view data, std::string* err) {
+    return write_atomic(path, data, err, true);
 }
 
 bool fs_make_dirs(std::string_view path, std::string* err) {
@@ -404,6 +414,16 @@ bool fs_set_read_only(std::string_view path, bool read_only, std::string* err) {
     if (stat(z(path).c_str(), &st) != 0) return fail(err, errno);
     mode_t mode = st.st_mode & 07777;
     mode = read_only ? mode & ~mode_t(0222) : mode | S_IWUSR;
+    if (chmod(z(path).c_str(), mode) != 0) return fail(err, errno);
+    return true;
+}
+
+bool fs_set_executable(std::string_view path, std::string* err) {
+    if (fs_hook_refuses(path, err)) return false;
+    struct stat st;
+    if (stat(z(path).c_str(), &st) != 0) return fail(err, errno);
+    mode_t mode = st.st_mode & 07777;
+    mode |= (mode & 0444) >> 2;
     if (chmod(z(path).c_str(), mode) != 0) return fail(err, errno);
     return true;
 }

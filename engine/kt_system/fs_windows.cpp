@@ -176,6 +176,11 @@ bool remove_entry(const std::string& path, DWORD attrs, std::string* err) {
 
 }  // namespace
 
+std::string fs_new_temp_name(std::string_view path) {
+    static std::atomic<unsigned> serial{0};
+    return fs_temp_name(path, GetCurrentProcessId(), serial++);
+}
+
 bool fs_stat(std::string_view path, File_Info& out) {
     out = File_Info{};
     WIN32_FILE_ATTRIBUTE_DATA a;
@@ -279,7 +284,7 @@ bool fs_write(std::string_view path, std::string_view data, std::string* err) {
 }
 
 bool fs_write_private(std::string_view path, std::string_view data, std::string* err) {
-    return fs_write(path, data, err);
+    return fs_write_atomic(path, data, err);
 }
 
 std::FILE* fs_open_write(std::string_view path, std::string* err) {
@@ -291,9 +296,7 @@ std::FILE* fs_open_write(std::string_view path, std::string* err) {
 
 bool fs_write_atomic(std::string_view path, std::string_view data, std::string* err) {
     if (fs_hook_refuses(path, err)) return false;
-    static std::atomic<unsigned> serial{0};
-    std::string temp = std::string(path) + "." + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(serial++) + ".tmp";
+    std::string temp = fs_new_temp_name(path);
     std::wstring wtemp = wide_path_z(temp), wtarget = wide_path_z(path);
     bool written = false;
     {
@@ -472,6 +475,8 @@ bool fs_set_read_only(std::string_view path, bool read_only, std::string* err) {
     if (!SetFileAttributesW(w.c_str(), attrs)) return fail_last(err);
     return true;
 }
+
+bool fs_set_executable(std::string_view path, std::string* err) { return !fs_hook_refuses(path, err); }
 
 bool fs_make_link(std::string_view target, std::string_view link, bool to_dir, std::string* err) {
     if (fs_hook_refuses(link, err)) return false;

@@ -5,6 +5,7 @@
 // the system's way.
 #pragma once
 
+// Set once per run; later calls change nothing.
 void interrupt_catch();
 // Whether one has come since interrupt_catch().
 bool interrupt_seen();

@@ -17,6 +17,10 @@ void on_signal(int) { seen.store(1); }
 }  // namespace
 
 void interrupt_catch() {
+    // Once per run: set again, the handler would outlive a first signal
+    // that has already reset it.
+    static std::atomic<bool> caught{false};
+    if (caught.exchange(true)) return;
     struct sigaction a;
     std::memset(&a, 0, sizeof a);
     a.sa_handler = on_signal;

@@ -24,7 +24,10 @@ BOOL WINAPI on_control(DWORD type) {
 
 }  // namespace
 
-void interrupt_catch() { SetConsoleCtrlHandler(on_control, TRUE); }
+void interrupt_catch() {
+    static std::atomic<bool> caught{false};
+    if (!caught.exchange(true)) SetConsoleCtrlHandler(on_control, TRUE);
+}
 
 bool interrupt_seen() { return seen.load() != 0; }
 

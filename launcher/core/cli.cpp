@@ -161,6 +161,13 @@ int cli_run(const Cli_Choice& choice, const Cli_Out& out) {
             cli_wait_plain(t);
         }
     }
+    // A Ctrl-C seen at any time (before the task began, or as it ended)
+    // ends the mode as cancelled, never with success.
+    if (!interrupted && interrupt_seen()) {
+        interrupted = true;
+        Task_View view = task_view(t);
+        if (view.log.empty() || view.log.back() != "Cancelled.") log_line(t, "Cancelled.");
+    }
     cli_print_log(t, out);
 
     int code = t.failed.load() ? 1 : 0;

@@ -4,16 +4,24 @@
 #include <string>
 #include <vector>
 
+#include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/interrupt.h"
+#include "engine/kt_system/path.h"
 #include "engine/kt_system/utf.h"
+#include "launcher/gamebuild/apk.h"
+#include "launcher/gamebuild/build_id.h"
 #include "launcher/gamebuild/config.h"
+#include "launcher/gamebuild/run_game.h"
 #include "launcher/core/bundle.h"
 #include "launcher/core/bundle_data.h"
 #include "launcher/core/cli.h"
 #include "launcher/core/i18n.h"
+#include "launcher/core/leftovers.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/mods/hd.h"
 #include "launcher/ui/window_main.h"
 
 namespace {
@@ -33,9 +41,25 @@ void print_error_line(const std::string& line) {
     std::fflush(stderr);
 }
 
+void remove_leftovers() {
+    std::string game_dir = settings_copy().game_dir;
+    std::vector<std::string> files = {data_path({"settings.txt"}),
+                                      data_path({apk_key_file}),
+                                      data_path({apk_cert_file}),
+                                      path_join({exe_dir(), cfg_file_name}),
+                                      path_join({exe_dir(), build_id_file_name}),
+                                      path_join({exe_dir(), built_exe_name}),
+                                      data_path({"hd", hd_gui_marker_file})};
+    if (!game_dir.empty()) files.push_back(path_join({game_dir, hd_folder_name, hd_gui_marker_file}));
+    leftovers_remove(files, data_dir(), wall_ns());
+}
+
 int launcher_main(const std::vector<std::string>& args) {
     // 0. UTF-8 console output.
     Console_Utf8 console;
+    // A command-line mode notes Ctrl-C from the very start: one that comes
+    // while the files are read still ends the mode as cancelled.
+    if (cli_choose(args).mode) interrupt_catch();
 
     // 1. No system dialogs for critical errors, crashes or missing files.
     set_quiet_error_mode();
@@ -49,6 +73,9 @@ int launcher_main(const std::vector<std::string>& args) {
 
     // 3. The launcher settings.
     load_settings();
+
+    // Temporary files an earlier run left when it was stopped mid-way.
+    remove_leftovers();
 
     // 4. Options the game changed from its own menus, read back from
     //    "Quillmarsh.cfg" beside the launcher.

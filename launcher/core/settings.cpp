@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/log.h"
 #include "engine/kt_system/thread.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
@@ -402,10 +403,84 @@ void load_settings(Settings* s) {
             l.defaults_kept = true;
         }
     }
-    std::string text;
-    if (!fs_read(data_path({"settings.txt"}), text, nullptr, settings_file_limit)) return;
-    if (s) settings_apply_text(*s, text);
-    else settings_edit([&](Settings& r) { settings_apply_text(r, text); });
+    std::string path = data_path({"settings.txt"});
+    Settings_Read read;
+    std::string why;
+    if (!settings_read(path, read, &why)) {
+        File_Info info;
+        if (!fs_stat(path, info) || !info.exists) return;
+        std::string bad = path + ".bad";
+        if (fs_rename(path, bad)) {
+            log_printf(Log_Level::Warning, "%s cannot be read (%s): kept as %s; the settings start from the defaults.",
+                       path.c_str(), why.c_str(), bad.c_str());
+        } else {
+            log_printf(Log_Level::Warning, "%s cannot be read (%s).", path.c_str(), why.c_str());
+        }
+        return;
+    }
+    if (read.long_lines || read.extra_save_dirs) {
+        log_printf(Log_Level::Warning,
+                   "%s: skipped %zu lines longer than %zu bytes and %zu save folders beyond the first %zu; the other "
+                   "settings apply.",
+                   path.c_str(), read.long_lines, settings_line_limit, read.extra_save_dirs, settings_save_dir_limit);
+    }
+    if (s) settings_apply_text(*s, read.text);
+    else settings_edit([&](Settings& r) { settings_apply_text(r, read.text); });
+}
+
+bool settings_read(std::string_view path, Settings_Read& out, std::string* err) {
+    out = Settings_Read{};
+    // A line is collected until its end; one that grows past the limit is
+    // dropped there and the rest of it passed over.
+    std::string line;
+    bool too_long = false;
+    size_t save_dirs = 0;
+    auto finish_line = [&] {
+        if (too_long) {
+            ++out.long_lines;
+        } else {
+            std::string_view key = line;
+            while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) key.remove_prefix(1);
+            key = key.substr(0, key.find(' '));
+            if (key == "save_dir" && ++save_dirs > settings_save_dir_limit) {
+                ++out.extra_save_dirs;
+            } else {
+                out.text += line;
+                out.text += '\n';
+            }
+        }
+        line.clear();
+        too_long = false;
+    };
+    const size_t piece_size = size_t(1) << 20;
+    std::string piece;
+    for (uint64_t at = 0;; at += piece.size()) {
+        if (!fs_read_at(path, at, piece_size, piece, err)) return false;
+        if (piece.empty()) break;
+        if (at + piece.size() > settings_read_limit) {
+            if (err) *err = fs_too_large_text(settings_read_limit);
+            return false;
+        }
+        size_t start = 0;
+        while (start < piece.size()) {
+            size_t nl = piece.find('\n', start);
+            size_t end = nl == std::string::npos ? piece.size() : nl;
+            if (!too_long) {
+                if (line.size() + (end - start) > settings_line_limit) {
+                    too_long = true;
+                    line.clear();
+                } else {
+                    line.append(piece, start, end - start);
+                }
+            }
+            if (nl == std::string::npos) break;
+            finish_line();
+            start = nl + 1;
+        }
+        if (piece.size() < piece_size) break;
+    }
+    if (too_long || !line.empty()) finish_line();
+    return true;
 }
 
 bool save_settings(std::string* err) {

@@ -105,15 +105,35 @@ void settings_apply_preset(Settings& s);
 // that the next load keeps the value instead of the preset undoing it.
 void settings_custom_when_off_preset(Settings& s);
 
-// The most read of settings.txt: a real one is a few kilobytes; anything
-// larger is not this launcher's file and counts as unreadable.
+// The most Clear Cache's exactness test reads of settings.txt: a real one is
+// a few kilobytes; anything larger is not this version's own file.
 inline constexpr uint64_t settings_file_limit = uint64_t(1) << 20;
+// The loader's limits. It reads the file line by line, at most
+// settings_read_limit bytes in all; a line longer than settings_line_limit
+// and the save folders after the first settings_save_dir_limit are skipped
+// (one log line says how many), every other line applies. A larger file
+// counts as unreadable.
+inline constexpr uint64_t settings_read_limit = uint64_t(16) << 20;
+inline constexpr size_t settings_line_limit = size_t(64) << 10;
+inline constexpr size_t settings_save_dir_limit = 1000;
 
 // --- The live record -------------------------------------------------------
 // Loads <data>/settings.txt into `s` (the live record when none is given).
 // The first call keeps a copy of the defaults aside. An unreadable file
-// leaves the record as it was.
+// leaves the record as it was; when it exists it is renamed
+// "settings.txt.bad" (replacing an older one), so that no later save writes
+// over what could not be read, and a log line says so.
 void load_settings(Settings* s = nullptr);
+// The text of settings.txt as the loader applies it: the file's lines within
+// the limits above, and the number of lines skipped for each limit. False
+// (with the reason in `err`) when the file cannot be read or is larger than
+// settings_read_limit.
+struct Settings_Read {
+    std::string text;
+    size_t long_lines = 0;
+    size_t extra_save_dirs = 0;
+};
+bool settings_read(std::string_view path, Settings_Read& out, std::string* err = nullptr);
 // The defaults as they were before the first load.
 Settings settings_defaults();
 // A whole copy of the live record.

@@ -168,19 +168,50 @@ std::string apk_digest(std::string_view entries, std::string_view central_direct
 bool apk_key(Task& t, Apk_Key& key) {
     std::string key_path = data_path({apk_key_file});
     std::string cert_path = data_path({apk_cert_file});
-    bool read = fs_read(key_path, key.scalar) && fs_read(cert_path, key.cert);
-    if (read && p256_scalar_ok(key.scalar) && certificate_matches(key.cert, key.scalar)) return true;
+    File_Info key_info;
+    bool key_there = fs_stat(key_path, key_info) && key_info.exists;
+    std::string why;
+    bool key_read = key_there && fs_read(key_path, key.scalar, &why, 4096);
+    if (key_there && !key_read && !key_info.is_dir && why != fs_not_regular_text() &&
+        why.find(fs_too_large_text(4096)) == std::string::npos) {
+        // A key that is there but cannot be read now (locked, no permission)
+        // is not replaced: the next build may read it.
+        logf(t, "Cannot read the APK's signing key %s: %s.", key_path, why);
+        return false;
+    }
+    if (key_read && p256_scalar_ok(key.scalar)) {
+        if (fs_read(cert_path, key.cert, nullptr, 1 << 20) && certificate_matches(key.cert, key.scalar)) return true;
+        // The certificate is a function of the key alone, so a lost, damaged
+        // or other key's certificate is made again, byte for byte the one
+        // that signed the earlier packages.
+        std::string err;
+        if (!apk_certificate(key.scalar, key.cert, err)) {
+            log_line(t, err);
+            return false;
+        }
+        if (!fs_write_atomic(cert_path, key.cert)) {
+            logf(t, "Cannot keep the APK's signing key in %s.", key_path);
+            return false;
+        }
+        logf(t, "The APK's certificate %s was missing or not of its key: made again from the key.", cert_path);
+        return true;
+    }
 
-    // A new pair: the scalar from 48 random bytes, reduced modulo the order.
+    // A new pair: the scalar from 48 random bytes, reduced modulo the order
+    // (zero, the only value refused, comes once in 2^256 draws; more
+    // failures mean the library itself fails).
     key.scalar.clear();
-    while (key.scalar.empty()) {
+    for (int attempt = 0; attempt < 4 && key.scalar.empty(); ++attempt) {
         std::string random(48, '\0');
-        std::string why;
         if (!os_random(random.data(), random.size(), &why)) {
             logf(t, "Cannot make the APK's signing key: the system's random source failed (%s).", why);
             return false;
         }
         key.scalar = p256_scalar_from(random);
+    }
+    if (key.scalar.empty()) {
+        log_line(t, "Cannot make the APK's signing key: the cryptography library refused every try.");
+        return false;
     }
     std::string err;
     if (!apk_certificate(key.scalar, key.cert, err)) {
@@ -188,10 +219,17 @@ bool apk_key(Task& t, Apk_Key& key) {
         return false;
     }
     fs_make_dirs(data_dir());
-    if (!fs_write_private(key_path, key.scalar) || !fs_write(cert_path, key.cert)) {
+    // An unusable key file is kept beside the new one, never overwritten.
+    std::string old_path = key_path + ".old";
+    if (key_there && !key_info.is_dir && !fs_rename(key_path, old_path)) {
         logf(t, "Cannot keep the APK's signing key in %s.", key_path);
         return false;
     }
+    if (!fs_write_private(key_path, key.scalar) || !fs_write_atomic(cert_path, key.cert)) {
+        logf(t, "Cannot keep the APK's signing key in %s.", key_path);
+        return false;
+    }
+    if (key_there) logf(t, "The APK's signing key %s was unusable: it is kept as %s.", key_path, old_path);
     logf(t, "A new signing key for your APKs: %s (keep it: an update installs over the app only when signed by the "
             "same key)",
          key_path);

@@ -13,6 +13,7 @@
 #include "launcher/gamebuild/fsr4.h"
 #include "launcher/gamebuild/game.h"
 #include "launcher/gamebuild/run_game.h"
+#include "launcher/core/build_id_cache.h"
 #include "launcher/core/bundle.h"
 #include "launcher/core/child_run.h"
 #include "launcher/core/paths.h"
@@ -164,10 +165,49 @@ void pgo_prepare(Task& t, const Build_Spec& req, std::string_view compiler, std:
 
 bool data_folder_writable(std::string& err) {
     std::string probe = data_path({"write-test.tmp"});
-    if (!fs_make_dirs(data_dir(), &err) || !fs_write(probe, "x", &err)) return false;
+    if (!fs_make_dirs(data_dir(), &err)) return false;
+    // A full disk creates the file and fails the write: it goes either way.
+    bool written = fs_write(probe, "x", &err);
     fs_remove_file(probe);
-    return true;
+    return written;
 }
+
+namespace {
+
+// Writes the native game's configuration and build identity, then renames
+// the linked program over the old one. When the rename fails, the old build
+// identity is put back so that it describes the program that stays. False
+// after logging the reason.
+bool native_put_in_place(Task& t, const std::string& out_dir, const std::string& linked, const std::string& output,
+                         bool aa_dlss, bool dlss) {
+    if (bundle_extract(t, data_dir(), {"tools/"}) < 0) return false;
+    std::string why;
+    if (!cfg_write(out_dir, &why)) {
+        logf(t, "Cannot write %s in %s: %s.", cfg_file_name, out_dir, why);
+        return false;
+    }
+    if (dlss) dlss_feature(t, out_dir);
+    fs_make_dirs(data_path({"cdrive"}));
+    std::string id_path = path_join({out_dir, build_id_file_name});
+    std::string old_id;
+    bool had_id = fs_read(id_path, old_id, nullptr, 1 << 20);
+    if (!build_id_write(out_dir, aa_dlss, &why)) {
+        logf(t, "Cannot write %s in %s: %s.", build_id_file_name, out_dir, why);
+        return false;
+    }
+    if (fs_rename(linked, output, &why)) return true;
+    if (had_id) {
+        fs_write_atomic(id_path, old_id);
+    } else {
+        fs_remove_file(id_path);
+    }
+    build_id_forget();
+    logf(t, "Cannot put the new game in place as %s: %s.", output, why);
+    log_line(t, "(If Quillmarsh is running, close it and Build again: Windows cannot replace a running program.)");
+    return false;
+}
+
+}  // namespace
 
 void build_task(Task& t, const Build_Spec& req) {
     // A rewrite the window asked for ends first: the build's own write of
@@ -304,34 +344,38 @@ void build_task(Task& t, const Build_Spec& req) {
     }
     std::string rsp = path_join({obj, "link.rsp"});
     if (!fs_write(rsp, link_rsp_text(jobs))) return fail(t, fmt("Cannot write %s.", rsp));
-    Cmd link = link_command(req, compiler, src, ffmpeg_dir, output, rsp, dlss_link);
+    // A program in the output folder is linked under a temporary name beside
+    // it and put in place only once whole: a linker that fails, is stopped or
+    // finds the disk full never takes the working game with it.
+    bool in_place = !android && !(cross && s.cross_appimage);
+    std::string linked = in_place ? fs_new_temp_name(output) : output;
+    Cmd link = link_command(req, compiler, src, ffmpeg_dir, linked, rsp, dlss_link);
     int64_t code = -1;
     bool started = child_run(t, link, "", Output_Mode::Log, nullptr, nullptr, 0, &code);
-    if (t.cancel.load()) return;
-
-    // 13. Link failure.
-    if (!started || code != 0) {
+    if (t.cancel.load() || !started || code != 0) {
+        if (in_place) fs_remove_file(linked);
+        if (t.cancel.load()) return;
+        // 13. Link failure.
         log_line(t, "Linking failed.");
-        if (!cross) {
-            log_line(t, "(If Quillmarsh is running, close it and Build again: Windows cannot replace a running "
-                        "program.)");
-        }
         return void(t.failed.store(1));
     }
 
-    // 14. The game for this computer.
+    // 14. The game for this computer: its configuration and build identity
+    // are written before the new program takes the old one's place, and put
+    // back when it cannot.
     if (!cross) {
-        if (bundle_extract(t, data_dir(), {"tools/"}) < 0) return void(t.failed.store(1));
-        std::string why;
-        if (!cfg_write(out_dir, &why)) return fail(t, fmt("Cannot write %s in %s: %s.", cfg_file_name, out_dir, why));
-        if (dlss) dlss_feature(t, out_dir);
-        fs_make_dirs(data_path({"cdrive"}));
-        if (!build_id_write(out_dir, s.aa_dlss, &why)) {
-            return fail(t, fmt("Cannot write %s in %s: %s.", build_id_file_name, out_dir, why));
+        if (!native_put_in_place(t, out_dir, linked, output, s.aa_dlss, dlss)) {
+            fs_remove_file(linked);
+            return void(t.failed.store(1));
         }
         logf(t, "Built %s", output);
         set_status(t, 1.0f, "Built");
         return;
+    }
+    std::string why;
+    if (in_place && !fs_rename(linked, output, &why)) {
+        fs_remove_file(linked);
+        return fail(t, fmt("Cannot put the program in place as %s: %s.", output, why));
     }
 
     // 15. Cross output.

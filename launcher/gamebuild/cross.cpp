@@ -20,6 +20,10 @@ std::string before_dash(std::string_view s) {
 }
 
 // Writes one whole file in the output folder, or logs why not.
+// The plain folder's optional files, beside the game.
+constexpr std::string_view fsr_lib_name = "libamd_fidelityfx_vk.so";
+constexpr std::string_view steamhelper_name = "steamhelper_linux_x64";
+
 bool write_out(Task& t, std::string_view folder, std::string_view name, std::string_view text) {
     std::string path = path_join({folder, name});
     std::string err;
@@ -149,8 +153,10 @@ bool cross_write_extras(Task& t, const Cross_Target& target, std::string_view ou
 
     if (std::string_view(target.name) == "linux_arm64") {
         std::string bytes;
-        if (bundle_read(fsr_vk_lib("aarch64"), bytes)) write_out(t, out_dir, "libamd_fidelityfx_vk.so", bytes);
-        if (bundle_read("tools/steamhelper_linux_x64", bytes)) write_out(t, out_dir, "steamhelper_linux_x64", bytes);
+        if (bundle_read(fsr_vk_lib("aarch64"), bytes)) write_out(t, out_dir, fsr_lib_name, bytes);
+        // The helper is a program: executable here as inside the AppImage.
+        if (bundle_read("tools/steamhelper_linux_x64", bytes) && write_out(t, out_dir, steamhelper_name, bytes))
+            fs_set_executable(path_join({out_dir, steamhelper_name}));
     }
     return write_out(t, out_dir, "README.txt", cross_readme_folder(target, cross_cpu(target)));
 }
@@ -167,8 +173,9 @@ bool cross_write_appimage(Task& t, const Cross_Target& target, std::string_view 
     if (!appimage_pack(t, path_join({out_dir, name}), linked, cfg, arch, true)) return false;
 
     // What a plain-folder build left; a saves folder with saves in it stays.
-    fs_remove_file(path_join({out_dir, program_name}));
-    fs_remove_file(path_join({out_dir, fmt("%s.cfg", program_name)}));
+    for (const std::string& name : {std::string(program_name), fmt("%s.cfg", program_name), std::string(fsr_lib_name),
+                                    std::string(steamhelper_name)})
+        fs_remove_file(path_join({out_dir, name}));
     std::string cdrive = path_join({out_dir, "cdrive"});
     if (fs_is_dir(cdrive)) fs_remove_dir(cdrive);
     return write_out(t, out_dir, "README.txt", cross_readme_appimage(target, cross_cpu(target), name));

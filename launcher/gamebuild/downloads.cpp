@@ -6,10 +6,12 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/kt_system/child.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/core/child_run.h"
 #include "launcher/core/format.h"
+#include "launcher/core/parse_int.h"
 #include "launcher/core/task.h"
 
 static constexpr std::string_view shipped_site = "https://github.com";
@@ -93,34 +95,89 @@ std::string find_curl() {
     return curl;
 }
 
+namespace {
+
+// Runs curl with the file's bytes coming through its output pipe into
+// `part`, so that no more than `size` + 1 bytes ever reach the disk: curl's
+// own --max-filesize holds only when the server announces the size, not for
+// a chunked reply. curl's messages go to `errors`, logged at the end.
+Download_Result fetch_bounded(Task& task, const std::vector<std::string>& args, const std::string& part,
+                              const std::string& errors, int64_t size, int64_t& exit_code) {
+    exit_code = -1;
+    std::string why;
+    Child* c = child_start(args, "", nullptr, &why);
+    if (!c) {
+        logf(task, "Could not start %s: %s", args[0], why);
+        return Download_Result::Failed;
+    }
+    task_add_child(task, c);
+    std::FILE* out = fs_open_write(part);
+    bool written = out != nullptr, too_large = false;
+    uint64_t got = 0;
+    std::vector<char> buf(size_t(64) << 10);
+    for (;;) {
+        if (!child_look(c, 200)) continue;
+        int64_t n = child_read(c, buf.data(), buf.size());
+        if (n <= 0) break;
+        got += uint64_t(n);
+        if (got > uint64_t(size)) {
+            too_large = true;
+            child_terminate(c, 1);
+            break;
+        }
+        if (written && std::fwrite(buf.data(), 1, size_t(n), out) != size_t(n)) written = false;
+    }
+    if (out && std::fclose(out) != 0) written = false;
+    child_close_output(c);
+    uint32_t code = 0;
+    child_wait(c, -1, code);
+    task_remove_child(task, c);
+    child_close(c);
+    exit_code = int64_t(code);
+    std::string text;
+    if (fs_read(errors, text, nullptr, child_capture_limit)) {
+        for (std::string_view line : split_at(text, '\n')) {
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            if (!line.empty()) log_line(task, line);
+        }
+    }
+    if (too_large) return Download_Result::Too_Large;
+    if (exit_code == 0 && !written) return Download_Result::Cannot_Write;
+    return Download_Result::Ok;
+}
+
+}  // namespace
+
 Download_Result download_checked(Task& task, std::string_view curl, std::string_view url, std::string_view path,
                                  int64_t size, std::string_view sha256) {
     fs_make_dirs(path_dir(path));
     std::string part = std::string(path) + ".part";
+    std::string errors = part + ".errors";
     fs_remove_file(part);
     std::vector<std::string> args = {
         std::string(curl), "-L", "--fail", "--silent", "--show-error", "--retry", "3",
         // A transfer that brings no byte for the stall limit ends instead of
         // hanging until the player cancels.
         "--speed-limit", "1", "--speed-time", fmt("%d", stall_seconds()),
-        // Nothing larger than the expected file is taken: curl stops the
-        // transfer instead of filling the disk.
+        // A server that announces a larger file is refused at its headers.
         "--max-filesize", fmt("%d", size),
-        "-o", part, std::string(url),
+        "--stderr", errors, "-o", "-", std::string(url),
     };
     int64_t exit_code = -1;
-    bool started = child_run(task, args, "", Output_Mode::Log, nullptr, {}, 0, &exit_code);
-    if (!started || exit_code != 0) {
+    Download_Result r = fetch_bounded(task, args, part, errors, size, exit_code);
+    fs_remove_file(errors);
+    if (task.cancel.load() || r != Download_Result::Ok || exit_code != 0) {
         fs_remove_file(part);
-        if (started && exit_code == curl_exit_too_slow) return Download_Result::Stalled;
-        if (started && exit_code == curl_exit_too_large) return Download_Result::Not_Expected;
+        if (r != Download_Result::Ok) return r;
+        if (exit_code == curl_exit_too_slow) return Download_Result::Stalled;
+        if (exit_code == curl_exit_too_large) return Download_Result::Too_Large;
         return Download_Result::Failed;
     }
     if (!file_matches(part, size, sha256)) {
         fs_remove_file(part);
         return Download_Result::Not_Expected;
     }
-    fs_remove_file(path);
+    // Renamed over the old file in one step: a failure leaves it as it was.
     if (!fs_rename(part, path)) {
         fs_remove_file(part);
         return Download_Result::Cannot_Write;
@@ -134,6 +191,9 @@ bool download_reported(Task& task, Download_Result r, std::string_view who, std:
     case Download_Result::Ok: return true;
     case Download_Result::Failed: logf(task, "%s: downloading %s failed.", who, name); break;
     case Download_Result::Stalled: logf(task, "%s: downloading %s stalled (no data for a minute).", who, name); break;
+    case Download_Result::Too_Large:
+        logf(task, "%s: %s is larger than the file expected: its download was stopped and nothing kept.", who, name);
+        break;
     case Download_Result::Not_Expected:
         logf(task, "%s: %s is not the file expected (its size or SHA-256 differs): not used.", who, name);
         break;

@@ -29,12 +29,16 @@ enum class Download_Result {
     Ok,
     Failed,         // curl could not start or ended with an error
     Stalled,        // no data for the stall limit
+    Too_Large,      // more came than the expected size: stopped there
     Not_Expected,   // the file came, but its size or SHA-256 differs
     Cannot_Write,   // the checked file could not be moved into place
 };
-// Makes the file's folder, downloads `url` into "<path>.part" as a child
-// process of the task, checks it and renames it onto `path`. On any failure
-// the ".part" file is deleted and the file at `path` is left as it was.
+// Makes the file's folder, downloads `url` into "<path>.part" through curl,
+// a child process of the task whose output the launcher writes, so that the
+// download stops as soon as it passes `size` bytes (also when the server
+// sends no size). The file is checked and renamed onto `path`. On any
+// failure the ".part" file is deleted and the file at `path` is left as it
+// was.
 Download_Result download_checked(Task& task, std::string_view curl, std::string_view url, std::string_view path,
                                  int64_t size, std::string_view sha256);
 // Logs what went wrong with one download, the sentence starting with `who`

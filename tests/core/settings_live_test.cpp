@@ -3,12 +3,14 @@
 // defaults copy that the first load keeps.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/log.h"
 #include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
@@ -94,7 +96,9 @@ TEST(SettingsLive, AnUnreadableFileKeepsTheRecord) {
     EXPECT_EQ(s.fps, 240);
     // and a write that fails is only reported by the result
     settings_replace(s);
+    fs_fail_under(data_dir());
     EXPECT_FALSE(save_settings());
+    fs_fail_under("");
 }
 
 // A kill or a full disk in the middle of a save used to leave an empty or
@@ -142,6 +146,98 @@ TEST(SettingsLive, ASaveNeverWritesThroughALink) {
     File_Info info;
     ASSERT_TRUE(fs_stat(data.settings_file(), info));
     EXPECT_FALSE(info.is_link);
+}
+
+// The lines a load logged, through the process logger.
+struct Logged {
+    static inline std::vector<std::string> lines;
+    static void sink(Log_Level, std::string_view line) { lines.emplace_back(line); }
+    Log_Sink before;
+    Logged() : before(log_set_sink(sink)) { lines.clear(); }
+    ~Logged() { log_set_sink(before); }
+};
+
+// An over-long line (of a known key and of an unknown one) and a list of
+// save folders far beyond any real one used to make the whole file
+// unreadable, and the next save wrote the defaults over it.
+TEST(SettingsLive, OverLongLinesAndListsAreSkippedTheRestKept) {
+    Settings_Folder data;
+    std::string text = "settings_version 4\nopt_level 3\nkey_map " + std::string(1 << 20, '1') +
+                       "\nvol_music 37\nzz_unknown " + std::string(1 << 20, 'x') + "\nfps 144\n";
+    for (int i = 0; i < 20000; ++i) text += fmt("save_dir D:\\saves\\%d\n", i);
+    text += "mouse_sens 250";   // the last line without its line break
+    ASSERT_TRUE(fs_make_dirs(data_dir()));
+    ASSERT_TRUE(fs_write(data.settings_file(), text));
+
+    Settings s;
+    {
+        Logged logged;
+        load_settings(&s);
+        ASSERT_EQ(Logged::lines.size(), 1u);
+        EXPECT_EQ(Logged::lines[0], fmt("%s: skipped 2 lines longer than %d bytes and 19000 save folders beyond the "
+                                        "first 1000; the other settings apply.",
+                                        data.settings_file(), settings_line_limit));
+    }
+    auto check = [](const Settings& r, const char* when) {
+        EXPECT_EQ(r.opt_level, 3) << when;
+        EXPECT_EQ(r.vol_music, 37) << when;
+        EXPECT_EQ(r.fps, 144) << when;
+        EXPECT_EQ(r.mouse_sens, 250) << when;
+        EXPECT_TRUE(r.key_map == Settings{}.key_map) << when;
+        ASSERT_EQ(r.save_dirs.size(), settings_save_dir_limit) << when;
+        EXPECT_EQ(r.save_dirs.front(), "D:\\saves\\0") << when;
+        EXPECT_EQ(r.save_dirs.back(), "D:\\saves\\999") << when;
+    };
+    check(s, "loaded");
+    settings_replace(s);
+    ASSERT_TRUE(save_settings());
+    Settings back;
+    {
+        Logged logged;
+        load_settings(&back);
+        EXPECT_TRUE(Logged::lines.empty());
+    }
+    check(back, "saved and loaded again");
+}
+
+// A file the loader cannot read is set aside, never written over.
+TEST(SettingsLive, AnUnreadableFileIsKeptAsBad) {
+    Settings_Folder data;
+    ASSERT_TRUE(fs_make_dirs(data_dir()));
+    std::string bad = data.settings_file() + ".bad";
+    std::string big = "opt_level 3\n" + std::string(settings_read_limit, '#');
+    struct Case {
+        const char* what;
+        std::function<bool()> make;
+    } cases[] = {
+        {"a folder", [&] { return fs_make_dirs(path_join({data.settings_file(), "inside"})); }},
+        {"a file over the limit", [&] { return fs_write(data.settings_file(), big); }},
+    };
+    for (const Case& c : cases) {
+        fs_remove_tree(bad);
+        ASSERT_TRUE(c.make()) << c.what;
+        Settings s;
+        s.opt_level = 2;
+        {
+            Logged logged;
+            load_settings(&s);
+            ASSERT_EQ(Logged::lines.size(), 1u) << c.what;
+            EXPECT_EQ(Logged::lines[0].rfind(data.settings_file() + " cannot be read (", 0), 0u) << Logged::lines[0];
+            EXPECT_NE(Logged::lines[0].find("): kept as " + bad + "; the settings start from the defaults."),
+                      std::string::npos)
+                << Logged::lines[0];
+        }
+        EXPECT_EQ(s.opt_level, 2) << c.what;
+        File_Info info;
+        EXPECT_FALSE(fs_stat(data.settings_file(), info) && info.exists) << c.what;
+        ASSERT_TRUE(fs_stat(bad, info) && info.exists) << c.what;
+        ASSERT_TRUE(save_settings()) << c.what;
+        ASSERT_TRUE(fs_stat(bad, info) && info.exists) << c.what;
+        fs_remove_file(data.settings_file());
+    }
+    std::string kept;
+    ASSERT_TRUE(fs_read(bad, kept));
+    EXPECT_TRUE(kept == big);
 }
 
 TEST(SettingsLive, StringsWithALineBreakAreRefused) {

@@ -338,3 +338,22 @@ TEST(CfgWrite, IfPresentWritesOnlyAnExistingFile) {
     fs_fail_under(f.launcher);
     EXPECT_FALSE(cfg_write(f.launcher));
 }
+
+// A write stopped at its first byte (a full disk here; a kill there is the
+// same to the file) leaves the old file whole: the new text goes to a file
+// beside it, which is removed, and only a whole one would be renamed over.
+TEST(CfgWrite, AFailedWriteLeavesTheOldFile) {
+    Cfg_Fixture f;
+    ASSERT_TRUE(fs_write(f.cfg_path(), "# the game's file as it was\nZQR_FPS=30\n"));
+    fs_disk_full_under(f.launcher);
+    std::string why;
+    bool written = cfg_write(f.launcher, &why);
+    fs_disk_full_under("");
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(read_file(f.cfg_path()), "# the game's file as it was\nZQR_FPS=30\n");
+    std::vector<Dir_Entry> entries;
+    ASSERT_TRUE(fs_list(f.launcher, entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "Quillmarsh.cfg");
+}

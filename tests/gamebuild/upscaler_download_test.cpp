@@ -72,9 +72,12 @@ TEST(UpscalerDownload, OnlyTheWrongFileIsFetched) {
 
 TEST(UpscalerDownload, RefusedFilesKeepTheOldOne) {
     struct Case { const char* what; bool serve; int wrong; std::string line; };
-    // wrong: 0 the right file, 1 a different size, 2 the right size with other bytes
+    // wrong: 0 the right file, 1 one byte more, 2 the right size with other bytes, 3 one byte short
     const Case cases[] = {
-        {"wrong size", true, 1,
+        {"one byte more", true, 1,
+         "FSR 4: signedbin/amd_fidelityfx_upscaler_vk.dll is larger than the file expected: its download was stopped "
+         "and nothing kept."},
+        {"one byte short", true, 3,
          "FSR 4: signedbin/amd_fidelityfx_upscaler_vk.dll is not the file expected (its size or SHA-256 differs): not used."},
         {"wrong hash", true, 2,
          "FSR 4: signedbin/amd_fidelityfx_upscaler_vk.dll is not the file expected (its size or SHA-256 differs): not used."},
@@ -87,7 +90,11 @@ TEST(UpscalerDownload, RefusedFilesKeepTheOldOne) {
         f.serve_fsr4(f.fsr[1], f.fsr[1].bytes);
         std::string other = dll.bytes;
         other[17] ^= 0x20;
-        if (c.serve) f.serve_fsr4(dll, c.wrong == 1 ? dll.bytes + "x" : other);
+        if (c.serve) {
+            f.serve_fsr4(dll, c.wrong == 1   ? dll.bytes + "x"
+                              : c.wrong == 3 ? dll.bytes.substr(0, dll.bytes.size() - 1)
+                                             : other);
+        }
         for (int i = 0; i < 2; i++) f.put_fsr4(f.fsr[i], f.fsr[i].bytes);
         f.put_fsr4(dll, "the old one");
         Task t;
@@ -217,43 +224,65 @@ TEST(UpscalerDownload, StalledDownloadEnds) {
     EXPECT_FALSE(file_exists(path_join({fsr4_dir(), "license.md.part"})));
 }
 
-// A server that offers far more than the table's size: curl is told the
-// size it may take and stops at the headers instead of filling the disk.
+// A server that offers far more than the table's size, with its size
+// announced or as a chunked reply without one (which curl's --max-filesize
+// does not bound): the download stops at the expected size instead of
+// filling the disk, and the file already there stays.
 TEST(UpscalerDownload, AFileLargerThanExpectedIsNotTaken) {
-    Upscaler_Fixture f;
-    std::string script = path_join({f.dir.path, "large.py"});
-    std::string sent = path_join({f.dir.path, "sent"});
-    fs_write(script,
-             "import http.server, sys\n"
-             "class Large(http.server.BaseHTTPRequestHandler):\n"
-             "    def do_GET(self):\n"
-             "        size = 64 << 20\n"
-             "        self.send_response(200)\n"
-             "        self.send_header('Content-Length', str(size))\n"
-             "        self.end_headers()\n"
-             "        block, done = b'x' * 65536, 0\n"
-             "        try:\n"
-             "            while done < size:\n"
-             "                self.wfile.write(block)\n"
-             "                done += len(block)\n"
-             "            result = 'whole'\n"
-             "        except OSError:\n"
-             "            result = 'cut'\n"
-             "        open(sys.argv[1], 'w').write(result)\n"
-             "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Large)\n"
-             "server.daemon_threads = True\n"
-             "print('Serving HTTP on 127.0.0.1 port %d' % server.server_address[1], flush=True)\n"
-             "server.serve_forever()\n");
-    Local_Server server;
-    ASSERT_TRUE(server.start("", f.dir.path, script + "' '" + sent));
-    upscaler_set_site(server.site());
-    Task t;
-    EXPECT_FALSE(fsr4_fetch(t));
-    EXPECT_EQ(log_of(t).back(),
-              "FSR 4: docs/license.md is not the file expected (its size or SHA-256 differs): not used.");
-    EXPECT_FALSE(file_exists(path_join({fsr4_dir(), "license.md.part"})));
-    // The server learns that the client went away before the end.
-    std::string result;
-    for (int i = 0; i < 500 && !fs_read(sent, result); i++) sleep_ms(10);
-    EXPECT_EQ(result, "cut");
+    for (bool chunked : {false, true}) {
+        Upscaler_Fixture f;
+        std::string script = path_join({f.dir.path, "large.py"});
+        std::string sent = path_join({f.dir.path, "sent"});
+        fs_write(script,
+                 "import http.server, sys\n"
+                 "chunked = sys.argv[2] == '1'\n"
+                 "class Large(http.server.BaseHTTPRequestHandler):\n"
+                 "    protocol_version = 'HTTP/1.1'\n"
+                 "    def do_GET(self):\n"
+                 "        size = 64 << 20\n"
+                 "        self.send_response(200)\n"
+                 "        if chunked:\n"
+                 "            self.send_header('Transfer-Encoding', 'chunked')\n"
+                 "        else:\n"
+                 "            self.send_header('Content-Length', str(size))\n"
+                 "        self.send_header('Connection', 'close')\n"
+                 "        self.end_headers()\n"
+                 "        block, done = b'x' * 65536, 0\n"
+                 "        if chunked:\n"
+                 "            block = b'10000\\r\\n' + block + b'\\r\\n'\n"
+                 "        try:\n"
+                 "            while done < size:\n"
+                 "                self.wfile.write(block)\n"
+                 "                done += 65536\n"
+                 "            if chunked:\n"
+                 "                self.wfile.write(b'0\\r\\n\\r\\n')\n"
+                 "            self.wfile.flush()\n"
+                 "            result = 'whole'\n"
+                 "        except OSError:\n"
+                 "            result = 'cut'\n"
+                 "        open(sys.argv[1], 'w').write(result)\n"
+                 "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Large)\n"
+                 "server.daemon_threads = True\n"
+                 "print('Serving HTTP on 127.0.0.1 port %d' % server.server_address[1], flush=True)\n"
+                 "server.serve_forever()\n");
+        Local_Server server;
+        ASSERT_TRUE(server.start("", f.dir.path, script + "' '" + sent + "' '" + (chunked ? "1" : "0")));
+        upscaler_set_site(server.site());
+        std::string old_file = path_join({fsr4_dir(), "license.md"});
+        ASSERT_TRUE(fs_make_dirs(fsr4_dir()));
+        ASSERT_TRUE(fs_write(old_file, "the license as it was"));
+        Task t;
+        EXPECT_FALSE(fsr4_fetch(t));
+        EXPECT_EQ(log_of(t).back(), "FSR 4: docs/license.md is larger than the file expected: its download was "
+                                    "stopped and nothing kept.")
+            << (chunked ? "chunked" : "with its size");
+        EXPECT_FALSE(file_exists(old_file + ".part"));
+        std::string kept;
+        EXPECT_TRUE(fs_read(old_file, kept));
+        EXPECT_EQ(kept, "the license as it was");
+        // The server learns that the client went away before the end.
+        std::string result;
+        for (int i = 0; i < 6000 && !fs_read(sent, result); i++) sleep_ms(10);
+        EXPECT_EQ(result, "cut") << (chunked ? "chunked" : "with its size");
+    }
 }

@@ -147,11 +147,15 @@ TEST(Launcher_Start, a_fifo_or_a_device_in_place_of_its_files_does_not_stall_it)
 
     Run_Result r = run(s, {"--clear-cache"}, tmp);
     EXPECT_EQ(r.code, 0) << r.out << r.err;
-    // The folder, the FIFO and both links are deleted, never read.
+    // The FIFO in place of settings.txt is set aside, never read or written
+    // over; the folder and both links are deleted, never read.
+    std::string settings = path_join({data, "settings.txt"});
     EXPECT_EQ(r.out,
-              "The settings were not this launcher version's own: they are back to the defaults.\n"
-              "Cleared the cache (4 items deleted; the saves, imported Button Icons / Hard Mode files and the Android "
-              "key stay).\n");
+              settings + " cannot be read (not a regular file): kept as " + settings +
+                  ".bad; the settings start from the defaults.\n"
+                  "The settings were not this launcher version's own: they are back to the defaults.\n"
+                  "Cleared the cache (4 items deleted; the saves, imported Button Icons / Hard Mode files and the "
+                  "Android key stay).\n");
     EXPECT_FALSE(exists(s.marker));
 }
 #endif

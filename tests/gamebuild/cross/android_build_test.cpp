@@ -3,7 +3,7 @@
 // sysroot: apksigner verifies the v2 signature, zipalign the alignment,
 // python's zipfile sees only stored entries, llvm-readelf reads the game
 // library, aapt reads the manifest; a second build signs with the same key,
-// and a certificate that is not the stored key's is made anew.
+// also when the certificate was lost, and only an unusable key is replaced.
 #include <gtest/gtest.h>
 
 #include "engine/kt_system/fs.h"
@@ -158,20 +158,43 @@ TEST_F(Android_Build, LaterBuildsKeepTheKeyUnlessItIsUnusable) {
     std::string key_path = path_join({data, apk_key_file});
     EXPECT_EQ(verified_cert_digest(), first_digest);
 
-    // A certificate of another key beside the stored key (here: the first
-    // key's certificate, the key itself replaced). It is not that key's, so
-    // the pair is made anew instead of signing an APK that would not
-    // install. Damaged key files are covered by test_apk's table.
+    // The certificate lost: it is made again from the kept key, and the
+    // package carries the very certificate of the first build, so it
+    // installs over the earlier one.
+    std::string cert_path = path_join({data, apk_cert_file});
+    ASSERT_TRUE(fs_remove_file(cert_path));
+    Shell_Result lost = cross_build();
+    ASSERT_EQ(lost.code, 0) << lost.out;
+    EXPECT_EQ(lost.out.find(new_key_line), std::string::npos) << lost.out;
+    EXPECT_NE(lost.out.find("The APK's certificate " + cert_path + " was missing or not of its key"),
+              std::string::npos)
+        << lost.out;
+    EXPECT_EQ(verified_cert_digest(), first_digest);
+
+    // Another key beside the stored certificate (here: the key changed in
+    // one bit): the key is kept and a certificate of it made.
     std::string key;
     ASSERT_TRUE(fs_read(key_path, key));
     key[31] = char(key[31] ^ 1);
     ASSERT_TRUE(fs_write(key_path, key));
     Shell_Result mismatched = cross_build();
     ASSERT_EQ(mismatched.code, 0) << mismatched.out;
-    EXPECT_NE(mismatched.out.find(new_key_line), std::string::npos) << mismatched.out;
+    EXPECT_EQ(mismatched.out.find(new_key_line), std::string::npos) << mismatched.out;
+    std::string second_digest = verified_cert_digest();
+    EXPECT_FALSE(second_digest.empty());
+    EXPECT_NE(second_digest, first_digest);
+
+    // Only an unusable key makes a new pair; it is kept aside.
+    ASSERT_TRUE(fs_write(key_path, std::string(32, '\0')));
+    Shell_Result unusable = cross_build();
+    ASSERT_EQ(unusable.code, 0) << unusable.out;
+    EXPECT_NE(unusable.out.find(new_key_line), std::string::npos) << unusable.out;
     std::string latest = verified_cert_digest();
     EXPECT_FALSE(latest.empty());
-    EXPECT_NE(latest, first_digest);
+    EXPECT_NE(latest, second_digest);
+    std::string kept;
+    ASSERT_TRUE(fs_read(key_path + ".old", kept));
+    EXPECT_EQ(kept, std::string(32, '\0'));
 }
 
 }  // namespace

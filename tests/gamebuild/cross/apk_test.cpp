@@ -14,9 +14,12 @@
 #include "engine/kt_system/path.h"
 #include "launcher/gamebuild/apk.h"
 #include "launcher/gamebuild/apk_sign.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/gamebuild/cross.h"
 #include "launcher/mods/zip.h"
+#include "launcher/core/settings.h"
 #include "launcher/core/task.h"
+#include "tests/support/bytes_le.h"
 #include "tests/support/data_folder.h"
 
 namespace {
@@ -25,17 +28,6 @@ std::string unhex(std::string_view hex) {
     std::string out;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
     return out;
-}
-
-uint32_t u32_at(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    std::memcpy(&v, s.data() + at, 4);
-    return v;
-}
-uint16_t u16_at(const std::string& s, size_t at) {
-    uint16_t v = 0;
-    std::memcpy(&v, s.data() + at, 2);
-    return v;
 }
 
 const char* const rfc_key = "C9AFA9D845BA75166B5C215767B1D6934E50C3DB36E89B127B8A622B120F6721";
@@ -137,6 +129,15 @@ TEST(Apk_Zip, EntriesAreStoredAndAligned) {
     // The end record names the central directory.
     EXPECT_EQ(u32_at(zip, zip.size() - 6), cd);
     EXPECT_EQ(u32_at(zip, cd), 0x02014B50u);
+    // Every central header: made by version 2.0 on MS-DOS (20), version 1.0
+    // needed to extract (10), as stored entries without ZIP64 are.
+    size_t at = size_t(cd);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(u32_at(zip, at), 0x02014B50u) << i;
+        EXPECT_EQ(u16_at(zip, at + 4), 20) << i;
+        EXPECT_EQ(u16_at(zip, at + 6), 10) << i;
+        at += 46 + u16_at(zip, at + 28) + u16_at(zip, at + 30) + u16_at(zip, at + 32);
+    }
 }
 
 TEST(Apk_Zip, WhatTheFormatCannotHoldIsRefused) {
@@ -205,7 +206,7 @@ TEST_F(Key_Files, MadeOnceThenReused) {
     EXPECT_EQ(a.cert, b.cert);
 }
 
-TEST_F(Key_Files, DamagedOrMismatchedPairsAreMadeAnew) {
+TEST_F(Key_Files, AGoodKeyIsKeptAndItsCertificateMadeAgain) {
     Task t;
     Apk_Key good;
     ASSERT_TRUE(apk_key(t, good));
@@ -213,34 +214,101 @@ TEST_F(Key_Files, DamagedOrMismatchedPairsAreMadeAnew) {
     ASSERT_TRUE(apk_certificate(other_key, other_cert, err)) << err;
     struct Damage {
         const char* what;
-        std::string key, cert;
+        std::string cert;   // "-": no certificate file at all
     };
     const Damage table[] = {
-        {"31-byte key", good.scalar.substr(1), good.cert},
-        {"33-byte key", good.scalar + 'x', good.cert},
-        {"zero key", std::string(32, '\0'), good.cert},
-        {"empty certificate", good.scalar, ""},
-        {"truncated certificate", good.scalar, good.cert.substr(0, good.cert.size() - 1)},
-        {"certificate with bytes after it", good.scalar, good.cert + "x"},
-        {"another key's certificate", good.scalar, other_cert},
-        {"certificate with a broken signature", good.scalar,
+        {"no certificate", "-"},
+        {"empty certificate", ""},
+        {"truncated certificate", good.cert.substr(0, good.cert.size() - 1)},
+        {"certificate with bytes after it", good.cert + "x"},
+        {"another key's certificate", other_cert},
+        {"certificate with a broken signature",
          good.cert.substr(0, good.cert.size() - 1) + char(good.cert.back() ^ 1)},
     };
     for (const Damage& d : table) {
-        ASSERT_TRUE(fs_write(key_path, d.key));
-        ASSERT_TRUE(fs_write(cert_path, d.cert));
+        if (d.cert == "-") {
+            ASSERT_TRUE(fs_remove_file(cert_path));
+        } else {
+            ASSERT_TRUE(fs_write(cert_path, d.cert));
+        }
         Task again;
         Apk_Key made;
         ASSERT_TRUE(apk_key(again, made)) << d.what;
-        EXPECT_TRUE(made_new(again)) << d.what;
-        EXPECT_TRUE(certificate_matches(made.cert, made.scalar)) << d.what;
+        EXPECT_FALSE(made_new(again)) << d.what;
+        ASSERT_EQ(again.log.size(), 1u) << d.what;
+        EXPECT_EQ(again.log[0], "The APK's certificate " + cert_path + " was missing or not of its key: made again "
+                                "from the key.")
+            << d.what;
+        EXPECT_EQ(made.scalar, good.scalar) << d.what;
+        EXPECT_EQ(made.cert, good.cert) << d.what;
         std::string stored_key, stored_cert;
         ASSERT_TRUE(fs_read(key_path, stored_key));
         ASSERT_TRUE(fs_read(cert_path, stored_cert));
-        EXPECT_EQ(stored_key, made.scalar) << d.what;
-        EXPECT_EQ(stored_cert, made.cert) << d.what;
+        EXPECT_EQ(stored_key, good.scalar) << d.what;
+        EXPECT_EQ(stored_cert, good.cert) << d.what;
     }
 }
+
+TEST_F(Key_Files, AnUnusableKeyIsKeptAsideAndANewPairMade) {
+    Task t;
+    Apk_Key good;
+    ASSERT_TRUE(apk_key(t, good));
+    const std::pair<const char*, std::string> table[] = {
+        {"31-byte key", good.scalar.substr(1)},
+        {"33-byte key", good.scalar + 'x'},
+        {"zero key", std::string(32, '\0')},
+        {"key beyond the group's order", std::string(32, '\xff')},
+    };
+    for (const auto& [what, damaged] : table) {
+        ASSERT_TRUE(fs_write(key_path, damaged));
+        ASSERT_TRUE(fs_write(cert_path, good.cert));
+        Task again;
+        Apk_Key made;
+        ASSERT_TRUE(apk_key(again, made)) << what;
+        EXPECT_TRUE(made_new(again)) << what;
+        ASSERT_EQ(again.log.size(), 2u) << what;
+        EXPECT_EQ(again.log[0], "The APK's signing key " + key_path + " was unusable: it is kept as " + key_path +
+                                    ".old.")
+            << what;
+        EXPECT_TRUE(certificate_matches(made.cert, made.scalar)) << what;
+        std::string stored_key, stored_cert, kept;
+        ASSERT_TRUE(fs_read(key_path, stored_key));
+        ASSERT_TRUE(fs_read(cert_path, stored_cert));
+        ASSERT_TRUE(fs_read(key_path + ".old", kept));
+        EXPECT_EQ(stored_key, made.scalar) << what;
+        EXPECT_EQ(stored_cert, made.cert) << what;
+        EXPECT_EQ(kept, damaged) << what;
+    }
+}
+
+#ifndef _WIN32
+TEST_F(Key_Files, AKeyBehindALinkIsReadNeverWrittenThrough) {
+    Task t;
+    Apk_Key good;
+    ASSERT_TRUE(apk_key(t, good));
+    std::string safe = path_join({data.dir.path, "safe_key.bin"});
+    ASSERT_TRUE(fs_rename(key_path, safe));
+    ASSERT_TRUE(fs_make_link(safe, key_path, false));
+    ASSERT_TRUE(fs_remove_file(cert_path));
+    Task again;
+    Apk_Key made;
+    ASSERT_TRUE(apk_key(again, made));
+    EXPECT_EQ(made.scalar, good.scalar);
+    EXPECT_EQ(made.cert, good.cert);
+    // An unusable key behind the link: the link is set aside, the file it
+    // names stays as it was.
+    ASSERT_TRUE(fs_write(safe, "short"));
+    Task remade;
+    ASSERT_TRUE(apk_key(remade, made));
+    EXPECT_TRUE(made_new(remade));
+    std::string kept;
+    ASSERT_TRUE(fs_read(safe, kept));
+    EXPECT_EQ(kept, "short");
+    File_Info info;
+    ASSERT_TRUE(fs_stat(key_path, info));
+    EXPECT_FALSE(info.is_link);
+}
+#endif
 
 TEST_F(Key_Files, AnUnwritableDataFolderFailsTheWrite) {
     fs_fail_under(data_dir());
@@ -310,6 +378,16 @@ struct Android_Output : Key_Files {
 };
 
 TEST_F(Android_Output, ThePackageHoldsItsEntriesInOrder) {
+    // Options whose lines differ for a game for this computer: FSR (with
+    // its library's path there; on Android the next method that applies)
+    // and the pipeline threads (the setting as it is on Android).
+    Settings before = settings_copy();
+    settings_edit([](Settings& s) {
+        s.aa_fsr = s.aa_taa = s.aa_fxaa = true;
+        s.aa_quality = 4;
+        s.pipe_threads = 0;
+    });
+    cfg_set_core_count(8);
     Task t;
     std::string name;
     ASSERT_TRUE(cross_write_output(t, android, out_dir, linked, false, name)) << (t.log.empty() ? "" : t.log.back());
@@ -330,8 +408,13 @@ TEST_F(Android_Output, ThePackageHoldsItsEntriesInOrder) {
                         0),
               0u)
         << cfg;
-    for (const char* absent : {"ZQR_GAME_DIR", "ZQR_EXE", "ZQR_CDRIVE"}) EXPECT_EQ(cfg.find(absent), std::string::npos);
-    EXPECT_NE(cfg.find("\nZQR_"), std::string::npos) << cfg;
+    for (const char* absent : {"ZQR_GAME_DIR", "ZQR_EXE", "ZQR_CDRIVE", "ZQR_FSR", "ZQR_TAA", "ZQR_DLSS",
+                               "ZQR_MOD_DIR", "ZQR_HD_DIR", "ZQR_BUTTON_ICONS", "ZQR_STEAM_HELPER"})
+        EXPECT_EQ(cfg.find(absent), std::string::npos) << absent << "\n" << cfg;
+    EXPECT_NE(cfg.find("\nZQR_FXAA=4\n"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("\nZQR_VK_PIPE_THREADS=0\n"), std::string::npos) << cfg;
+    settings_replace(before);
+    cfg_set_core_count(0);
 
     std::string readme;
     ASSERT_TRUE(fs_read(path_join({out_dir, "README.txt"}), readme));

@@ -17,6 +17,8 @@
 #include "tests/core/bundle/test_bundle_builder.h"
 #include "tests/gamebuild/config_fixture.h"
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "tests/gamebuild/cross/peer.h"
 #endif
 
@@ -84,9 +86,25 @@ struct Cross_Output : ::testing::Test {
         for (const std::string& l : task.log) s += l + "\n";
         return s;
     }
+    // FSR chosen: a game for this computer gets the library's path from the
+    // launcher's data folder, the Linux ARM64 one the plain line (the
+    // library lies beside it there).
+    static void use_fsr(Settings& s) {
+        s.aa_fsr = s.aa_taa = s.aa_fxaa = true;
+        s.aa_quality = 4;
+    }
+    // A cross output's option lines: its own, and none that only a game for
+    // this computer is given.
+    static void expect_cross_lines(const std::string& cfg) {
+        EXPECT_NE(cfg.find("\nZQR_FSR=1\n"), std::string::npos) << cfg;
+        for (const char* native_only : {"ZQR_FSR_DLL=", "ZQR_FSR4_DLL=", "ZQR_DLSS=", "ZQR_MOD_DIR=", "ZQR_HD_DIR=",
+                                        "ZQR_BUTTON_ICONS=", "ZQR_STEAM_HELPER="})
+            EXPECT_EQ(cfg.find(native_only), std::string::npos) << native_only << "\n" << cfg;
+    }
 };
 
 TEST_F(Cross_Output, ThePlainFolderTakesTheBundlesOptionalFilesOnlyWhenPresent) {
+    settings_edit(use_fsr);
     for (bool extras : {true, false}) {
         use_bundle(true, extras);
         fs_remove_tree(out_dir);
@@ -102,6 +120,13 @@ TEST_F(Cross_Output, ThePlainFolderTakesTheBundlesOptionalFilesOnlyWhenPresent) 
         if (extras) {
             EXPECT_EQ(read(path_join({out_dir, "steamhelper_linux_x64"})), steamhelper_bytes);
             EXPECT_EQ(read(path_join({out_dir, "libamd_fidelityfx_vk.so"})), fsr_bytes);
+#ifndef _WIN32
+            // The helper is run, as the one inside the AppImage is.
+            struct stat st {};
+            ASSERT_EQ(stat(path_join({out_dir, "steamhelper_linux_x64"}).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0111, (st.st_mode & 0444) >> 2);
+            EXPECT_NE(st.st_mode & 0100, 0u);
+#endif
         }
         std::string cfg = read(path_join({out_dir, "Quillmarsh.cfg"}));
         EXPECT_EQ(cfg.rfind("# Quillmarsh's settings for Linux ARM64, written by the launcher's Cross-Compile Build.\n"
@@ -112,6 +137,7 @@ TEST_F(Cross_Output, ThePlainFolderTakesTheBundlesOptionalFilesOnlyWhenPresent) 
                             0),
                   0u)
             << cfg;
+        expect_cross_lines(cfg);
         // The README names the store helper whether or not the bundle had it.
         std::string readme = read(path_join({out_dir, "README.txt"}));
         EXPECT_NE(readme.find("steamhelper_linux_x64"), std::string::npos);
@@ -130,7 +156,8 @@ TEST_F(Cross_Output, AnUnwritableConfigurationFailsTheStep) {
 // Plain folder, then AppImage, then plain folder again: each build clears
 // what the other kind left, but a saves folder with saves in it stays.
 TEST_F(Cross_Output, SwitchingKindsClearsTheOtherKindButKeepsSaves) {
-    use_bundle(true, false);
+    use_bundle(true, true);
+    settings_edit(use_fsr);
     ASSERT_TRUE(fs_write(path_join({out_dir, "Quillmarsh"}), program_bytes));   // the plain folder's link output
     ASSERT_TRUE(cross_write_extras(task, target, out_dir));
     std::string save = path_join({out_dir, "cdrive", "efsg-00.dat"});
@@ -147,6 +174,24 @@ TEST_F(Cross_Output, SwitchingKindsClearsTheOtherKindButKeepsSaves) {
     EXPECT_EQ(whole.substr(0, runtime_bytes.size()), runtime_bytes);
     EXPECT_EQ(whole.substr(runtime_bytes.size(), 4), "hsqs");   // the image follows the runtime at once
     EXPECT_EQ((whole.size() - runtime_bytes.size()) % 4096, 0u);
+    // The image stores its files as they are: the packed configuration is
+    // found whole in it.
+    const std::string cfg_head = "# Quillmarsh's settings for Linux ARM64, written by the launcher's Cross-Compile "
+                                 "Build (inside its AppImage).\n";
+    size_t cfg_at = whole.find(cfg_head);
+    ASSERT_NE(cfg_at, std::string::npos);
+    size_t cfg_end = whole.find("ZQR_VK_PIPE_THREADS=", cfg_at);
+    ASSERT_NE(cfg_end, std::string::npos);
+    expect_cross_lines(whole.substr(cfg_at, whole.find('\n', cfg_end) + 1 - cfg_at));
+#ifndef _WIN32
+    if (have_tool("unsquashfs")) {
+        Shell_Result listed = shell(fmt("unsquashfs -o %d -lln %s", runtime_bytes.size(), sh_quote(appimage)));
+        size_t helper = listed.out.find("/usr/bin/steamhelper_linux_x64\n");
+        ASSERT_NE(helper, std::string::npos) << listed.out;
+        size_t line = listed.out.rfind('\n', helper) + 1;
+        EXPECT_EQ(listed.out.compare(line, 10, "-rwxr-xr-x"), 0) << listed.out;
+    }
+#endif
     EXPECT_TRUE(logged("AppImage: " + appimage + " (0 MB, not compressed: install squashfs-tools (mksquashfs) for a "
                                                  "smaller file)"))
         << log_text();
@@ -159,7 +204,8 @@ TEST_F(Cross_Output, SwitchingKindsClearsTheOtherKindButKeepsSaves) {
 
     ASSERT_TRUE(cross_write_output(task, target, out_dir, linked, false, out_name));
     EXPECT_EQ(out_name, "Quillmarsh");
-    EXPECT_EQ(names_in(out_dir), (std::vector<std::string>{"Quillmarsh.cfg", "README.txt", "cdrive"}));
+    EXPECT_EQ(names_in(out_dir), (std::vector<std::string>{"Quillmarsh.cfg", "README.txt", "cdrive",
+                                                           "libamd_fidelityfx_vk.so", "steamhelper_linux_x64"}));
 }
 
 TEST_F(Cross_Output, ThePackerFailsCleanlyAndKeepsTheOlderAppImage) {

@@ -4,20 +4,64 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <string>
 
 #include "engine/kt_system/file.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/gamebuild/squashfs.h"
+#include "tests/support/bytes_le.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-uint64_t u64_at(const std::string& s, size_t at) {
-    uint64_t v = 0;
-    std::memcpy(&v, s.data() + at, 8);
-    return v;
-}
+// A reader of this writer's images (uncompressed metadata blocks), written
+// from the format's description: the link count of every folder, by path.
+struct Folder_Links {
+    const std::string& image;
+    std::string inodes, dirs;
+    std::map<uint64_t, size_t> inode_blocks, dir_blocks;   // block position -> where its bytes begin here
+    std::map<std::string, uint32_t> links;
+
+    // The bytes of the metadata blocks from `start` to `end`, joined.
+    static void blocks(const std::string& image, uint64_t start, uint64_t end, std::string& out,
+                       std::map<uint64_t, size_t>& at) {
+        for (uint64_t pos = start; pos + 2 <= end;) {
+            uint16_t head = u16_at(image, size_t(pos));
+            ASSERT_NE(head & 0x8000, 0) << "a compressed block at " << pos;
+            at[pos - start] = out.size();
+            out.append(image, size_t(pos) + 2, head & 0x7FFF);
+            pos += 2 + (head & 0x7FFF);
+        }
+    }
+    explicit Folder_Links(const std::string& img) : image(img) {
+        blocks(image, u64_at(image, 64), u64_at(image, 72), inodes, inode_blocks);
+        blocks(image, u64_at(image, 72), u64_at(image, 48), dirs, dir_blocks);
+        walk(u64_at(image, 32), "/");
+    }
+    void walk(uint64_t ref, const std::string& path) {
+        size_t at = inode_blocks.at(ref >> 16) + (ref & 0xFFFF);
+        ASSERT_EQ(u16_at(inodes, at), 1) << path;   // a basic folder
+        links[path] = u32_at(inodes, at + 20);
+        uint32_t start_block = u32_at(inodes, at + 16);
+        size_t size = u16_at(inodes, at + 24) - 3u;
+        size_t pos = dir_blocks.at(start_block) + u16_at(inodes, at + 26), end = pos + size;
+        while (pos < end) {
+            uint32_t count = u32_at(dirs, pos) + 1;
+            uint32_t block = u32_at(dirs, pos + 4);
+            pos += 12;
+            for (uint32_t i = 0; i < count; ++i) {
+                uint16_t offset = u16_at(dirs, pos);
+                uint16_t type = u16_at(dirs, pos + 4);
+                size_t name_size = u16_at(dirs, pos + 6) + 1u;
+                std::string name = dirs.substr(pos + 8, name_size);
+                pos += 8 + name_size;
+                if (type == 1) walk(uint64_t(block) << 16 | offset, path + name + "/");
+            }
+        }
+    }
+};
 
 struct Limits_Guard {
     Sq_Limits saved = sq_limits();
@@ -34,6 +78,23 @@ TEST(Squashfs, PaddedToPageButBytesUsedIsNot) {
     EXPECT_NE(used % 4096, 0u);
     EXPECT_EQ(image.compare(0, 4, "hsqs"), 0);
     EXPECT_EQ(image.substr(used), std::string(image.size() - used, '\0'));
+}
+
+// A folder's link count is 2 (its own entry and ".") plus one for each
+// folder in it (their ".."); unsquashfs does not show it, a mounted image's
+// "find -links" relies on it.
+TEST(Squashfs, FolderLinkCountsCountTheirSubfolders) {
+    std::string image, err;
+    ASSERT_TRUE(squashfs_write({{"a/b/c.txt", "c", false},
+                                {"a/d.txt", "d", false},
+                                {"a/e/f/g.txt", "g", false},
+                                {"h/i.txt", "i", false},
+                                {"j.txt", "j", false}},
+                               1700000000u, image, err))
+        << err;
+    Folder_Links read(image);
+    EXPECT_EQ(read.links, (std::map<std::string, uint32_t>{
+                              {"/", 4}, {"/a/", 4}, {"/a/b/", 2}, {"/a/e/", 3}, {"/a/e/f/", 2}, {"/h/", 2}}));
 }
 
 // Streamed into a file after a runtime: the same bytes as the image built in

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <regex>
 
+#include <signal.h>
+
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/fs.h"
@@ -269,6 +271,116 @@ TEST_F(Road, ABrokenPageFailsTheBuildWithThirtyLines) {
     EXPECT_EQ(count_prefix(r.lines, "Built "), 0u);
     EXPECT_EQ(fs_mtime(game), game_time);
     EXPECT_FALSE(file_exists(path_join({data, "obj", "pages.stamp"})));
+}
+
+// A link that fails, is killed or is cancelled after the linker removed its
+// output and began writing it: the new program goes to a temporary name, so
+// the working game stays byte for byte and runs, and nothing is left over.
+TEST_F(Road, AStoppedOrFailedLinkKeepsTheWorkingGame) {
+    settle();
+    std::string game = path_join({app, "Quillmarsh"});
+    std::string before;
+    ASSERT_TRUE(fs_read(game, before));
+    std::string wrap_dir = path_join({root->path, "faulty linker"});
+    std::string wrapper = path_join({wrap_dir, "clang"});
+    // The link is the call with the response file; the linker's habit of
+    // deleting its output first is copied, then the fault.
+    ASSERT_TRUE(put(wrapper, "#!/bin/bash\nout=; link=0; prev=\n"
+                             "for a in \"$@\"; do [ \"$prev\" = -o ] && out=$a; case $a in @*link.rsp) link=1;; esac; "
+                             "prev=$a; done\n"
+                             "if [ $link = 1 ]; then\n  rm -f \"$out\"; printf 'cut ELF' > \"$out\"\n"
+                             "  case $LINK_FAULT in\n"
+                             "    kill) kill -9 $$ ;;\n"
+                             "    full) echo \"ld.lld: error: $out: No space left on device\"; exit 1 ;;\n"
+                             "    hang) sleep 600 & echo $! > \"$LINK_PID_FILE\"; wait ;;\n  esac\nfi\nexec \"" +
+                                 find_program("clang") + "\" \"$@\"\n"));
+    std::string chmod = "chmod +x '" + wrapper + "'";
+    ASSERT_EQ(std::system(chmod.c_str()), 0);
+    if (!find_program("ld.lld").empty()) {
+        ASSERT_TRUE(fs_make_link(find_program("ld.lld"), path_join({wrap_dir, "ld.lld"}), false));
+    }
+    write_settings("compiler " + wrapper + "\n");
+    clean = false;
+    auto leftovers = [&] {
+        std::vector<Dir_Entry> list;
+        fs_list(app, list);
+        std::vector<std::string> names;
+        for (const Dir_Entry& e : list) {
+            if (fs_is_temp_name_of(e.name, "Quillmarsh")) names.push_back(e.name);
+        }
+        return names;
+    };
+
+    for (const char* fault : {"kill", "full"}) {
+        Launch r = launch({launcher, "--build"}, app, {{"LOCALAPPDATA", local}, {"LINK_FAULT", fault}});
+        EXPECT_EQ(r.code, 1) << fault << "\n" << r.out;
+        EXPECT_TRUE(has_line(r.lines, "Linking failed.")) << fault << "\n" << r.out;
+        EXPECT_EQ(count_prefix(r.lines, "Built "), 0u) << fault;
+        std::string after;
+        ASSERT_TRUE(fs_read(game, after)) << fault;
+        EXPECT_TRUE(after == before) << fault;
+        EXPECT_TRUE(leftovers().empty()) << fault << ": " << leftovers().front();
+    }
+
+    // Ctrl-C while the linker writes (and would never end by itself), then
+    // the launcher killed outright there: the linker's own child (as
+    // "clang -cc1" is the driver's) ends with it, and the next start
+    // removes the temporary program the killed one left.
+    std::string pid_file = path_join({root->path, "linker.pid"});
+    for (int sig : {SIGINT, SIGKILL}) {
+        fs_remove_file(pid_file);
+        std::vector<std::string> vars = env_all();
+        vars.push_back("LOCALAPPDATA=" + local);
+        vars.push_back("LINK_FAULT=hang");
+        vars.push_back("LINK_PID_FILE=" + pid_file);
+        Child* c = child_start({launcher, "--build"}, app, &vars);
+        ASSERT_NE(c, nullptr);
+        int64_t guard = clock_system_ns() + int64_t(300) * 1000000000;   // a hang guard only
+        std::string linker_pid, out;
+        char buf[4096];
+        uint32_t code = 0;
+        bool ended = false;
+        while (!(fs_read(pid_file, linker_pid) && !linker_pid.empty()) && !ended && clock_system_ns() < guard) {
+            if (child_look(c, 20)) {
+                int64_t n = child_read(c, buf, sizeof buf);
+                if (n > 0) out.append(buf, size_t(n));
+            }
+            ended = child_ended(c, code);
+        }
+        if (linker_pid.empty()) {
+            child_close(c);
+            FAIL() << "the link never began:\n" << out;
+        }
+        ASSERT_EQ(kill(static_cast<pid_t>(child_pid(c)), sig), 0);
+        for (int64_t n; clock_system_ns() < guard;) {
+            if (!child_look(c, 100)) continue;
+            if ((n = child_read(c, buf, sizeof buf)) <= 0) break;
+            out.append(buf, size_t(n));
+        }
+        ended = child_wait(c, 60000, code);
+        child_close(c);
+        ASSERT_TRUE(ended) << out;
+        pid_t linker = static_cast<pid_t>(std::stol(linker_pid));
+        while (kill(linker, 0) == 0 && clock_system_ns() < guard) sleep_ms(20);
+        EXPECT_NE(kill(linker, 0), 0) << "the linker's child outlived the launcher (signal " << sig << ")";
+        std::string after;
+        ASSERT_TRUE(fs_read(game, after));
+        EXPECT_TRUE(after == before);
+        if (sig == SIGINT) {
+            EXPECT_EQ(code, 130u) << out;
+            EXPECT_NE(out.find("Cancelled.\n"), std::string::npos) << out;
+        } else {
+            EXPECT_FALSE(leftovers().empty());
+            Launch check = launch({launcher, "--check"}, app, {{"LOCALAPPDATA", local}});
+            EXPECT_EQ(check.code, 0) << check.out;
+        }
+        EXPECT_TRUE(leftovers().empty()) << sig;
+    }
+
+    // The kept program still runs and reads its configuration.
+    Launch played = launch({game}, root->path, {});
+    EXPECT_EQ(played.code, 0) << played.out;
+    EXPECT_TRUE(has_line(played.lines, "  ZQR_GAME_DIR=" + game_dir)) << played.out;
 }
 
 // The helper programs ("tools/") that cannot be unpacked fail the build,
