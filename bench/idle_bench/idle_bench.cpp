@@ -9,36 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/own_xvfb.h"
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
-
-namespace {
-
-// Reads a child's output until it ends or `until` returns true for what
-// was read so far; gives up after `wait_ms`.
-template <typename Until>
-std::string read_output(Child* c, int64_t wait_ms, Until until) {
-    std::string out;
-    char buf[4096];
-    int64_t deadline = clock_ns() + wait_ms * 1000000;
-    while (clock_ns() < deadline && !until(out)) {
-        if (!child_look(c, 100)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, size_t(n));
-    }
-    return out;
-}
-
-void stop(Child* c) {
-    uint32_t code;
-    child_terminate(c, 0);
-    child_wait(c, 5000, code);
-    child_close(c);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int seconds = 10;
@@ -53,20 +27,9 @@ int main(int argc, char** argv) {
     }
     if (seconds < 1) seconds = 1;
 
-    std::string err;
-    Child* xvfb = child_start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "",
-                              nullptr, &err);
-    if (!xvfb) {
-        std::fprintf(stderr, "idle_bench: cannot start Xvfb: %s\n", err.c_str());
-        return 1;
-    }
-    std::string display = read_output(xvfb, 10000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
-    while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
-    if (display.empty()) {
-        std::fprintf(stderr, "idle_bench: Xvfb gave no display number\n");
-        stop(xvfb);
-        return 1;
-    }
+    std::string display;
+    Child* xvfb = bench::start_xvfb("idle_bench", display);
+    if (!xvfb) return 1;
 
     std::vector<std::string> env;
     for (const std::string& v : env_all()) {
@@ -75,16 +38,17 @@ int main(int argc, char** argv) {
     env.push_back("DISPLAY=:" + display);
     const int frame_ms = 50;
     std::string frames = std::to_string(seconds * 1000 / frame_ms);
+    std::string err;
     Child* demo = child_start({QM_WINDOW_DEMO, "--frames", frames, "--sleep-ms", std::to_string(frame_ms), "--cpu"},
                               "", &env, &err);
     if (!demo) {
         std::fprintf(stderr, "idle_bench: cannot start window_demo: %s\n", err.c_str());
-        stop(xvfb);
+        bench::stop(xvfb);
         return 1;
     }
-    std::string out = read_output(demo, (seconds + 30) * 1000LL, [](const std::string&) { return false; });
-    stop(demo);
-    stop(xvfb);
+    std::string out = bench::read_output(demo, (seconds + 30) * 1000LL, [](const std::string&) { return false; });
+    bench::stop(demo);
+    bench::stop(xvfb);
     size_t at = out.find("\ncpu ");
     if (at == std::string::npos) {
         std::fprintf(stderr, "idle_bench: window_demo reported no CPU time:\n%s", out.c_str());

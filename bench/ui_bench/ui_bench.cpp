@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/own_xvfb.h"
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/env.h"
@@ -221,19 +222,6 @@ int option_change(int frames, bool sync) {
 }
 
 #ifdef QM_LAUNCHER
-std::string read_line(Child* c, int64_t wait_ms) {
-    std::string out;
-    char buf[256];
-    int64_t deadline = clock_ns() + wait_ms * 1'000'000;
-    while (clock_ns() < deadline && out.find('\n') == std::string::npos) {
-        if (!child_look(c, 100)) continue;
-        int64_t n = child_read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, size_t(n));
-    }
-    return out.substr(0, out.find('\n'));
-}
-
 // utime + stime of a process, in clock ticks.
 int64_t cpu_ticks(uint64_t pid) {
     std::string stat;
@@ -265,27 +253,10 @@ bool has_children(uint64_t pid) {
     return false;
 }
 
-void stop(Child* c) {
-    uint32_t code;
-    child_terminate(c, 0);
-    child_wait(c, 5000, code);
-    child_close(c);
-}
-
 int idle(const std::string& program, int seconds, bool dialog) {
-    std::string err;
-    Child* xvfb = child_start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "",
-                              nullptr, &err);
-    if (!xvfb) {
-        std::fprintf(stderr, "ui_bench: cannot start Xvfb: %s\n", err.c_str());
-        return 1;
-    }
-    std::string display = read_line(xvfb, 10000);
-    if (display.empty()) {
-        std::fprintf(stderr, "ui_bench: Xvfb gave no display number\n");
-        stop(xvfb);
-        return 1;
-    }
+    std::string display;
+    Child* xvfb = bench::start_xvfb("ui_bench", display);
+    if (!xvfb) return 1;
     std::string local = path_join({env_get("TMPDIR").empty() ? "/tmp" : env_get("TMPDIR"),
                                    "ui_bench-" + std::to_string(clock_ns())});
     fs_make_dirs(local);
@@ -301,10 +272,11 @@ int idle(const std::string& program, int seconds, bool dialog) {
             if (v.rfind("PATH=", 0) == 0) v = "PATH=" + local;
         }
     }
+    std::string err;
     Child* launcher = child_start({program}, local, &env, &err);
     if (!launcher) {
         std::fprintf(stderr, "ui_bench: cannot start the launcher: %s\n", err.c_str());
-        stop(xvfb);
+        bench::stop(xvfb);
         fs_remove_tree(local);
         return 1;
     }
@@ -318,8 +290,8 @@ int idle(const std::string& program, int seconds, bool dialog) {
     int64_t t0 = cpu_ticks(pid), w0 = clock_ns();
     sleep_ms(int64_t(seconds) * 1000);
     int64_t t1 = cpu_ticks(pid), w1 = clock_ns();
-    stop(launcher);
-    stop(xvfb);
+    bench::stop(launcher);
+    bench::stop(xvfb);
     fs_remove_tree(local);
     if (t0 < 0 || t1 < 0) {
         std::fprintf(stderr, "ui_bench: the launcher ended early\n");

@@ -321,12 +321,18 @@ void build_task(Task& t, const Build_Spec& req) {
     pool.task = &t;
     pool.compiler = compiler;
     pool.jobs = jobs_to_compile(jobs, rebuild_inputs(src, obj, page_stamp, runtime_stamp));
+    // Longest first, from the times of the builds before (none the first time).
+    std::string times_path = path_join({obj, std::string(compile_times_name)});
+    std::string old_times;
+    fs_read(times_path, old_times);
+    order_longest_first(pool.jobs, old_times);
 
     // 11. Compile.
     for (const char* name : {"pages.stamp", "runtime.stamp", "build.stamp"}) fs_remove_file(path_join({obj, name}));
     int cores = cpu_count();
     logf(t, "Compiling %d of %d files on %d cores", pool.jobs.size(), jobs.size(), cores);
     bool compiled = compile_pool_run(pool, cores);
+    fs_write(times_path, compile_times_text(old_times, pool));
     if (t.cancel.load()) return;
     if (!compiled) return void(t.failed.store(1));
     fs_write(path_join({obj, "pages.stamp"}), page_stamp);

@@ -3,13 +3,33 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "engine/kt_system/clock.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "engine/kt_system/thread.h"
 #include "launcher/core/child_run.h"
+#include "launcher/core/parse_int.h"
 #include "launcher/core/task.h"
 
 namespace {
+
+// The milliseconds of each object name in a times file; lines that do not
+// read as a name, a tab and a number are left out.
+std::unordered_map<std::string, int64_t> read_times(std::string_view text) {
+    std::unordered_map<std::string, int64_t> times;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        size_t tab = line.rfind('\t');
+        int64_t ms = 0;
+        if (tab == std::string_view::npos || tab == 0 || !parse_int(line.substr(tab + 1), ms) || ms < 0) continue;
+        times[std::string(line.substr(0, tab))] = ms;
+    }
+    return times;
+}
 
 // Adds a job for every C source of `dir`, its object named `prefix`<name>".o".
 void add_folder(std::vector<Compile_Job>& out, std::string_view dir, std::string_view obj, std::string_view prefix,
@@ -125,8 +145,10 @@ void compile_worker(Compile_Pool& pool) {
         fs_remove_file(job.obj);
         output.clear();
         int64_t code = -1;
+        int64_t start = clock_ns();
         bool started = child_run(t, compile_command(pool.compiler, job), "", Output_Mode::Quiet, &output, nullptr, 0,
                                  &code);
+        if (started && code == 0 && size_t(index) < pool.took_ns.size()) pool.took_ns[size_t(index)] = clock_ns() - start;
         if (!t.cancel.load() && (!started || code != 0)) {
             pool.failed.exchange(1);
             if (!started) output = fmt("Could not start %s\n", pool.compiler);
@@ -140,6 +162,7 @@ void compile_worker(Compile_Pool& pool) {
 
 bool compile_pool_run(Compile_Pool& pool, int workers) {
     if (workers < 1) workers = 1;
+    pool.took_ns.assign(pool.jobs.size(), 0);
     std::vector<Thread> threads(static_cast<size_t>(workers));
     int started = 0;
     for (Thread& th : threads) {
@@ -149,4 +172,47 @@ bool compile_pool_run(Compile_Pool& pool, int workers) {
     if (started == 0) compile_worker(pool);
     for (Thread& th : threads) thread_join(th);
     return !pool.failed.load() && !pool.task->cancel.load();
+}
+
+void order_longest_first(std::vector<Compile_Job>& jobs, std::string_view times_text) {
+    std::unordered_map<std::string, int64_t> times = read_times(times_text);
+    struct Length {
+        double known = -1;   // ms from the last build that compiled it
+        double size = 0;     // bytes of its source
+    };
+    std::vector<Length> lengths(jobs.size());
+    std::vector<double> rates;   // ms per byte of the jobs with both
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        File_Info info;
+        if (fs_stat(jobs[i].src, info)) lengths[i].size = double(info.size);
+        auto found = times.find(std::string(path_base(jobs[i].obj)));
+        if (found == times.end()) continue;
+        lengths[i].known = double(found->second);
+        if (lengths[i].size > 0) rates.push_back(lengths[i].known / lengths[i].size);
+    }
+    double rate = 1;
+    if (!rates.empty()) {
+        std::nth_element(rates.begin(), rates.begin() + std::ptrdiff_t(rates.size() / 2), rates.end());
+        rate = rates[rates.size() / 2];
+    }
+    std::vector<size_t> order(jobs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto length = [&](size_t i) { return lengths[i].known >= 0 ? lengths[i].known : lengths[i].size * rate; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return length(a) > length(b); });
+    std::vector<Compile_Job> sorted;
+    sorted.reserve(jobs.size());
+    for (size_t i : order) sorted.push_back(std::move(jobs[i]));
+    jobs = std::move(sorted);
+}
+
+std::string compile_times_text(std::string_view old_text, const Compile_Pool& pool) {
+    std::unordered_map<std::string, int64_t> times = read_times(old_text);
+    for (size_t i = 0; i < pool.jobs.size() && i < pool.took_ns.size(); ++i) {
+        if (pool.took_ns[i] > 0) times[std::string(path_base(pool.jobs[i].obj))] = (pool.took_ns[i] + 500000) / 1000000;
+    }
+    std::vector<std::pair<std::string, int64_t>> lines(times.begin(), times.end());
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const auto& [name, ms] : lines) text += name + "\t" + std::to_string(ms) + "\n";
+    return text;
 }

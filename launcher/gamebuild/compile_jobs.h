@@ -53,7 +53,25 @@ struct Compile_Pool {
     std::atomic<int64_t> next{0};
     std::atomic<int64_t> done{0};
     std::atomic<uint8_t> failed{0};
+    // Per job, the ns its compiler took (0: not run); each written by the
+    // worker that ran the job, read once the workers are joined.
+    std::vector<int64_t> took_ns;
 };
+
+// The file in the object folder that keeps how long each object's compile
+// took, one line per object file name: the name, a tab, the milliseconds.
+inline constexpr std::string_view compile_times_name = "compile_times.txt";
+
+// Orders the jobs longest first, so that no core idles at the end of a
+// build behind one long compile started last. A job's length is the time
+// its compile took when `times_text` (the text of compile_times_name) has
+// it; otherwise its source's size at the known jobs' median ms per byte (the
+// size alone when none is known). Equal lengths keep their order.
+void order_longest_first(std::vector<Compile_Job>& jobs, std::string_view times_text);
+
+// The times file after a build: a line for every job of `pool` that ran,
+// and the lines of `old_text` for the objects it did not compile.
+std::string compile_times_text(std::string_view old_text, const Compile_Pool& pool);
 
 // At most this many lines of a compiler's output are logged; "  ..." stands
 // for the rest.

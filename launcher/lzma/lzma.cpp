@@ -82,12 +82,15 @@ void fill(Lzma_Model& m) {
 }
 
 // Takes one input byte into the code when the range got too small. Past the
-// end of the input a zero byte enters and the exhausted flag is set.
+// end of the input a zero byte enters and the exhausted flag is set. The
+// unguarded form is for the stretches where the caller has made sure that
+// enough input is left for the next symbol.
+template <bool Guarded = true>
 QM_INLINE void normalize(Lzma_Range& rc) {
     if (rc.range < top_value) {
         rc.range <<= 8;
         uint32_t b = 0;
-        if (QM_LIKELY(rc.in_pos < rc.in_size)) {
+        if (!Guarded || QM_LIKELY(rc.in_pos < rc.in_size)) {
             b = rc.in[rc.in_pos++];
         } else {
             rc.exhausted = true;
@@ -96,6 +99,7 @@ QM_INLINE void normalize(Lzma_Range& rc) {
     }
 }
 
+template <bool Guarded = true>
 QM_INLINE uint32_t bit(Lzma_Range& rc, uint16_t* p) {
     uint32_t prob = *p;
     uint32_t bound = (rc.range >> prob_bits) * prob;
@@ -110,12 +114,13 @@ QM_INLINE uint32_t bit(Lzma_Range& rc, uint16_t* p) {
         *p = uint16_t(prob - (prob >> move_bits));
         result = 1;
     }
-    normalize(rc);
+    normalize<Guarded>(rc);
     return result;
 }
 
 // The same as bit() without a branch on the decoded bit: literal and tree
 // bits are hard to predict, so selecting the results is cheaper than jumping.
+template <bool Guarded = true>
 QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
     uint32_t prob = *p;
     uint32_t bound = (rc.range >> prob_bits) * prob;
@@ -126,29 +131,34 @@ QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
     // bit 0: prob += (2048 - prob) >> 5; bit 1: prob -= prob >> 5
     uint32_t target = ((1u << prob_bits) - 31u) & ~mask;   // 2017 pulls up, 0 pulls down
     *p = uint16_t(prob - ((int32_t(prob) - int32_t(target)) >> move_bits));
-    normalize(rc);
+    normalize<Guarded>(rc);
     return b;
 }
 
 // A tree of Bits levels, most significant bit first; returns 0..2^Bits-1.
-template <uint32_t Bits>
+template <uint32_t Bits, bool Guarded = true>
 QM_INLINE uint32_t tree(Lzma_Range& rc, uint16_t* probs) {
     uint32_t m = 1;
-    for (uint32_t i = 0; i < Bits; i++) m = (m << 1) | bit_flat(rc, probs + m);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 8
+#endif
+    for (uint32_t i = 0; i < Bits; i++) m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
     return m - (1u << Bits);
 }
 
 // A tree read least significant bit first.
+template <bool Guarded = true>
 QM_INLINE uint32_t reverse_tree(Lzma_Range& rc, uint16_t* probs, uint32_t bits) {
     uint32_t m = 1, symbol = 0;
     for (uint32_t i = 0; i < bits; i++) {
-        uint32_t b = bit_flat(rc, probs + m);
+        uint32_t b = bit_flat<Guarded>(rc, probs + m);
         m = (m << 1) | b;
         symbol |= b << i;
     }
     return symbol;
 }
 
+template <bool Guarded = true>
 QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
     do {
         rc.range >>= 1;
@@ -156,53 +166,60 @@ QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
         uint32_t t = 0u - (rc.code >> 31);   // all ones when the code went below zero
         rc.code += rc.range & t;
         value = (value << 1) + (t + 1);
-        normalize(rc);
+        normalize<Guarded>(rc);
     } while (--count);
     return value;
 }
 
+template <bool Guarded = true>
 QM_INLINE uint32_t len_index(Lzma_Range& rc, Lzma_Len_Probs& p, uint32_t pos_state) {
-    if (bit(rc, &p.choice) == 0) return tree<3>(rc, p.low[pos_state]);
-    if (bit(rc, &p.choice2) == 0) return 8 + tree<3>(rc, p.mid[pos_state]);
-    return 16 + tree<8>(rc, p.high);
+    if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded>(rc, p.low[pos_state]);
+    if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded>(rc, p.mid[pos_state]);
+    return 16 + tree<8, Guarded>(rc, p.high);
 }
 
+template <bool Guarded = true>
 QM_INLINE uint32_t literal_plain(Lzma_Range& rc, uint16_t* probs) {
     uint32_t m = 1;
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
-    m = (m << 1) | bit_flat(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
     return m & 0xFF;
 }
 
 // A literal after a match: while its bits agree with the byte at rep0 the
 // upper half of the coder's cells is used.
+template <bool Guarded = true>
 QM_INLINE uint32_t literal_matched(Lzma_Range& rc, uint16_t* probs, uint32_t match_byte) {
     uint32_t m = 1;
-    uint32_t offs = 0x100;
     do {
+        uint32_t match_bit = (match_byte >> 7) & 1;
         match_byte <<= 1;
-        uint32_t match_bit = match_byte & offs;
-        uint32_t b = bit_flat(rc, probs + offs + match_bit + m);
+        uint32_t b = bit_flat<Guarded>(rc, probs + ((1 + match_bit) << 8) + m);
         m = (m << 1) | b;
-        // keep the upper half only while the decoded bit equals the match bit
-        offs &= b ? match_bit : ~match_bit;
+        if (b != match_bit) {
+            // Past the first differing bit the literal is a plain one.
+            while (m < 0x100) m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+            break;
+        }
     } while (m < 0x100);
     return m & 0xFF;
 }
 
 // Copies a match of `len` bytes from `dist` bytes back. The caller has made
 // sure that dist <= pos and pos + len <= size. Bytes past pos + len may be
-// overwritten when there is room; later symbols write them again.
+// overwritten when there is room (which Room promises: 32 bytes at least);
+// later symbols write them again.
+template <bool Room = false>
 QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, size_t len) {
     uint8_t* dst = out + pos;
     const uint8_t* src = dst - dist;
-    if (size - pos - len >= 32) {
+    if (Room || size - pos - len >= 32) {
         // Room behind the match: whole chunks, the last one running over.
         uint8_t* end = dst + len;
         if (dist >= 16) {
@@ -256,34 +273,159 @@ QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, si
 // The distance of a new match whose length index is len: a position slot,
 // then direct bits (from the slot tree's neighbours or plain, then 4 align
 // bits). 0xFFFFFFFF is the end marker.
+template <bool Guarded = true>
 QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len) {
     uint32_t len_state = len < 3 ? len : 3;
-    uint32_t slot = tree<6>(rc, m.pos_slot[len_state]);
+    uint32_t slot = tree<6, Guarded>(rc, m.pos_slot[len_state]);
     if (slot < 4) return slot;
     uint32_t direct = (slot >> 1) - 1;
     uint32_t dist = 2 | (slot & 1);
     if (slot < end_pos_model_index) {
         dist <<= direct;
-        return dist + reverse_tree(rc, m.spec_pos + dist - slot, direct);
+        return dist + reverse_tree<Guarded>(rc, m.spec_pos + dist - slot, direct);
     }
-    dist = direct_bits(rc, dist, direct - 4) << 4;
-    return dist + reverse_tree(rc, m.align, 4);
+    dist = direct_bits<Guarded>(rc, dist, direct - 4) << 4;
+    return dist + reverse_tree<Guarded>(rc, m.align, 4);
 }
 
 const uint8_t literal_next_state[num_states] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
 
-}  // namespace
+// The most input one symbol can take: a match with every length and
+// distance bit (2 + 1 + 1 + 8 + 6 + 26 + 4 bits, each at most one byte).
+constexpr size_t symbol_input_max = 48;
+constexpr size_t match_len_max = match_min_len + 271;
 
-// One stream's decoder state between calls.
-struct Lzma_Core {
-    Lzma_Model model;
-    std::unique_ptr<uint16_t[]> literals;
+struct Decoder {
     Lzma_Range rc;
-    int lc = 0, lp = 0, pb = 0;
+    Lzma_Model* m = nullptr;
+    uint16_t* lit = nullptr;
+    uint8_t* out = nullptr;
+    size_t out_size = 0;
+    size_t pb_mask = 0;
+    uint32_t literal_mask = 0;   // (pos << 8) + prev: the bits that choose the literal coder
+    uint32_t lc = 0;
     uint32_t state = 0;
     uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
-    bool marker_seen = false;   // an end marker came before the output was full
+    size_t pos = 0;
 };
+
+enum class Run { Full, Marker, Failed };
+
+// Decodes symbols while the output position is below `pos_limit`. The
+// guarded form checks every input byte and every match against the output's
+// end; the unguarded one runs only while at least symbol_input_max bytes of
+// input and match_len_max + 32 bytes of output are left, and stops when the
+// next symbol might need more (Run::Full then only means "stopped").
+template <bool Guarded>
+QM_INLINE Run decode_symbols(Decoder& d, size_t pos_limit, size_t in_limit) {
+    Lzma_Range rc = d.rc;
+    Lzma_Model& m = *d.m;
+    uint16_t* const lit = d.lit;
+    uint8_t* const out = d.out;
+    const size_t pb_mask = d.pb_mask;
+    const uint32_t literal_mask = d.literal_mask;
+    const uint32_t lc = d.lc;
+    uint32_t state = d.state;
+    uint32_t rep0 = d.rep0, rep1 = d.rep1, rep2 = d.rep2, rep3 = d.rep3;
+    size_t pos = d.pos;
+    Run result = Run::Full;
+
+    while (pos < pos_limit) {
+        if (Guarded) {
+            if (QM_UNLIKELY(rc.exhausted)) {
+                result = Run::Failed;
+                break;
+            }
+        } else if (rc.in_pos >= in_limit) {
+            break;
+        }
+        uint32_t pos_state = uint32_t(pos & pb_mask);
+
+        if (bit<Guarded>(rc, &m.is_match[state][pos_state]) == 0) {
+            uint32_t prev = pos > 0 ? out[pos - 1] : 0;
+            // The coder of pos's low lp bits and prev's high lc bits, through one mask.
+            uint16_t* probs = lit + 3 * ((((uint32_t(pos) << 8) + prev) & literal_mask) << lc);
+            if (state < 7) {
+                out[pos] = uint8_t(literal_plain<Guarded>(rc, probs));
+            } else {
+                out[pos] = uint8_t(literal_matched<Guarded>(rc, probs, out[pos - rep0 - 1]));
+            }
+            pos++;
+            state = literal_next_state[state];
+            continue;
+        }
+
+        uint32_t len;
+        if (bit<Guarded>(rc, &m.is_rep[state]) == 0) {
+            // A new match: length, then distance.
+            rep3 = rep2;
+            rep2 = rep1;
+            rep1 = rep0;
+            len = len_index<Guarded>(rc, m.len, pos_state);
+            state = state < 7 ? 7 : 10;
+            uint32_t dist = distance<Guarded>(rc, m, len);
+            if (dist == 0xFFFFFFFFu) {   // end marker
+                result = Run::Marker;
+                break;
+            }
+            if (QM_UNLIKELY(dist >= pos)) {
+                result = Run::Failed;
+                break;
+            }
+            rep0 = dist;
+        } else {
+            if (QM_UNLIKELY(pos == 0)) {
+                result = Run::Failed;
+                break;
+            }
+            if (bit<Guarded>(rc, &m.is_rep_g0[state]) == 0) {
+                if (bit<Guarded>(rc, &m.is_rep0_long[state][pos_state]) == 0) {
+                    // Short rep: one byte from rep0.
+                    state = state < 7 ? 9 : 11;
+                    out[pos] = out[pos - rep0 - 1];
+                    pos++;
+                    continue;
+                }
+            } else {
+                uint32_t dist;
+                if (bit<Guarded>(rc, &m.is_rep_g1[state]) == 0) {
+                    dist = rep1;
+                } else {
+                    if (bit<Guarded>(rc, &m.is_rep_g2[state]) == 0) {
+                        dist = rep2;
+                    } else {
+                        dist = rep3;
+                        rep3 = rep2;
+                    }
+                    rep2 = rep1;
+                }
+                rep1 = rep0;
+                rep0 = dist;
+            }
+            len = len_index<Guarded>(rc, m.rep_len, pos_state);
+            state = state < 7 ? 8 : 11;
+        }
+
+        size_t length = size_t(len) + match_min_len;
+        if (Guarded && QM_UNLIKELY(length > d.out_size - pos)) {
+            result = Run::Failed;
+            break;
+        }
+        copy_match<!Guarded>(out, pos, d.out_size, size_t(rep0) + 1, length);
+        pos += length;
+    }
+
+    d.rc = rc;
+    d.state = state;
+    d.rep0 = rep0;
+    d.rep1 = rep1;
+    d.rep2 = rep2;
+    d.rep3 = rep3;
+    d.pos = pos;
+    return result;
+}
+
+}  // namespace
 
 uint32_t decode_len(Lzma_Range& rc, Lzma_Len_Probs& probs, uint32_t pos_state) {
     return len_index(rc, probs, pos_state & 15);
@@ -303,6 +445,17 @@ bool lzma_header_check(std::string_view packed, uint64_t expected_size, Lzma_Hea
     out.size_field = size;
     return size == lzma_size_unknown || size == expected_size;
 }
+
+// One stream's decoder state between calls.
+struct Lzma_Core {
+    Lzma_Model model;
+    std::unique_ptr<uint16_t[]> literals;
+    Lzma_Range rc;
+    int lc = 0, lp = 0, pb = 0;
+    uint32_t state = 0;
+    uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
+    bool marker_seen = false;   // an end marker came before the output was full
+};
 
 namespace {
 
@@ -336,96 +489,42 @@ bool core_start(Lzma_Core& c, std::string_view input, int lc, int lp, int pb) {
 // before `pos` are the window; `limit` is the end of the output or of the
 // buffer, whichever comes first (matches never run past it). A window that
 // slides keeps positions congruent modulo 16, so the position states stay
-// right. False on a damaged stream.
+// right. Most of it runs without a bound check per byte, the rest checked.
+// False on a damaged stream.
 bool core_run(Lzma_Core& c, uint8_t* out, size_t& pos_io, size_t stop, size_t limit) {
-    Lzma_Range rc = c.rc;
-    Lzma_Model& m = c.model;
-    uint16_t* lit = c.literals.get();
-    const int lc = c.lc;
-    const size_t pb_mask = (size_t(1) << c.pb) - 1;
-    const size_t lp_mask = (size_t(1) << c.lp) - 1;
-    const uint32_t lc_shift = 8 - uint32_t(lc);
-    uint32_t state = c.state;
-    uint32_t rep0 = c.rep0, rep1 = c.rep1, rep2 = c.rep2, rep3 = c.rep3;
-    size_t pos = pos_io;
-    bool marker_seen = false;
+    Decoder d;
+    d.rc = c.rc;
+    d.m = &c.model;
+    d.lit = c.literals.get();
+    d.out = out;
+    d.out_size = limit;
+    d.pb_mask = (size_t(1) << c.pb) - 1;
+    d.literal_mask = (0x100u << c.lp) - (0x100u >> c.lc);
+    d.lc = uint32_t(c.lc);
+    d.state = c.state;
+    d.rep0 = c.rep0;
+    d.rep1 = c.rep1;
+    d.rep2 = c.rep2;
+    d.rep3 = c.rep3;
+    d.pos = pos_io;
 
-    while (pos < stop) {
-        if (QM_UNLIKELY(rc.exhausted)) return false;
-        uint32_t pos_state = uint32_t(pos & pb_mask);
-
-        if (bit(rc, &m.is_match[state][pos_state]) == 0) {
-            uint32_t prev = pos > 0 ? out[pos - 1] : 0;
-            uint16_t* probs = lit + literal_coder_size * (((pos & lp_mask) << lc) + (prev >> lc_shift));
-            if (state < 7) {
-                out[pos] = uint8_t(literal_plain(rc, probs));
-            } else {
-                out[pos] = uint8_t(literal_matched(rc, probs, out[pos - rep0 - 1]));
-            }
-            pos++;
-            state = literal_next_state[state];
-            continue;
-        }
-
-        uint32_t len;
-        if (bit(rc, &m.is_rep[state]) == 0) {
-            // A new match: length, then distance.
-            rep3 = rep2;
-            rep2 = rep1;
-            rep1 = rep0;
-            len = len_index(rc, m.len, pos_state);
-            state = state < 7 ? 7 : 10;
-            uint32_t dist = distance(rc, m, len);
-            if (dist == 0xFFFFFFFFu) {   // end marker
-                marker_seen = true;
-                break;
-            }
-            if (QM_UNLIKELY(dist >= pos)) return false;
-            rep0 = dist;
-        } else {
-            if (QM_UNLIKELY(pos == 0)) return false;
-            if (bit(rc, &m.is_rep_g0[state]) == 0) {
-                if (bit(rc, &m.is_rep0_long[state][pos_state]) == 0) {
-                    // Short rep: one byte from rep0.
-                    state = state < 7 ? 9 : 11;
-                    out[pos] = out[pos - rep0 - 1];
-                    pos++;
-                    continue;
-                }
-            } else {
-                uint32_t dist;
-                if (bit(rc, &m.is_rep_g1[state]) == 0) {
-                    dist = rep1;
-                } else {
-                    if (bit(rc, &m.is_rep_g2[state]) == 0) {
-                        dist = rep2;
-                    } else {
-                        dist = rep3;
-                        rep3 = rep2;
-                    }
-                    rep2 = rep1;
-                }
-                rep1 = rep0;
-                rep0 = dist;
-            }
-            len = len_index(rc, m.rep_len, pos_state);
-            state = state < 7 ? 8 : 11;
-        }
-
-        size_t length = size_t(len) + match_min_len;
-        if (QM_UNLIKELY(length > limit - pos)) return false;
-        copy_match(out, pos, limit, size_t(rep0) + 1, length);
-        pos += length;
+    Run run = Run::Full;
+    const size_t in_size = d.rc.in_size;
+    if (in_size > symbol_input_max && limit > match_len_max + 32) {
+        size_t fast_stop = std::min(stop, limit - match_len_max - 32);
+        if (d.pos < fast_stop) run = decode_symbols<false>(d, fast_stop, in_size - symbol_input_max);
     }
+    if (run == Run::Full) run = decode_symbols<true>(d, stop, 0);
+    if (run == Run::Failed) return false;
 
-    c.rc = rc;
-    c.state = state;
-    c.rep0 = rep0;
-    c.rep1 = rep1;
-    c.rep2 = rep2;
-    c.rep3 = rep3;
-    c.marker_seen = marker_seen;
-    pos_io = pos;
+    c.rc = d.rc;
+    c.state = d.state;
+    c.rep0 = d.rep0;
+    c.rep1 = d.rep1;
+    c.rep2 = d.rep2;
+    c.rep3 = d.rep3;
+    c.marker_seen = run == Run::Marker;
+    pos_io = d.pos;
     return true;
 }
 

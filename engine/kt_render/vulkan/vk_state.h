@@ -306,7 +306,6 @@ void image_barrier(Vk_State& s, VkCommandBuffer cmd, VkImage image, VkImageLayou
 bool make_shader(Vk_State& s, const uint32_t* words, size_t count, VkShaderModule& out);
 void destroy_shader_objects(Vk_State& s, Shader& sh);
 VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key);
-bool make_builtin_pipelines(Vk_State& s, VkFormat format);
 
 // The Backend slots.
 void backend_resize(Backend& b, int width, int height);

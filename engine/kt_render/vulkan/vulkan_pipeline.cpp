@@ -159,6 +159,9 @@ void backend_destroy_shader(Backend& b, Handle shader) {
     pool_remove(s.shaders, shader);
 }
 
+// Every pipeline, the built-in ones too, is made when a draw first needs it:
+// making all fifteen built-in ones for each target format before the first
+// frame was most of the renderer's start, and a frame uses a few of them.
 VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key) {
     if (key.shader == 0 && key.material == Material::Solid) key.material = Material::Textured;
     auto found = s.pipelines.find(key);
@@ -252,13 +255,4 @@ VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key) {
     log_printf(Log_Level::Debug, "ren_vulkan: made a pipeline (shader %u, material %s, blend %s, format %s) in %.1f ms",
                key.shader, material_name(key.material), blend_name(key.blend), format_name(format), ms);
     return pipeline;
-}
-
-bool make_builtin_pipelines(Vk_State& s, VkFormat format) {
-    for (Blend b : {Blend::Alpha, Blend::Opaque, Blend::Additive, Blend::Premultiplied, Blend::Modulate}) {
-        for (Material m : {Material::Textured, Material::Coverage, Material::Sdf}) {
-            if (!get_pipeline(s, {uint32_t(format), 0, m, b})) return false;
-        }
-    }
-    return true;
 }

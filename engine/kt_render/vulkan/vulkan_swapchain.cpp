@@ -108,8 +108,7 @@ bool create_offscreen_image(Vk_State& s) {
     alloc.memoryTypeIndex = type;
     if (f.vkAllocateMemory(s.device, &alloc, nullptr, &s.offscreen_memory) != VK_SUCCESS) return false;
     if (f.vkBindImageMemory(s.device, image, s.offscreen_memory, 0) != VK_SUCCESS) return false;
-    if (!make_image_view(s, image, s.format, s.image_views[0])) return false;
-    return make_builtin_pipelines(s, s.format);
+    return make_image_view(s, image, s.format, s.image_views[0]);
 }
 
 int create_swapchain(Vk_State& s) {
@@ -216,7 +215,6 @@ int create_swapchain(Vk_State& s) {
         sem.sType = VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO;
         if (f.vkCreateSemaphore(s.device, &sem, nullptr, &s.image_semaphores[i]) != VK_SUCCESS) return 2;
     }
-    if (!make_builtin_pipelines(s, s.format)) return 2;
     s.stale = false;
     if (first) {
         log_printf(Log_Level::Info, "ren_vulkan: swapchain %ux%u, %u images, %s, present mode %s", extent.width,

@@ -247,3 +247,65 @@ TEST(CompileWorkers, CompilerThatCannotStart) {
 }
 
 }  // namespace
+
+// Longest first: the last build's times where the times file has them, the
+// source's size at the known jobs' median rate where not, the size alone
+// with no usable times; equal lengths stay in list order.
+TEST(CompileOrder, LongestJobsFirst) {
+    Temp_Dir dir;
+    auto job = [&](const char* name, size_t bytes) {
+        std::string src = path_join({dir.path, std::string(name) + ".c"});
+        put(src, std::string(bytes, 'x'));
+        return Compile_Job{src, path_join({dir.path, "obj", std::string(name) + ".o"}), Job_Group::Page,
+                           std::make_shared<const Cmd>(Cmd{"-x"})};
+    };
+    const std::vector<Compile_Job> jobs = {job("a", 100), job("b", 1000), job("c", 10), job("d", 500), job("e", 100)};
+    struct Case {
+        const char* what;
+        const char* times;
+        const char* order;
+    };
+    const Case cases[] = {
+        {"no times: by size", "", "bdaec"},
+        {"every time known: the times, not the sizes", "a.o\t50\nb.o\t10\nc.o\t30\nd.o\t20\ne.o\t40\n", "aecdb"},
+        {"some known: the others by size at the median rate", "a.o\t100\nc.o\t5\n", "bdaec"},
+        {"a slow small file goes before larger unknown ones", "c.o\t9000\na.o\t100\ne.o\t100\n", "cbdae"},
+        {"lines that do not read are left out", "junk\na.o\t-4\n\t7\nb.o\tx\nc.o 5\n", "bdaec"},
+    };
+    for (const Case& c : cases) {
+        std::vector<Compile_Job> ordered = jobs;
+        order_longest_first(ordered, c.times);
+        std::string names;
+        for (const Compile_Job& j : ordered) names += path_base(j.src).substr(0, 1);
+        EXPECT_EQ(names, c.order) << c.what;
+    }
+}
+
+// After a build the file holds the time of every job that ran and keeps the
+// lines of the objects this build did not compile; a failed job keeps its old time.
+TEST(CompileOrder, TimesOfABuildJoinTheOldOnes) {
+    Pool_Fixture f;
+    Task t;
+    Compile_Pool pool;
+    pool.task = &t;
+    pool.compiler = f.compiler;
+    pool.jobs = {f.job("j0", "int x;\n"), f.job("j1", "int y;\n")};
+    ASSERT_TRUE(compile_pool_run(pool, 2));
+    std::string text = compile_times_text("gone.o\t7\nj0.o\t99999\n", pool);
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = text.substr(start, nl - start);
+        names.push_back(line.substr(0, line.find('\t')));
+        if (names.back() == "gone.o") {
+            EXPECT_EQ(line, "gone.o\t7");
+        }
+        if (names.back() == "j0.o") {
+            EXPECT_NE(line, "j0.o\t99999");
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"gone.o", "j0.o", "j1.o"}));
+
+    pool.took_ns[0] = 0;   // as a job that failed or never ran
+    EXPECT_NE(compile_times_text("j0.o\t99999\n", pool).find("j0.o\t99999\n"), std::string::npos);
+}
