@@ -75,7 +75,7 @@ function(qm_test name)
   endif()
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "QM_SOURCE_DIR=${PROJECT_SOURCE_DIR};QM_BINARY_DIR=${PROJECT_BINARY_DIR}"
-    TIMEOUT 600)
+    TIMEOUT 1800)   # only a guard against a hang: a busy machine may be many times slower
   if(labels)
     set_tests_properties(${name} PROPERTIES LABELS "${labels}")
   endif()

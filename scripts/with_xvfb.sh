@@ -3,6 +3,9 @@
 # a display number it picks itself (-displayfd), stopped afterwards, so that
 # several runs on one machine never meet. Exits 77 (CTest: skipped) when
 # Xvfb is not installed.
+# The server keeps its state (keyboard mapping, root window) while no client
+# is connected (-noreset): without it, it resets whenever its last client
+# leaves, and a program that connects in that moment is refused.
 # Inside another with_xvfb.sh (QM_XVFB_DISPLAY is DISPLAY) the outer server
 # is used as it is.
 #   with_xvfb.sh COMMAND [ARGS...]
@@ -16,9 +19,11 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
-for _ in $(seq 1 200); do
+# Waits for the server to say its display number, for two minutes at most: a
+# guard against a server that hangs, long enough for a busy machine.
+for _ in $(seq 1 2400); do
   [ -s "$tmp/display" ] && break
   kill -0 "$xvfb" 2>/dev/null || break
   sleep 0.05

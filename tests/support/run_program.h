@@ -31,7 +31,9 @@ inline Program_Run run_program(const std::vector<std::string>& args, int64_t lim
         if (n <= 0) break;
         r.out.append(buf, size_t(n));
     }
-    r.ended = child_wait(c, 10'000, r.code);
+    // Its output closed: it is ending (a guard against a hang, long enough
+    // for a busy machine).
+    r.ended = child_wait(c, 120'000, r.code);
     if (!r.ended) {
         child_terminate(c, 1);
         r.code = 1;
