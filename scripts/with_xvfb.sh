@@ -4,7 +4,8 @@
 # several runs on one machine never meet. Exits 77 (CTest: skipped) when
 # Xvfb is not installed.
 # Inside another with_xvfb.sh (QM_XVFB_DISPLAY is DISPLAY) the outer server
-# is used as it is.
+# is used as it is. The screen holds the launcher's window at twice its size
+# (192 DPI): wine keeps windows within the screen.
 #   with_xvfb.sh COMMAND [ARGS...]
 set -u
 if [ -n "${QM_XVFB_DISPLAY:-}" ] && [ "${QM_XVFB_DISPLAY}" = "${DISPLAY:-}" ]; then
@@ -16,7 +17,7 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
 for _ in $(seq 1 200); do
   [ -s "$tmp/display" ] && break
