@@ -7,7 +7,8 @@
 # is connected (-noreset): without it, it resets whenever its last client
 # leaves, and a program that connects in that moment is refused.
 # Inside another with_xvfb.sh (QM_XVFB_DISPLAY is DISPLAY) the outer server
-# is used as it is.
+# is used as it is. The screen holds the launcher's window at twice its size
+# (192 DPI): wine keeps windows within the screen.
 #   with_xvfb.sh COMMAND [ARGS...]
 set -u
 if [ -n "${QM_XVFB_DISPLAY:-}" ] && [ "${QM_XVFB_DISPLAY}" = "${DISPLAY:-}" ]; then
@@ -19,7 +20,7 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
 # Waits for the server to say its display number, for two minutes at most: a
 # guard against a server that hangs, long enough for a busy machine.

@@ -56,7 +56,7 @@ inline Child* start_xvfb(const char* who, std::string& display) {
         return false;
     };
     display.clear();
-    read_output(xvfb, 10000, number_line);
+    read_output(xvfb, 30000, number_line);
     if (display.empty()) {
         std::fprintf(stderr, "%s: Xvfb gave no display number\n", who);
         stop(xvfb);

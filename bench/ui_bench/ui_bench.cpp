@@ -240,6 +240,21 @@ int64_t cpu_ticks(uint64_t pid) {
     return std::atoll(fields[11].c_str()) + std::atoll(fields[12].c_str());
 }
 
+// Reads the child's output into `out` for `ms` milliseconds.
+void drain(Child* c, int64_t ms, std::string& out) {
+    char buf[4096];
+    const int64_t until = clock_ns() + ms * 1'000'000;
+    for (int64_t now = clock_ns(); now < until; now = clock_ns()) {
+        if (!child_look(c, int(std::min<int64_t>(100, (until - now) / 1'000'000 + 1)))) continue;
+        int64_t n = child_read(c, buf, sizeof buf);
+        if (n <= 0) {
+            sleep_ms((until - clock_ns()) / 1'000'000);
+            break;
+        }
+        out.append(buf, size_t(n));
+    }
+}
+
 // Whether any thread of the process has a child process running.
 bool has_children(uint64_t pid) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
@@ -284,23 +299,33 @@ int idle(const std::string& program, int seconds, bool dialog) {
     // Start-up and the first check (it runs the compiler and FFmpeg: it
     // has ended once the launcher has had no child for 3 s), then quiet
     // seconds.
+    // What the launcher prints is read all along (a full pipe would stop it).
+    std::string out;
+    drain(launcher, 5000, out);
     int64_t give_up = clock_ns() + 180'000'000'000;
-    for (int quiet = 0; quiet < 30 && clock_ns() < give_up; sleep_ms(100)) quiet = has_children(pid) ? 0 : quiet + 1;
-    sleep_ms(10000);
+    for (int quiet = 0; quiet < 30 && clock_ns() < give_up; drain(launcher, 100, out)) {
+        quiet = has_children(pid) ? 0 : quiet + 1;
+    }
+    drain(launcher, 10000, out);
     int64_t t0 = cpu_ticks(pid), w0 = clock_ns();
-    sleep_ms(int64_t(seconds) * 1000);
+    drain(launcher, int64_t(seconds) * 1000, out);
     int64_t t1 = cpu_ticks(pid), w1 = clock_ns();
+    uint32_t code = 0;
+    const bool ended = child_ended(launcher, code);
     bench::stop(launcher);
     bench::stop(xvfb);
     fs_remove_tree(local);
-    if (t0 < 0 || t1 < 0) {
-        std::fprintf(stderr, "ui_bench: the launcher ended early\n");
+    if (t0 < 0 || t1 < 0 || ended) {
+        std::fprintf(stderr, "ui_bench: the launcher on :%s ended early (exit code %u):\n%s\n", display.c_str(), code,
+                     out.c_str());
         return 1;
     }
     double cpu_ms = double(t1 - t0) * 10.0;   // USER_HZ: 100 ticks a second
     double wall_ms = double(w1 - w0) / 1e6;
-    std::printf("launcher idle, %s: cpu %.0f ms in %.0f ms: %.2f%% of one core\n",
-                dialog ? "a dialog open" : "Home", cpu_ms, wall_ms, 100.0 * cpu_ms / wall_ms);
+    const bool vulkan = out.find("ren_vulkan: swapchain") != std::string::npos;
+    std::printf("launcher idle, %s%s: cpu %.0f ms in %.0f ms: %.2f%% of one core\n",
+                dialog ? "a dialog open" : "Home", vulkan ? "" : " (no Vulkan swapchain: not drawn)", cpu_ms, wall_ms,
+                100.0 * cpu_ms / wall_ms);
     return 0;
 }
 #endif
