@@ -29,49 +29,23 @@
 #include "tests/mods/import_run.h"
 #include "tests/support/data_folder.h"
 
+#include "tests/mods/hd_project_fixture.h"
+
 namespace {
 
-std::vector<Zip_Member> project_members() {
-    return {{"SupportFiles/efsgtool.exe", "MZ"},
-            {"SupportFiles/EFSAGA_HDProject.exe", "MZ"},
-            {"SupportFiles/EFSAGA_ModelsHD.exe", "MZ"},
-            {"Data/LoadHDPCs.tx1", "P c201"},
-            {"Data/LoadHDPCs.tx3", "N n001"},
-            {"Data/LoadHDEnvironments.txt", "Z2"},
-            {"Textures/z002/a.dds", std::string(4000, 'd'), true},
-            {"readme.txt", "not unpacked"}};
+std::atomic<int64_t> fake_now{0};
+// Time stands still until the file `race_after` exists (the tool writes it
+// once it has said its first line), then runs ten minutes a look: the
+// time-out comes at once, however slowly the tool started.
+std::string race_after;
+int64_t racing_clock() {
+    File_Info info;
+    if (!race_after.empty() && !fs_stat(race_after, info)) return fake_now;
+    return fake_now += 600000000000;
 }
 
-struct Project_Fixture : Data_Folder {
-    std::string game, work;
-    Project_Fixture() {
-        game = path_join({dir.path, "EMBERFALL SAGA"});
-        work = path_join({game, "amber_data_hd_work"});
-        for (const char* f : {"filelistu", "amber_imgu", "filelist_scru", "amber_scru"})
-            put(path_join({game, "amber_data", "sys", std::string(f) + ".win32.bin"}), "game's own");
-        settings_edit([&](Settings& s) { s.game_dir = game; });
-        // Room enough unless a test says otherwise.
-        fs_set_free_space_hook([](std::string_view, uint64_t& bytes) {
-            bytes = uint64_t(1) << 40;
-            return true;
-        });
-    }
-    ~Project_Fixture() {
-        fs_set_free_space_hook(nullptr);
-        settings_replace(Settings{});
-    }
-    static void put(const std::string& path, std::string_view bytes) {
-        fs_make_dirs(path_dir(path));
-        fs_write(path, bytes);
-    }
-    std::string archive(const std::string& name, const std::string& bytes) const {
-        std::string path = path_join({dir.path, name});
-        put(path, bytes);
-        return path;
-    }
-};
-
 }  // namespace
+
 
 TEST(HdProject, Refusals) {
     using Members = std::vector<Zip_Member>;
@@ -218,151 +192,7 @@ TEST(HdProject, RepackedPairMustHoldItsEntries) {
 // ---- Whole imports over a small game install, the mod's programs played
 // by the fake tool ----
 
-namespace {
 
-using Members = std::vector<std::pair<std::string, std::string>>;
-
-// A game file list and its archive holding the members, stored unpacked at
-// 2048-byte positions as the game's own archives do.
-std::pair<std::string, std::string> game_pair(const Members& members) {
-    std::string lines, archive;
-    std::vector<Fixture_Entry> entries;
-    for (const auto& [name, data] : members) {
-        archive.resize((archive.size() + 2047) / 2048 * 2048, '\0');
-        entries.push_back({0, 0, uint32_t(lines.size())});
-        lines += fmt("%x:%x:%x:%s", int64_t(archive.size() / 2048), int64_t(data.size()), int64_t(data.size()), name);
-        lines.push_back('\0');
-        archive += data;
-    }
-    return {fixture_list({lines}, entries), archive};
-}
-
-// The members of a pair as the game would read them; empty when the pair
-// is damaged.
-std::map<std::string, std::string> pair_members(std::string_view list_bytes, const std::string& archive_path) {
-    std::map<std::string, std::string> out;
-    Filelist list;
-    Game_Archive archive;
-    if (!filelist_read(list_bytes, list) || !game_archive_open(archive_path, archive)) return {};
-    for (const Filelist_Entry& e : list.entries) {
-        std::vector<std::string_view> fields = split_at(e.text, ':');
-        std::string data;
-        if (fields.size() < 4 || !archive_entry(archive, fields, data)) return {};
-        out[std::string(fields[3])] = data;
-    }
-    return out;
-}
-
-std::map<std::string, std::string> pair_files(const std::string& list_path, const std::string& archive_path) {
-    std::string bytes;
-    if (!fs_read(list_path, bytes)) return {};
-    return pair_members(bytes, archive_path);
-}
-
-// Every file below a folder, by its "/" path relative to it.
-void files_below(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-    std::vector<Dir_Entry> entries;
-    fs_list(dir, entries);
-    for (const Dir_Entry& e : entries) {
-        if (e.is_dir) files_below(path_join({dir, e.name}), prefix + e.name + "/", out);
-        else out.push_back(prefix + e.name);
-    }
-}
-std::vector<std::string> files_below(const std::string& dir) {
-    std::vector<std::string> out;
-    files_below(dir, "", out);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-bool logged(const Task_View& v, const std::string& line) {
-    return std::find(v.log.begin(), v.log.end(), line) != v.log.end();
-}
-std::string all_lines(const Task_View& v) {
-    std::string out;
-    for (const std::string& l : v.log) out += l + "\n";
-    return out;
-}
-
-std::atomic<int64_t> fake_now{0};
-// Time stands still until the file `race_after` exists (the tool writes it
-// once it has said its first line), then runs ten minutes a look: the
-// time-out comes at once, however slowly the tool started.
-std::string race_after;
-int64_t racing_clock() {
-    File_Info info;
-    if (!race_after.empty() && !fs_stat(race_after, info)) return fake_now;
-    return fake_now += 600000000000;
-}
-
-const char* const ok_tool = "on - banner EFSG extract/repack tool\non - exit 0\nact\n";
-
-// The HD Project ZIP with its three programs (the fake tool), their
-// scenarios and the given texture lists.
-std::string whole_project_zip(const std::string& environments, const std::string& npcs,
-                              const std::string& texture_tool = "act\nexit 1\n", const std::string& efsgtool = ok_tool) {
-#ifdef _WIN32
-    std::string program;
-    fs_read(QM_FAKE_MOD_TOOL, program);   // run as it is
-#else
-    std::string program = "MZ";   // run by the fake tool through QM_EXE_RUNNER
-#endif
-    return make_zip({{"SupportFiles/efsgtool.exe", program},
-                     {"SupportFiles/EFSAGA_HDProject.exe", program},
-                     {"SupportFiles/EFSAGA_ModelsHD.exe", program},
-                     {"SupportFiles/efsgtool.exe.scenario", efsgtool},
-                     {"SupportFiles/EFSAGA_HDProject.exe.scenario", texture_tool},
-                     {"Data/LoadHDPCs.tx1", "P c201\n"},
-                     {"Data/LoadHDPCs.tx3", "; the main characters are left out\n"},
-                     {"Data/LoadHDEnvironments.txt", environments},
-                     {"Data/LoadHDNPCs.txt", npcs},
-                     {"Textures/z002/a.dds", "dds"},
-                     {"readme.txt", "not unpacked"}});
-}
-
-// A game install with one zone (z002, one block) and the script archive
-// with one NPC model and a main character that is not the original.
-struct Game_Fixture : Project_Fixture {
-    std::string hd;
-    Game_Fixture() {
-        hd = path_join({game, "amber_data_hd"});
-        auto zone = game_pair({{"bg/loc006/block123/bin/block123.win32.trb", "trb z2"},
-                               {"bg/loc006/block123/bin/block123.win32.imgb", "imgb z2"}});
-        auto img = game_pair({{"zone/filelist_z002u.win32.bin", zone.first},
-                              {"zone/amber_z002u_img.win32.bin", zone.second},
-                              {"zone/other.bin", "kept as it is"}});
-        auto scr = game_pair({{"chr/npc/n001/bin/n001.win32.trb", "trb n001"},
-                              {"chr/npc/n001/bin/n001.win32.imgb", "imgb n001"},
-                              {"chr/pc/c201/bin/c201.win32.trb", "not the original size"}});
-        std::string sys = path_join({game, "amber_data", "sys"});
-        put(path_join({sys, "filelistu.win32.bin"}), img.first);
-        put(path_join({sys, "amber_imgu.win32.bin"}), img.second);
-        put(path_join({sys, "filelist_scru.win32.bin"}), scr.first);
-        put(path_join({sys, "amber_scru.win32.bin"}), scr.second);
-#ifndef _WIN32
-        env_set("QM_EXE_RUNNER", QM_FAKE_MOD_TOOL);
-#endif
-    }
-    ~Game_Fixture() {
-        env_set("QM_EXE_RUNNER", "", true);
-        hd_swap_fail_for_test(false);
-        fs_fail_under("");
-    }
-    std::string tool_log() const {
-        std::string text;
-        fs_read(data_path({"hd_import.log"}), text);
-        return text;
-    }
-    // A previous HD folder: an HD Project import and HD Fonts and GUI.
-    void previous_hd() const {
-        put(path_join({hd, "quillmarsh_hd.txt"}), "zip=old.zip\n");
-        put(path_join({hd, "sys", "amber_imgu.win32.bin"}), "old rebuilt");
-        put(path_join({hd, "hd_textures", "hash_database.txt"}), "hashes");
-        put(path_join({hd, "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
-    }
-};
-
-}  // namespace
 
 TEST(HdProject, WhatAnImportPutsInTheHdFolder) {
     const std::vector<std::string> zone_files = {"sys/amber_imgu.win32.bin", "sys/filelistu.win32.bin",
@@ -580,141 +410,3 @@ TEST(HdProject, ModelNamesFromTheListsStayInsideTheWorkFolder) {
     EXPECT_EQ(f.tool_log().find("evil"), std::string::npos);   // never handed to a tool
 }
 
-namespace {
-
-// A copy of a folder tree (folders too, empty ones included).
-void copy_tree(const std::string& from, const std::string& to) {
-    fs_make_dirs(to);
-    std::vector<Dir_Entry> entries;
-    fs_list(from, entries);
-    for (const Dir_Entry& e : entries) {
-        if (e.is_dir) copy_tree(path_join({from, e.name}), path_join({to, e.name}));
-        else fs_copy_file(path_join({from, e.name}), path_join({to, e.name}));
-    }
-}
-
-Task_View run_task(Task_Proc proc, const char* name) {
-    Task& t = the_task();
-    EXPECT_TRUE(task_start(name, proc, 0));
-    while (t.running.load()) sleep_ms(2);
-    thread_join(t.thread);
-    return task_view(t);
-}
-
-}  // namespace
-
-// A kill before any rename of the final swap, taken as what it leaves on
-// disk (the game folder copied just before that rename): the next import
-// and the next uninstall each keep the HD Fonts and GUI textures and leave
-// no old HD folder behind.
-TEST(HdProject, AStopAtAnyRenameOfTheSwapIsSettledByTheNextRun) {
-    int stops = 0;
-    for (int stop = 0;; stop++) {
-        Game_Fixture f;
-        f.previous_hd();
-        std::string path = f.archive("HD Project.zip", whole_project_zip("Z2\n", ""));
-        const std::string left = path_join({f.dir.path, "as the stop left it"});
-        int seen = 0;
-        hd_set_rename_seam([&](std::string_view, std::string_view) {
-            if (seen++ == stop) copy_tree(f.game, left);
-        });
-        Task_View first = import_archive(path);
-        hd_set_rename_seam(nullptr);
-        ASSERT_FALSE(first.failed) << all_lines(first);
-        if (seen <= stop) break;
-        stops++;
-        struct Next { const char* what; bool import; std::vector<std::string> hd; };
-        const Next nexts[] = {
-            {"import", true,
-             {"hd_textures/hash_database.txt", "quillmarsh_hd.txt", "quillmarsh_hd_gui.txt", "sys/amber_imgu.win32.bin",
-              "sys/filelistu.win32.bin", "zone/amber_z002u_img.win32.bin"}},
-            {"uninstall", false, {"hd_textures/hash_database.txt", "quillmarsh_hd_gui.txt"}},
-        };
-        for (const Next& n : nexts) {
-            ASSERT_TRUE(hd_delete_path(f.game));
-            copy_tree(left, f.game);
-            Task_View v = n.import ? import_archive(path) : run_task(hd_uninstall_task, "Uninstall HD Project");
-            EXPECT_FALSE(v.failed) << "stop " << stop << ", " << n.what << "\n" << all_lines(v);
-            EXPECT_EQ(files_below(f.hd), n.hd) << "stop " << stop << ", " << n.what;
-            EXPECT_FALSE(fs_is_dir(f.hd + ".old")) << "stop " << stop << ", " << n.what;
-            EXPECT_FALSE(fs_is_dir(f.work + ".out")) << "stop " << stop << ", " << n.what;
-            EXPECT_EQ(hd_info("archive", true), "fonts.rar") << "stop " << stop << ", " << n.what;
-        }
-    }
-    // The old folder out, the new one in, the textures and their marker across.
-    EXPECT_EQ(stops, 4);
-}
-
-namespace {
-
-// Every file below a folder with its bytes.
-std::map<std::string, std::string> tree_bytes(const std::string& dir) {
-    std::map<std::string, std::string> out;
-    for (const std::string& f : files_below(dir)) fs_read(path_join({dir, f}), out[f]);
-    return out;
-}
-
-}  // namespace
-
-// Cancel while a 1 GiB member is being unpacked, in both HD imports: the
-// task ends with "Cancelled.", no ".part" stays and the HD folder in use is
-// as it was.
-TEST(HdProject, CancelWhileUnpackingKeepsTheHdFolder) {
-    struct Case { const char* what; std::vector<Zip_Member> members; std::string part; };
-    std::vector<Zip_Member> project = project_members();
-    project.insert(project.begin(), zeros_member("Textures/z002/big.dds", 1024));
-    const Case cases[] = {
-        {"HD Project", project, "amber_data_hd_work/Textures/z002/big.dds.part"},
-        {"HD Fonts and GUI",
-         {zeros_member("HD Fonts/HD_Textures/big.dds", 1024), {"HD Fonts/HD_Textures/hash_database.txt", "new"}},
-         "amber_data_hd/hd_textures.new/big.dds.part"},
-    };
-    for (const Case& c : cases) {
-        Game_Fixture f;
-        f.previous_hd();
-        const auto before = tree_bytes(f.hd);
-        std::string zip = f.archive("big.zip", make_zip(c.members));
-        const std::string part = path_join({f.game, c.part});
-        Task_View v;
-        ASSERT_TRUE(import_cancelled_at(zip, part, v)) << c.what << ": still unpacking";
-        EXPECT_TRUE(v.failed) << c.what;
-        EXPECT_EQ(v.log.back(), "Cancelled.") << c.what << "\n" << all_lines(v);
-        EXPECT_FALSE(file_exists(part)) << c.what;
-        EXPECT_TRUE(tree_bytes(f.hd) == before) << c.what;
-    }
-}
-
-// The HD Fonts and GUI textures of an HD folder in the data folder go along
-// to the new one in the game folder: moved, or copied when they cannot be
-// moved (another disk).
-TEST(HdProject, GuiTexturesFromAnotherFolderAreMovedOrCopied) {
-    for (bool movable : {true, false}) {
-        Game_Fixture f;
-        const std::string old = data_path({"hd"});
-        f.put(path_join({old, "quillmarsh_hd.txt"}), "zip=old.zip\n");
-        f.put(path_join({old, "hd_textures", "hash_database.txt"}), "hashes");
-        f.put(path_join({old, "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
-        if (!movable) fs_fail_under(path_join({old, "hd_textures"}));
-        Task_View v = import_archive(f.archive("HD Project.zip", whole_project_zip("Z2\n", "")));
-        fs_fail_under("");
-        ASSERT_FALSE(v.failed) << all_lines(v);
-        std::string hashes;
-        EXPECT_TRUE(fs_read(path_join({f.hd, "hd_textures", "hash_database.txt"}), hashes)) << movable;
-        EXPECT_EQ(hashes, "hashes") << movable;
-        EXPECT_EQ(hd_dir(), f.hd);
-        EXPECT_EQ(hd_info("archive", true), "fonts.rar") << movable;
-    }
-}
-
-// A stop once left the GUI textures in the staging folder: the next import
-// puts them back before it cleans that folder.
-TEST(HdProject, GuiTexturesLeftInTheStagingFolderAreKept) {
-    Game_Fixture f;
-    f.put(path_join({f.hd, "quillmarsh_hd.txt"}), "zip=old.zip\n");
-    f.put(path_join({f.work, "out", "hd_textures", "hash_database.txt"}), "hashes");
-    f.put(path_join({f.work, "out", "quillmarsh_hd_gui.txt"}), "archive=fonts.rar\n");
-    Task_View v = import_archive(f.archive("HD Project.zip", whole_project_zip("Z2\n", "")));
-    ASSERT_FALSE(v.failed) << all_lines(v);
-    EXPECT_TRUE(file_exists(path_join({f.hd, "hd_textures", "hash_database.txt"})));
-    EXPECT_EQ(hd_info("archive", true), "fonts.rar");
-}
