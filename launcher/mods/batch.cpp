@@ -66,7 +66,7 @@ std::string replace_all(std::string_view value, std::string_view old, std::strin
                         int64_t* work) {
     if (old.empty()) return std::string(value);
     // Lower-cased, scanned and copied piece by piece: slower than a copy.
-    if (work) *work += 8 * int64_t(value.size()) + int64_t(old.size());
+    if (work) *work += 16 * int64_t(value.size()) + int64_t(old.size());
     std::string low_value = ascii_lower(value), low_old = ascii_lower(old);
     Capped out;
     size_t i = 0;

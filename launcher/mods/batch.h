@@ -37,8 +37,8 @@ struct Bat_Stmt {
 inline constexpr int64_t bat_step_limit = 1000000;       // statements run
 // The work of a run: the bytes of text it reads, parses, copies and
 // expands, with a weight for each step (below). A sculpting file over a
-// 100,000-line model list uses about a quarter of it.
-inline constexpr int64_t bat_work_limit = int64_t(1) << 30;
+// 100,000-line model list uses about a third of it.
+inline constexpr int64_t bat_work_limit = int64_t(512) << 20;
 inline constexpr size_t bat_file_max = 1u << 20;          // bytes of a batch file the caller hands in
 inline constexpr size_t bat_line_max = 8191;             // bytes of one line, expanded
 inline constexpr size_t bat_out_max = 4u << 20;          // bytes of collected echo text, and of variables
@@ -96,8 +96,8 @@ struct Bat_Parse {
 // block is parsed again at every visit), a statement parsed at the top or
 // copied (for a loop's line or a top-level block), a statement run, a
 // variable looked up or set or a model-list line read, a line passed over.
-inline constexpr int64_t bat_parse_work = 2048;
-inline constexpr int64_t bat_stmt_work = 384;
+inline constexpr int64_t bat_parse_work = 4096;
+inline constexpr int64_t bat_stmt_work = 128;
 inline constexpr int64_t bat_step_work = 64;
 inline constexpr int64_t bat_lookup_work = 32;
 inline constexpr int64_t bat_blank_work = 8;
