@@ -19,6 +19,20 @@ namespace {
 struct Pair {
     std::string english, translation;
 };
+// A line of the file as the catalogue reads it: "\\n" is a line break.
+std::string with_breaks(const std::string& line) {
+    std::string out;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+            out += '\n';
+            i++;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
 std::vector<Pair> pairs_of(std::string_view text) {
     std::vector<Pair> out;
     size_t start = 0;
@@ -29,9 +43,9 @@ std::vector<Pair> pairs_of(std::string_view text) {
         start = end + 1;
         if (line.empty() || line[0] == '#' || line[0] == '@') continue;
         if (line[0] == '\t') {
-            if (!out.empty()) out.back().translation = line.substr(1);
+            if (!out.empty()) out.back().translation = with_breaks(line.substr(1));
         } else {
-            out.push_back({line, ""});
+            out.push_back({with_breaks(line), ""});
         }
     }
     return out;
