@@ -329,7 +329,12 @@ TEST_F(Road, AStoppedOrFailedLinkKeepsTheWorkingGame) {
     std::string pid_file = path_join({root->path, "linker.pid"});
     for (int sig : {SIGINT, SIGKILL}) {
         fs_remove_file(pid_file);
-        std::vector<std::string> vars = env_all();
+        // This process's own LOCALAPPDATA (an earlier test sets one) would
+        // come first and win: the launcher gets only the one given here.
+        std::vector<std::string> vars;
+        for (const std::string& v : env_all()) {
+            if (v.rfind("LOCALAPPDATA=", 0) != 0) vars.push_back(v);
+        }
         vars.push_back("LOCALAPPDATA=" + local);
         vars.push_back("LINK_FAULT=hang");
         vars.push_back("LINK_PID_FILE=" + pid_file);
