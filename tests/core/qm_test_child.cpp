@@ -12,7 +12,8 @@
 //   env NAME            "NAME=" and the variable's value
 //   spawn FILE MS       starts this program with "mark FILE MS" sharing this
 //                       program's standard output, and does not wait for it
-//   mark FILE MS        appends one byte to FILE every 50 ms for MS ms
+//   mark FILE MS        appends one byte to FILE every 50 ms for MS ms, or
+//                       until a file FILE.stop exists
 //   spawn-loud FILE MS  the same with "mark-loud", which also prints "tick"
 //                       each time
 //   close               closes standard output and error (and goes on)
@@ -64,7 +65,9 @@ std::string unescape(const std::string& s) {
 
 void mark(const char* file, long long ms, bool loud) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
+    const std::filesystem::path stop = std::string(file) + ".stop";
+    std::error_code ec;
+    while (std::chrono::steady_clock::now() < end && !std::filesystem::exists(stop, ec)) {
         std::ofstream(file, std::ios::app | std::ios::binary) << 'x';
         if (loud) out("tick\n");
         pause_ms(50);

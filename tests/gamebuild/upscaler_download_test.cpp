@@ -5,6 +5,7 @@
 #include "launcher/gamebuild/config.h"
 #include "tests/gamebuild/local_server.h"
 #include "tests/gamebuild/upscaler_fixture.h"
+#include "tests/support/poll.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ TEST(UpscalerDownload, StalledDownloadEnds) {
              "        self.send_header('Content-Length', '" + std::to_string(f.fsr[0].bytes.size()) + "')\n"
              "        self.end_headers()\n"
              "        self.wfile.flush()\n"
-             "        time.sleep(60)\n"
+             "        time.sleep(3600)\n"
              "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Stall)\n"
              "server.daemon_threads = True\n"
              "print('Serving HTTP on 127.0.0.1 port %d' % server.server_address[1], flush=True)\n"
@@ -282,7 +283,7 @@ TEST(UpscalerDownload, AFileLargerThanExpectedIsNotTaken) {
         EXPECT_EQ(kept, "the license as it was");
         // The server learns that the client went away before the end.
         std::string result;
-        for (int i = 0; i < 6000 && !fs_read(sent, result); i++) sleep_ms(10);
+        poll_until([&] { return fs_read(sent, result); });
         EXPECT_EQ(result, "cut") << (chunked ? "chunked" : "with its size");
     }
 }

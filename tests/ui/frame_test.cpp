@@ -12,6 +12,7 @@
 #include "launcher/core/i18n.h"
 #include "launcher/ui/dialogs.h"
 #include "tests/support/png_read.h"
+#include "tests/support/poll.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 
@@ -390,20 +391,15 @@ TEST(HomePage, CancelEndsARealChildAndTheLogSaysCancelled) {
     child = path_join({path_dir(exe_path()), "..", "core", QM_TEST_CHILD});
     ASSERT_TRUE(task_start("Sleeper", [](Task& t) {
         int64_t code = 0;
-        child_run(t, {child, "print", "started", "sleep", "30000"}, "", Output_Mode::Log, nullptr, nullptr, 0, &code);
+        child_run(t, {child, "print", "started", "sleep", "600000"}, "", Output_Mode::Log, nullptr, nullptr, 0, &code);
     }, 0));
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard<Slim_Lock> g(the_task().lock);
-            if (!the_task().log.empty()) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    poll_until([] {
+        std::lock_guard<Slim_Lock> g(the_task().lock);
+        return !the_task().log.empty();
+    });
     h.frame();
     h.click("Cancel");
-    for (int i = 0; i < 1000 && the_task().running.load(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    poll_until([] { return !the_task().running.load(); });
     ASSERT_EQ(the_task().running.load(), 0);
     Task_View v = task_view(the_task());
     ASSERT_FALSE(v.log.empty());

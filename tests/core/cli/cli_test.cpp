@@ -8,6 +8,7 @@
 #include "engine/kt_system/clock.h"
 #include "launcher/core/cli.h"
 #include "launcher/core/task.h"
+#include "tests/support/poll.h"
 
 namespace {
 
@@ -69,8 +70,7 @@ void finish(Task& t) {
 
 // Waits (with a generous bound) until `flag` is set; whether it was.
 bool await(const std::atomic<bool>& flag) {
-    for (int i = 0; i < 2000 && !flag.load(); ++i) sleep_ms(10);
-    return flag.load();
+    return poll_until([&] { return flag.load(); });
 }
 
 std::atomic<bool> reader_blocked{false};
@@ -110,11 +110,11 @@ std::atomic<int> printed_count{0};
 
 void steps_with_a_repeat(Task& t) {
     set_status(t, 0.1f, "Compiling");
-    for (int i = 0; i < 4000 && printed_count.load() < 1; ++i) sleep_ms(5);
+    poll_until([] { return printed_count.load() >= 1; });
     set_status(t, 0.2f, "Compiling");   // the same text again: not printed again
     sleep_ms(100);
     set_status(t, 0.9f, "Linking");
-    for (int i = 0; i < 4000 && printed_count.load() < 2; ++i) sleep_ms(5);
+    poll_until([] { return printed_count.load() >= 2; });
     logf(t, "Built.");
 }
 

@@ -19,6 +19,7 @@
 #include "launcher/core/child_run.h"
 #include "launcher/core/settings.h"
 #include "tests/core/cli/launcher_run.h"
+#include "tests/support/poll.h"
 #include "tests/support/temp_dir.h"
 #include "tools/fixture_game/fixture_game.h"
 
@@ -120,13 +121,11 @@ bool process_gone(int64_t pid) {
 }
 
 bool all_gone(const std::vector<int64_t>& pids) {
-    for (int i = 0; i < 500; ++i) {
+    return poll_until([&] {
         bool gone = true;
         for (int64_t pid : pids) gone = gone && process_gone(pid);
-        if (gone) return true;
-        sleep_ms(10);
-    }
-    return false;
+        return gone;
+    });
 }
 
 // A compiler that never answers, and a process of its own: the script
@@ -177,7 +176,13 @@ TEST(Check_Mode, AnInterruptCancelsTheCheckAndEndsTheCompilersTree) {
             return n > 0;
         };
         std::string pids;
-        for (int i = 0; i < 3000 && !fs_read(pids_file, pids); ++i) read_some();
+        poll_until(
+            [&] {
+                if (fs_read(pids_file, pids)) return true;
+                read_some();
+                return false;
+            },
+            poll_guard_ms, 0);
         ASSERT_FALSE(pids.empty()) << "the compiler never started:\n" << out;
         long long shell = 0, sleeper = 0;
         ASSERT_EQ(std::sscanf(pids.c_str(), "%lld %lld", &shell, &sleeper), 2) << pids;
@@ -186,7 +191,7 @@ TEST(Check_Mode, AnInterruptCancelsTheCheckAndEndsTheCompilersTree) {
         while (read_some()) {
         }
         uint32_t code = 0;
-        EXPECT_TRUE(child_wait(launcher, 20000, code)) << "the launcher did not end";
+        EXPECT_TRUE(child_wait(launcher, poll_guard_ms, code)) << "the launcher did not end";
         child_close(launcher);
         if (c.sig == SIGKILL) {
             EXPECT_EQ(child_signal_of(code), SIGKILL);

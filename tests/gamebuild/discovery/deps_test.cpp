@@ -12,6 +12,7 @@
 #include "launcher/core/child_run.h"
 #include "launcher/core/task.h"
 #include "tests/gamebuild/discovery/discovery_fixture.h"
+#include "tests/support/poll.h"
 
 namespace {
 
@@ -345,13 +346,10 @@ struct Install_Test : Deps_Test {
         Task& t = the_task();
         EXPECT_TRUE(task_start("Install", deps_install_task, static_cast<uint64_t>(Dep_Kind::FFmpeg)));
         if (cancel_when_started) {
-            for (int i = 0; i < 1000; ++i) {
-                {
-                    Lock_Guard guard(t.lock);
-                    if (!t.children.empty()) break;
-                }
-                sleep_ms(10);
-            }
+            poll_until([&] {
+                Lock_Guard guard(t.lock);
+                return !t.children.empty();
+            });
             task_cancel(t);
         }
         while (t.running.load()) sleep_ms(10);
@@ -392,7 +390,7 @@ TEST_F(Install_Test, AProgramThatDoesNotStartFailsTheTask) {
 }
 
 TEST_F(Install_Test, CancelStopsTheInstallerAndStillChecksAgain) {
-    offer({tool("installer"), "sleep", "30000"});
+    offer({tool("installer"), "sleep", "600000"});
     Task_View v = run(true);
     EXPECT_TRUE(v.failed);
     ASSERT_FALSE(v.log.empty());

@@ -9,6 +9,7 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "road_support.h"
+#include "tests/support/poll.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -28,17 +29,9 @@ struct Run_Fixture : ::testing::Test {
     }
     void TearDown() override {
         put(path_join({app, "release"}), "");
-        wait_for([] { return !game_running(); });
+        poll_until([] { return !game_running(); });
         paths_set_exe_dir("");
         settings_replace(saved);
-    }
-    static bool wait_for(const std::function<bool()>& done, int64_t ms = 30000) {
-        int64_t end = clock_ns() + ms * 1000000;
-        while (!done()) {
-            if (clock_ns() > end) return false;
-            sleep_ms(10);
-        }
-        return true;
     }
 };
 
@@ -63,7 +56,7 @@ TEST_F(Run_Fixture, TheFlagFollowsTheGameAndItsOptionsAreReadBack) {
     EXPECT_FALSE(game_flag_frame(watch));
     ASSERT_TRUE(run_game(game, app));
     EXPECT_TRUE(game_running());
-    ASSERT_TRUE(wait_for([&] { return file_exists(path_join({app, "ran.txt"})); }));
+    ASSERT_TRUE(poll_until([&] { return file_exists(path_join({app, "ran.txt"})); }));
     std::string cwd;
     ASSERT_TRUE(fs_read(path_join({app, "ran.txt"}), cwd));
     EXPECT_EQ(path_base(cwd), "app with blank");   // started in the folder it was given
@@ -71,7 +64,7 @@ TEST_F(Run_Fixture, TheFlagFollowsTheGameAndItsOptionsAreReadBack) {
     EXPECT_TRUE(game_running());   // still waiting for "release"
 
     ASSERT_TRUE(put(path_join({app, "release"}), ""));
-    ASSERT_TRUE(wait_for([] { return !game_running(); }));
+    ASSERT_TRUE(poll_until([] { return !game_running(); }));
     EXPECT_TRUE(game_flag_frame(watch));   // the frame that sees the fall reads the options back
     EXPECT_EQ(settings_copy().fps, 144);
     EXPECT_FALSE(game_flag_frame(watch));
@@ -84,10 +77,10 @@ TEST_F(Run_Fixture, NoWatcherThreadLeavesTheFlagClear) {
     EXPECT_TRUE(run_game(game, app));
     thread_fail_next(0);
     EXPECT_FALSE(game_running());
-    EXPECT_TRUE(wait_for([&] { return file_exists(path_join({app, "ran.txt"})); }));
+    EXPECT_TRUE(poll_until([&] { return file_exists(path_join({app, "ran.txt"})); }));
     // Let the game end before its folder goes.
     ASSERT_TRUE(put(path_join({app, "release"}), ""));
-    EXPECT_TRUE(wait_for([&] { return file_exists(path_join({app, "Quillmarsh.cfg"})); }));
+    EXPECT_TRUE(poll_until([&] { return file_exists(path_join({app, "Quillmarsh.cfg"})); }));
     sleep_ms(300);
 }
 

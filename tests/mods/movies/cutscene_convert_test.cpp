@@ -17,6 +17,7 @@
 #include "launcher/gamebuild/check_report.h"
 #include "launcher/mods/movies.h"
 #include "tests/mods/movies/cutscene_fixture.h"
+#include "tests/support/poll.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ TEST(CutsceneConvert, CancelLeavesNoMp4AndNoFfmpeg) {
     env_set("FAKE_CONVERTER_REALTIME", "1");
     ASSERT_TRUE(task_start("Convert Movies", convert_task, 0));
     Task& t = the_task();
-    int64_t until = clock_ns() + 20'000'000'000LL;
+    int64_t until = clock_ns() + 90'000'000'000LL;   // a hang guard, within the cutscene's 100 s
     while (clock_ns() < until && task_view(t).status.find(", frame ") == std::string::npos) sleep_ms(10);
     EXPECT_NE(task_view(t).status.find("Converting long.wmp: cutscene 1 of 1, frame "), std::string::npos)
         << task_view(t).status;
@@ -122,6 +123,6 @@ TEST(CutsceneConvert, CancelLeavesNoMp4AndNoFfmpeg) {
     EXPECT_FALSE(file_exists(g.movie("long.mp4.part")));
     EXPECT_EQ(list_movies(g.game)[0].missing, 1);
     int alive = 1;
-    for (int i = 0; i < 200 && (alive = processes_with(g.movies)) > 0; i++) sleep_ms(10);
+    poll_until([&] { return (alive = processes_with(g.movies)) == 0; });
     EXPECT_EQ(alive, 0);
 }

@@ -112,7 +112,7 @@ TEST(HdTool, NamesAreFoundIgnoringCase) {
 
 TEST(HdTool, StoppedAfterThirtyMinutes) {
     Tool_Fixture f;
-    f.scenario("banner working\nwrite started yes\nhang 20000\n");
+    f.scenario("banner working\nwrite started yes\nhang 600000\n");   // only the time-out ends it
     Clock_Reset reset;
     race_after = path_join({f.work, "started"});
     clock_set_hook(racing_clock);
