@@ -81,12 +81,14 @@ struct Ui_Kit {
     }
 };
 inline Ui_Kit& ui_kit(float scale = 1.0f) {
-    static std::vector<std::pair<float, Ui_Kit*>> kits;   // live to the end of the program
-    for (const auto& [s, kit] : kits) {
+    // Live to the end of the program and never destroyed, so that the leak
+    // check at exit still finds them through this pointer.
+    static auto* kits = new std::vector<std::pair<float, Ui_Kit*>>;
+    for (const auto& [s, kit] : *kits) {
         if (s == scale) return *kit;
     }
-    kits.emplace_back(scale, new Ui_Kit(scale));
-    return *kits.back().second;
+    kits->emplace_back(scale, new Ui_Kit(scale));
+    return *kits->back().second;
 }
 
 struct Ui_Harness {

@@ -136,7 +136,8 @@ TEST(Squashfs, AStreamedImageIsTheImageBuiltInMemory) {
     ASSERT_TRUE(file_create(out, out_path));
     EXPECT_FALSE(squashfs_stream(out, layout, files, written, err));
     EXPECT_EQ(err.rfind("usr/bin/game: ", 0), 0u) << err;
-    files[0].from_path = path_join({dir.path, "missing"});
+    const std::string missing = path_join({dir.path, "missing"});
+    files[0].from_path = missing;
     files[0].from_size = program.size();
     ASSERT_TRUE(file_create(out, out_path));
     EXPECT_FALSE(squashfs_stream(out, layout, files, written, err));
