@@ -30,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t* out = output_of_size(out_size);
     std::string_view stream(reinterpret_cast<const char*>(data) + 4, size - 4);
     bool whole = lzma_alone_decode(stream, out, out_size);
-    // Piece by piece through a small window: never what the whole decode
-    // refuses, never other bytes.
+    // Piece by piece through a small window: never the end of a stream the
+    // whole decode refuses (its first pieces may come before the damage),
+    // never other bytes, never more or fewer than the output.
     Lzma_Pieces pieces;
     if (lzma_pieces_start(pieces, stream, out_size, 4096)) {
         size_t at = 0;
@@ -40,9 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             size_t n = 0;
             Lzma_Step step = lzma_pieces_next(pieces, piece, n);
             if (step == Lzma_Step::Failed) break;
-            if (!whole || n > out_size - at || std::memcmp(piece, out + at, n) != 0) std::abort();
+            if (n > out_size - at || (whole && std::memcmp(piece, out + at, n) != 0)) std::abort();
             at += n;
-            if (step == Lzma_Step::Done) break;
+            if (step == Lzma_Step::Done) {
+                if (!whole || at != out_size) std::abort();
+                break;
+            }
         }
     }
     // The decoder proper with every property set, on the same bytes.
