@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/kt_system/clock.h"
@@ -375,7 +376,22 @@ uint64_t process_own_id() { return static_cast<uint64_t>(getpid()); }
 
 bool process_running(uint64_t pid) {
     if (pid == 0 || pid > static_cast<uint64_t>(INT32_MAX)) return false;
-    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    // A process that has ended but is not yet reaped (its parent died
+    // first, and nothing has collected it) still answers kill: its state in
+    // /proc says it is a zombie.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%llu/stat", static_cast<unsigned long long>(pid));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buf[512];
+    ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (n <= 0) return true;
+    buf[n] = '\0';
+    const char* end = std::strrchr(buf, ')');   // the name may hold spaces and brackets
+    if (!end || end[1] != ' ') return true;
+    return end[2] != 'Z' && end[2] != 'X';
 }
 
 int child_signal_of(uint32_t code) {

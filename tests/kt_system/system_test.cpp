@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/dynlib.h"
 #include "engine/kt_system/env.h"
@@ -19,6 +20,8 @@
 #include <windows.h>
 #else
 #include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -74,6 +77,26 @@ TEST(Thread, FailNextRefusesThatManyStarts) {
     ASSERT_TRUE(thread_start_detached([&] { ++runs; }));
     EXPECT_TRUE(wait_until([&] { return runs.load() == 2; }));
 }
+
+#ifndef _WIN32
+// A process that has ended but is not reaped yet (a zombie) has ended: the
+// launcher's start may remove what it left.
+TEST(Process, AnEndedUnreapedProcessIsNotRunning) {
+    EXPECT_TRUE(process_running(process_own_id()));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(0);
+    // Polls with a generous guard: the child ends at its own pace.
+    bool ended = false;
+    for (int i = 0; i < 30000 && !ended; ++i) {
+        ended = !process_running(uint64_t(pid));
+        if (!ended) sleep_ms(10);
+    }
+    EXPECT_TRUE(ended);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+#endif
 
 TEST(Thread, CpuCountIsAtLeastOne) { EXPECT_GE(cpu_count(), 1); }
 
