@@ -16,6 +16,7 @@ int main() {
     auto end = std::chrono::steady_clock::now() + std::chrono::minutes(10);
     while (!fs::exists("release") && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::ofstream("Quillmarsh.cfg", std::ios::binary) << "# changed in the game\nZQR_FPS=144\nZQR_MENU_KEYS=ZQR_FPS\n";
+    std::ofstream("cfg.tmp", std::ios::binary) << "# changed in the game\nZQR_FPS=144\nZQR_MENU_KEYS=ZQR_FPS\n";
+    fs::rename("cfg.tmp", "Quillmarsh.cfg");   // whole when it appears
     return 0;
 }
