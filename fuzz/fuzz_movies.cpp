@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_folder.h"
-#include "launcher/mods/cutscenes.h"
+#include "launcher/mod_tasks/cutscenes.h"
 #include "launcher/mods/movies.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/rar5.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rar5::Rar5_Archive archive = rar5::from_memory(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -15,7 +15,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 
 namespace {
 

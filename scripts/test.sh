@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: Linux, Linux with ASan/UBSan, the
-# Windows build under wine, and a brief run of the fuzz targets. Every stage
+# Checks the folders' layering (scripts/check_layers.py), builds both targets
+# and runs every test: Linux, Linux with ASan/UBSan, the Windows build under
+# wine, and a brief run of the fuzz targets. Every stage
 # runs even when an earlier one failed; the run ends with one line per stage
 # (its CTest summary, the fuzz result, or why the stage could not run) and
 # exits non-zero when any stage failed.
@@ -26,6 +27,14 @@ mkdir -p "$logs"
 step "Set-up"
 if ! bash scripts/setup.sh; then
   report "Set-up" FAILED "scripts/setup.sh failed; the stages below run with what is installed"
+fi
+
+# The folders' layering, read from the include lines: seconds, before any build.
+step "Layers"
+if python3 scripts/check_layers.py 2>&1 | tee "$logs/layers.log"; then
+  report "Layers" OK "$(tail -n 1 "$logs/layers.log")"
+else
+  report "Layers" FAILED "$(tail -n 1 "$logs/layers.log")"
 fi
 
 # The Linux tests' temporary folders go to memory when the machine has room

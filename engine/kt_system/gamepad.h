@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/kt_input/keys.h"
+#include "engine/kt_system/keys.h"
 
 inline constexpr int pad_count = 4;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/kt_input/keys.h"
+#include "engine/kt_system/keys.h"
 
 // Creation flags (Window_Desc::flags).
 inline constexpr uint8_t window_borderless = 0x01;

@@ -222,3 +222,7 @@ bool clear_cache_task(Task& t) {
     }
     return true;
 }
+
+void cli_task_clear_cache(Task& t) {
+    if (!clear_cache_task(t)) t.failed.store(1);
+}

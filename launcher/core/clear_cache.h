@@ -10,6 +10,9 @@ struct Task;
 
 // The task's work. True when everything that was to be deleted is gone.
 bool clear_cache_task(Task& t);
+// The task procedure of "Clear Cache": marks the task failed when not
+// everything could be deleted.
+void cli_task_clear_cache(Task& t);
 
 // True when <data>/settings.txt is exactly what this version writes for the
 // settings it describes (missing keys allowed, nothing unknown or different).

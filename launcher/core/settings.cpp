@@ -9,10 +9,10 @@
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
-#include "launcher/mods/hard_mode.h"
-#include "launcher/mods/hd_models.h"
-#include "launcher/mods/sculpt.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
+#include "launcher/core/hard_choices.h"
+#include "launcher/core/hdm_choices.h"
+#include "launcher/core/sculpt_choices.h"
 
 const Resolution resolutions[resolution_count] = {
     {854, 480},   {960, 540},   {1280, 720},  {1600, 900},  {1920, 1080}, {2560, 1440}, {3200, 1800},

@@ -18,5 +18,3 @@ std::string check_report_text() {
     text += fmt("options: %v\n", runtime_option_flags(here));
     return text;
 }
-
-void cli_check_report(const Cli_Out& out) { out(check_report_text()); }

@@ -2,10 +2,6 @@
 #pragma once
 #include <string>
 
-#include "launcher/core/cli.h"
-
 // Three parts, each line ended by a line break: the game and its movies,
 // one line per found compiler, the compile options for this computer.
 std::string check_report_text();
-// Prints check_report_text to `out`.
-void cli_check_report(const Cli_Out& out);

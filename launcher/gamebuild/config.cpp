@@ -20,7 +20,7 @@
 #include "launcher/mods/buttons.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/mod_data.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 
 static std::atomic<int> g_core_count{0};
 static std::mutex g_write_lock;

@@ -16,7 +16,7 @@
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/mods/hd.h"
 #include "launcher/mods/movies.h"
 
 namespace {

@@ -32,8 +32,3 @@ void put_u32le(std::string& bytes, size_t offset, uint32_t value);
 std::string bb_dds(std::string_view sheet);
 // True when the sheet passes the blank test.
 bool bb_sheet_ok(std::string_view sheet);
-
-// Imports both sheets of a recognised button-icons ZIP (`entries` is its
-// listing) into "button_icons" and turns the setting on. Reports through the
-// task; the caller closes the archive.
-void bb_import(Task& t, Zip_Archive& archive, const std::vector<Zip_Entry>& entries, std::string_view archive_name);

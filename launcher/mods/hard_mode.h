@@ -1,5 +1,6 @@
-// Hard Mode: eight options, each a choice among the mod's edit files for the
-// game's data tables, and the presets that set all eight at once.
+// Hard Mode: the presets that set all eight options at once and the
+// imported option files (the options and their settings.txt text are in
+// launcher/core/hard_choices.h).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -7,16 +8,9 @@
 #include <string_view>
 #include <vector>
 
-struct Settings;
+#include "launcher/core/hard_choices.h"
 
-struct Hard_Option {
-    std::string_view label;
-    std::vector<std::string_view> choices;   // 2 or 3 labels, the first always "Off"
-    std::vector<std::string_view> files;     // one per choice; "" for "Off"
-    std::string_view description;            // the option's tooltip
-};
-inline constexpr int hard_option_count = 8;
-extern const Hard_Option hard_options[hard_option_count];
+struct Settings;
 
 struct Hard_Preset {
     std::string_view name;
@@ -25,12 +19,6 @@ struct Hard_Preset {
 inline constexpr int hard_preset_count = 5;
 extern const Hard_Preset hard_presets[hard_preset_count];
 
-// The "hard" value of settings.txt: the 8 choices in decimal joined by ",".
-std::string hard_text(const Settings& s);
-// Sets every choice to "Off", then takes the first 8 pieces of the
-// comma-separated text; a piece that is a whole number below its option's
-// choice count sets that option, anything else leaves it "Off".
-void hard_parse(Settings& s, std::string_view text);
 // Sets all 8 choices from a preset (0 .. hard_preset_count-1).
 void hard_apply_preset(Settings& s, int preset);
 // True when the Hard Mode option files have been imported into the data

@@ -254,3 +254,8 @@ void hd_settle_folders() {
         }
     }
 }
+
+void mods_settle() {
+    hd_settle_folders();
+    for (std::string_view name : {"hardmode", "sculpt", "hdmodels"}) hd_swap_settle(data_path({"mod_src", name}), {});
+}

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 
 inline constexpr std::string_view hd_folder_name = "amber_data_hd";
 inline constexpr std::string_view hd_marker_file = "quillmarsh_hd.txt";
@@ -113,3 +113,8 @@ void hd_swap_fail_for_test(bool fail);
 // Test seam: called before every rename of hd_swap_dir and hd_swap_settle,
 // while nothing of that rename is done yet (nullptr removes it).
 void hd_set_rename_seam(std::function<void(std::string_view from, std::string_view to)> seam);
+
+// Finishes or undoes every swap of a mod folder that a stop (a kill, a
+// crash) cut short: the HD folders and the mod source folders. Run before
+// an import and at start-up.
+void mods_settle();

@@ -12,91 +12,8 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
-#include "launcher/gamebuild/config.h"
-#include "launcher/mods/member_name.h"
+#include "launcher/archive/member_name.h"
 #include "launcher/mods/mod_tools.h"
-
-const Hdm_Character hdm_characters[hdm_character_count] = {
-    {"Kestrel",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Kestrel.txt"}, {"c201"}},
-         {"High Quality, Normal Hair", {"Kestrel_Hair.txt"}, {"c201"}},
-         {"Ultimate", {"X_Kestrel2.txt", "X_Kestrel1.txt"}, {"c201", "c001"}},
-         {"Ultimate, Normal Hair", {"X_Kestrel_Hair2.txt", "X_Kestrel1.txt"}, {"c201", "c001"}},
-         {"Maren Corran", {"Kestrel_Maren.txt", "Kestrel_Maren1.txt"}, {"c201", "c001"}},
-         {"Dasha", {"Kestrel_DaSha.txt", "Kestrel_DaSha1.txt"}, {"c201", "c001"}},
-         {"Holm", {"Kestrel_Holm.txt", "Kestrel_Holm1.txt"}, {"c201", "c001"}},
-         {"Veska Lorn", {"Kestrel_Veska.txt", "Kestrel_Veska1.txt"}, {"c201", "c001"}},
-     }},
-    {"Brannoc",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Brannoc.txt"}, {"c202"}},
-         {"Bandaged (Hale Residence)", {"BandagedBrannoc.txt"}, {"c202"}},
-         {"Bare Chest", {"ShirtlessBrannoc.txt"}, {"c202"}},
-         {"Tarsa's Wyrmfall", {"Brannoc_Wyrmfall.txt"}, {"c202"}},
-         {"Oswin Tolvar", {"Brannoc_Tolvar.txt"}, {"c202"}},
-         {"Brisk Tolle", {"Brannoc_Tolle.txt"}, {"c202"}},
-     }},
-    {"Orsel",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Orsel.txt"}, {"c203"}},
-         {"Ultimate", {"X_Orsel2.txt", "X_Orsel1.txt"}, {"c203", "c003"}},
-         {"Ruel", {"Orsel_Ruel.txt"}, {"c203"}},
-     }},
-    {"Pellam",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Pellam.txt"}, {"c204"}},
-         {"Ultimate", {"X_Pellam2.txt", "X_Pellam1.txt"}, {"c204", "c004"}},
-         {"Deportee Robe", {"Pellam_Deportee.txt"}, {"c204"}},
-         {"Tobin", {"Pellam_Tobin.txt"}, {"c204"}},
-     }},
-    {"Mirela",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Mirela.txt"}, {"c205"}},
-         {"Ultimate", {"X_Mirela2.txt", "X_Mirela1.txt"}, {"c205", "c005"}},
-         {"Deportee Robe", {"Mirela_Deportee.txt"}, {"c205"}},
-         {"Wenna Hale", {"Mirela_Wenna.txt"}, {"c205"}},
-     }},
-    {"Tarsa",
-     {
-         {"Original", {}, {}},
-         {"High Quality", {"Tarsa.txt"}, {"c206"}},
-         {"Ultimate", {"X_Tarsa2.txt", "X_Tarsa1.txt"}, {"c206", "c006"}},
-         {"Garrow", {"Tarsa_Garrow.txt"}, {"c206"}},
-         {"Aldous Hale", {"Tarsa_Aldous.txt"}, {"c206"}},
-         {"Veska Lorn", {"Tarsa_Veska.txt"}, {"c206"}},
-         {"Kip", {"Tarsa_Kip.txt"}, {"c206"}},
-     }},
-};
-
-int hdm_choice(const Settings& s, int row) {
-    int v = s.hd_models[size_t(row)];
-    return v < int(hdm_characters[row].variants.size()) ? v : 0;
-}
-
-std::string hdm_text(const Settings& s) {
-    std::string out;
-    for (int row = 0; row < hdm_character_count; row++) {
-        if (row) out += ',';
-        out += fmt("%d", hdm_choice(s, row));
-    }
-    return out;
-}
-
-void hdm_parse(Settings& s, std::string_view text) {
-    s.hd_models.fill(0);
-    std::vector<std::string_view> pieces = split_at(text, ',');
-    for (size_t row = 0; row < pieces.size() && row < size_t(hdm_character_count); row++) {
-        int64_t v = 0;
-        if (parse_int(pieces[row], v) && v >= 0 && v < int64_t(hdm_characters[row].variants.size()))
-            s.hd_models[row] = uint8_t(v);
-    }
-}
 
 std::string_view hdm_first_missing(std::string_view folder) {
     for (const Hdm_Character& c : hdm_characters)
@@ -162,13 +79,13 @@ std::string hdm_out_path(std::string_view id, std::string_view ext) {
     return data_path({"hdmodels", "out", "chr", "pc", id, "bin", fmt("%s.win32%s", id, ext)});
 }
 
-static std::string marker_path(int row) {
+std::string hdm_marker_path(int row) {
     return data_path({"hdmodels", "out", fmt("%s.txt", ascii_lower(hdm_characters[row].name))});
 }
 
 std::string hdm_applied(int row) {
     std::string raw;
-    if (!fs_read(marker_path(row), raw)) return {};
+    if (!fs_read(hdm_marker_path(row), raw)) return {};
     std::string text(trim_space(raw));
     for (const Hdm_Variant& v : hdm_characters[row].variants) {
         if (v.models.empty() || text.compare(0, v.label.size(), v.label) != 0) continue;
@@ -305,124 +222,4 @@ bool models_work_open(Task& t, std::string_view area, std::string_view log_name,
     ctx.work_dir = work;
     ctx.log = fs_open_stream(path_join({work, log_name}));
     return true;
-}
-
-// --- The task ------------------------------------------------------------------
-
-namespace {
-
-template <typename... A>
-void fail(Task& t, std::string_view format, const A&... args) {
-    logf(t, format, args...);
-    t.failed.store(1);
-}
-
-bool taken_model_path(std::string_view path) {
-    bool folder = false;
-    for (std::string_view prefix : {"chr/pc/", "chr/npc/", "chr/weapon/", "chr/summon/"})
-        folder = folder || path.substr(0, prefix.size()) == prefix;
-    auto ends = [&](std::string_view suffix) {
-        return path.size() >= suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
-    };
-    return folder && (ends(".trb") || ends(".imgb"));
-}
-
-// Builds one character's chosen models (steps c to g of a row); false when
-// the task ends.
-bool hdm_apply_row(Task& t, Hd_Tool& ctx, const Settings& s, int row, const std::string& asks,
-                   const std::string& log_path) {
-    const Hdm_Character& c = hdm_characters[row];
-    const Hdm_Variant& v = c.variants[size_t(hdm_choice(s, row))];
-    const std::string& work = ctx.work_dir;
-    set_status(t, 0.45f + float(row) * 0.5f / 6.0f, "%s: %s", c.name, v.label);
-    for (std::string_view id : v.models)
-        for (std::string_view ext : {".trb", ".imgb"}) fs_remove_file(tool_model_path(work, id, ext));
-    for (std::string_view f : v.files) {
-        std::string text;
-        if (!fs_read(path_join({work, "Data", f}), text)) {
-            fail(t, "The mod's Data/%s is missing: import its ZIP again.", f);
-            return false;
-        }
-        std::string arg = fmt("Data\\%s", f);
-        if (text.find("::A") != std::string::npos) {
-            std::string name = fmt("zqr_%s", f);
-            if (!fs_write(path_join({work, "Data", name}), hdm_answer_txt(text, s.hd_models_hide))) {
-                fail(t, "Cannot write in %s.", work);
-                return false;
-            }
-            arg = fmt("Data\\%s", name);
-        }
-        int64_t code = -1;
-        if (!hd_tool(ctx, "EF SAGA HD Models.exe", {arg}, work, &code)) {
-            t.failed.store(1);
-            return false;
-        }
-        if (t.cancel.load()) {
-            t.failed.store(1);
-            return false;
-        }
-        if (code != 0) {
-            fail(t, "The models tool could not make %s's %s model (Data\\%s: exit %d). Log: %s", c.name, v.label, f,
-                 code, log_path);
-            return false;
-        }
-    }
-    if (!tool_models_copy(t, work, v.models, hdm_out_path, c.name, log_path)) return false;
-    if (!fs_write(marker_path(row), asks)) {
-        t.failed.store(1);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-void hdm_apply_task(Task& t) {
-    const Settings s = settings_copy();
-    if (s.game_dir.empty()) return fail(t, "Choose the EMBERFALL SAGA folder first (Home).");
-    if (!hdm_imported()) return fail(t, "Import HD Models+'s ZIP first.");
-    Hd_Tool ctx;
-    if (!models_work_open(t, "hdmodels", "hdmodels.log", ctx)) return t.failed.store(1);
-    Tool_Log_Close closes{ctx.log};
-    const std::string& work = ctx.work_dir;
-    const std::string log_path = path_join({work, "hdmodels.log"});
-
-    set_status(t, 0.02f, "Copying the mod's files");
-    if (!copy_tree_changed(t, data_path({"mod_src", "hdmodels"}), work)) return t.failed.store(1);
-
-    set_status(t, 0.1f, "Reading the game's models");
-    Game_Scripts g;
-    if (!game_scripts_open(t, s.game_dir, g)) return t.failed.store(1);
-    const std::string orig = path_join({work, "models", "orig"});
-    const size_t n = g.list.entries.size();
-    int count = 0;
-    for (size_t i = 0; i < n; i++) {
-        std::vector<std::string_view> fields = game_line_fields(g.list.entries[i].text);
-        if (fields.size() != 4 || !taken_model_path(fields[3])) continue;
-        if (!game_model_copy(t, g, fields, orig, "Cannot write %s (is there room?).")) return t.failed.store(1);
-        count++;
-        if (i % 64 == 0) set_status(t, 0.1f + 0.3f * float(i) / float(n), "Reading the game's models (%d)", count);
-        // The runner reports the cancellation.
-        if (t.cancel.load()) return t.failed.store(1);
-    }
-    if (!game_models_original(t, orig, "HD Models+", {})) return t.failed.store(1);
-    mirror_dirs(orig, path_join({work, "models", "mod"}));
-
-    int applied = 0;
-    for (int row = 0; row < hdm_character_count; row++) {
-        fs_remove_file(marker_path(row));
-        std::string asks = hdm_asks(s, row);
-        if (asks.empty()) continue;
-        if (!hdm_apply_row(t, ctx, s, row, asks, log_path)) return;
-        applied++;
-    }
-
-    settings_edit([](Settings& live) { live.hd_models_on = true; });
-    save_settings();
-    cfg_write_file(exe_dir(), Cfg_When::If_Present);
-    if (applied)
-        logf(t, "HD Models+ applied to %d characters. The game uses them the next time it starts.", applied);
-    else
-        logf(t, "Every character is Original: the game's own models are used.");
-    set_status(t, 1.0f, "HD Models+ applied");
 }

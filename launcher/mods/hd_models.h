@@ -1,5 +1,6 @@
-// HD Models+: the main characters, the model variants the mod offers for
-// each, and the player's choice per character as the settings keep it.
+// HD Models+: the imported mod, the models its tool made and where they go
+// (the characters, their variants and the settings' choice per character
+// are in launcher/core/hdm_choices.h).
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -7,31 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/core/hdm_choices.h"
 #include "launcher/mods/filelist.h"
 
 struct Settings;
 
-struct Hdm_Variant {
-    std::string_view label;                 // shown in the drop-down and in messages
-    std::vector<std::string_view> files;    // answers files in the mod's "Data", run in order
-    std::vector<std::string_view> models;   // the model ids those runs produce
-};
-
-struct Hdm_Character {
-    std::string_view name;
-    std::vector<Hdm_Variant> variants;      // entry 0 is always "Original"
-};
-inline constexpr int hdm_character_count = 6;
-extern const Hdm_Character hdm_characters[hdm_character_count];
-
-// The saved variant of a row (0..5) when it is below the row's variant
-// count, else 0 ("Original").
-int hdm_choice(const Settings& s, int row);
-// The "hd_models" value of settings.txt: the six hdm_choice values joined by ",".
-std::string hdm_text(const Settings& s);
-// Sets all six choices to 0, then takes the first six comma-separated
-// pieces: a whole number below the row's variant count is stored.
-void hdm_parse(Settings& s, std::string_view text);
 // The first list file of the character table (characters, variants and
 // their files in order) that the folder's "Data" lacks as a file; "" when
 // it holds all 41.
@@ -61,6 +42,9 @@ std::string hdm_asks(const Settings& s, int row);
 // "hdmodels/out", trimmed), or empty when there is none or the outputs of
 // a variant the text names are missing.
 std::string hdm_applied(int row);
+// <data>/hdmodels/out/<character>.txt: the choice text the row's models
+// were made under (hdm_applied reads it, the task writes it).
+std::string hdm_marker_path(int row);
 // <data>/hdmodels/out/chr/pc/<id>/bin/<id>.win32<ext>
 std::string hdm_out_path(std::string_view id, std::string_view ext);
 // The answers text handed to the tool: CRLF lines without the "::A",
@@ -71,10 +55,6 @@ std::string hdm_answer_txt(std::string_view text, bool hide_weapon);
 struct Task;
 struct Hd_Tool;
 
-// The task "HD Models+": builds the chosen models of every character with
-// the mod's tool from the game's original models into "hdmodels/out", then
-// turns hd_models_on on.
-void hdm_apply_task(Task& t);
 
 // --- The game's models, shared with Body Sculpting --------------------------
 

@@ -1,6 +1,5 @@
-// The runner for the mods' own Windows programs with its import log, the
-// throttled progress of long copies and unpacks (also their cancel test),
-// and the small file-tree operations the imports share. Task thread only.
+// The runner for the mods' own Windows programs with its import log (the
+// progress of long copies and unpacks is archive/progress.h), and the small file-tree operations the imports share. Task thread only.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/archive/progress.h"
 #include "launcher/core/format.h"
 
 struct Task;
@@ -20,24 +20,6 @@ struct Hd_Tool {
     std::FILE* log = nullptr;  // "hd_import.log", or none
     bool failed = false;       // a program could not be run or a copy failed
 };
-
-// The progress of one long copy or unpack.
-struct Hd_Progress {
-    Task* task = nullptr;      // none: nothing is reported, never cancelled
-    std::string label;         // the step's name, e.g. "Unpacking the ZIP"
-    int64_t files_done = 0, files_total = 0;
-    int64_t bytes_done = 0;    // bytes of the finished files
-    uint64_t bytes_total = 0;
-    float from = 0, to = 1;    // the part of the task bar this step fills
-    int64_t last_report = 0;   // clock_ns() of the last report, 0 = never
-    std::string current;       // the file being worked on
-    bool checking = false;     // an existing file is being verified
-    bool quiet = false;        // only the cancel test: the caller keeps its own step text
-};
-
-// Reports the progress at most every 250 ms (always when `force`); false
-// when the task was cancelled, so the caller stops.
-bool hd_progress(Hd_Progress* p, int64_t in_flight, bool force = false);
 
 // Runs <work>/SupportFiles/<tool> quietly with a 30-minute limit, its output
 // collected, and writes the run to the import log:

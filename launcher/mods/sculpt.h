@@ -1,5 +1,6 @@
-// Body Sculpting: the three sculptable characters with their sliders, and
-// the slider values as the settings keep them.
+// Body Sculpting: the imported mod, the answers and model lists its batch
+// files take, and the models made (the characters, their sliders and the
+// settings' values are in launcher/core/sculpt_choices.h).
 #pragma once
 #include <array>
 #include <atomic>
@@ -9,36 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/core/sculpt_choices.h"
+
 struct Settings;
 
-struct Sculpt_Slider {
-    std::string_view label;                  // shown on the page
-    std::string_view key;                    // the batch file's question it answers
-    std::array<std::string_view, 9> choices; // labels of the values 1..9; 5 keeps the model as it is
-};
-
-struct Sculpt_Character {
-    std::string_view name;
-    std::string_view model;                  // main model id
-    std::string_view second_model;
-    std::string_view batch_file;             // in the data folder's "mod_src/sculpt"
-    std::string_view sculpt_text;            // model text the batch file writes
-    std::vector<Sculpt_Slider> sliders;      // at most 8
-    std::vector<std::string_view> ultimate_lists;   // lower case
-    std::string_view model_list;             // HD Models+'s list run after the sculpt text
-};
-inline constexpr int sculpt_character_count = 3;
-inline constexpr int sculpt_slider_max = 8;
-extern const Sculpt_Character sculpt_characters[sculpt_character_count];
-
-// One digit per slider of the row (0..2): the stored value when it is 1..9,
-// else 5.
-std::string sculpt_text_of(const Settings& s, int row);
-// The "sculpt" value of settings.txt: the three rows' texts joined by ",".
-std::string sculpt_text(const Settings& s);
-// Sets all 24 values to 0, then reads the first three comma-separated
-// pieces: of each, the first 8 characters; "1".."9" set that slider.
-void sculpt_parse(Settings& s, std::string_view text);
 inline constexpr std::string_view sculpt_data_file = "SAGA_Sculpting.bin";
 // True when "SAGA_Sculpting.bin" has been imported into the data folder's
 // "mod_src/sculpt" (as a file; an import puts the folder in place only
@@ -73,8 +48,3 @@ struct Sculpt_Txt {
 Sculpt_Txt sculpt_make_txt(int row, const std::map<std::string, std::string>& answers,
                            std::map<std::string, std::string> files,
                            const std::atomic<uint8_t>* cancel = nullptr);
-
-struct Task;
-// The task "Body Sculpting": makes the sculpted models of every row whose
-// sliders are not all unchanged into "sculpt/out", then turns sculpt_on on.
-void sculpt_apply_task(Task& t);

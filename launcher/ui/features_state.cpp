@@ -9,7 +9,7 @@
 #include "launcher/mods/hard_mode.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/hd_models.h"
-#include "launcher/mods/hd_remove.h"
+#include "launcher/mod_tasks/hd_remove.h"
 #include "launcher/mods/sculpt.h"
 #include "launcher/ui/features.h"
 

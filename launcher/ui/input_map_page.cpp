@@ -6,7 +6,7 @@
 #include "launcher/core/format.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/settings.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 #include "launcher/ui/layout.h"
 #include "launcher/ui/ui.h"
 #include "launcher/ui/widgets.h"

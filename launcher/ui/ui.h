@@ -19,10 +19,11 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/game_state.h"
-#include "launcher/mods/cutscenes.h"
+#include "launcher/mod_tasks/cutscenes.h"
 #include "launcher/mods/hd_models.h"
-#include "launcher/mods/hd_remove.h"
+#include "launcher/mod_tasks/hd_remove.h"
 #include "launcher/mods/sculpt.h"
+#include "launcher/mod_tasks/model_tasks.h"
 #include "launcher/ui/features.h"
 
 // A rectangle of the interface in client pixels.

@@ -8,7 +8,7 @@
 #include "launcher/gamebuild/cross_target.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 #include "tests/gamebuild/config_fixture.h"
 
 namespace {

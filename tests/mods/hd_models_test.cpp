@@ -9,6 +9,7 @@
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
 #include "launcher/mods/hd_models.h"
+#include "launcher/mod_tasks/model_tasks.h"
 #include "tests/mods/model_game_fixture.h"
 #include "tests/support/data_folder.h"
 

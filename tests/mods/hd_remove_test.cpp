@@ -16,7 +16,7 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/config.h"
 #include "launcher/mods/hd.h"
-#include "launcher/mods/hd_remove.h"
+#include "launcher/mod_tasks/hd_remove.h"
 #include "tests/mods/zip_maker.h"
 #include "tests/support/data_folder.h"
 #include "tests/support/temp_dir.h"

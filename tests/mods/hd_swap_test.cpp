@@ -19,14 +19,14 @@
 #include "launcher/core/task.h"
 #include "launcher/mods/filelist.h"
 #include "launcher/mods/hd.h"
-#include "launcher/mods/hd_project.h"
-#include "launcher/mods/hd_remove.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/mod_tasks/hd_project.h"
+#include "launcher/mod_tasks/hd_remove.h"
+#include "launcher/mod_tasks/mod_import.h"
 #include "tests/mods/filelist_fixture.h"
 #include "tests/mods/zip_maker.h"
 #include "tests/mods/import_run.h"
 #include "tests/support/data_folder.h"
-#include "launcher/mods/hd_remove.h"
+#include "launcher/mod_tasks/hd_remove.h"
 #include "tests/mods/hd_project_fixture.h"
 
 namespace {

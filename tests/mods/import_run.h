@@ -7,7 +7,7 @@
 #include "engine/kt_system/clock.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/task.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/mod_tasks/mod_import.h"
 
 inline Task_View import_archive(const std::string& path) {
     Task& t = the_task();

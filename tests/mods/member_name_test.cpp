@@ -3,8 +3,8 @@
 
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
-#include "launcher/mods/member_name.h"
-#include "launcher/mods/zip.h"
+#include "launcher/archive/member_name.h"
+#include "launcher/archive/zip.h"
 #include "tests/mods/mod_test_files.h"
 #include "tests/support/temp_dir.h"
 

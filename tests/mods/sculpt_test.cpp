@@ -11,6 +11,7 @@
 #include "launcher/core/settings.h"
 #include "launcher/mods/hd_models.h"
 #include "launcher/mods/sculpt.h"
+#include "launcher/mod_tasks/model_tasks.h"
 #include "tests/mods/model_game_fixture.h"
 #include "tests/support/data_folder.h"
 

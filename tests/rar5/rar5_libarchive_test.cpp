@@ -10,7 +10,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/rar5.h"
 
 namespace {
 

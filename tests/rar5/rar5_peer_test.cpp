@@ -12,7 +12,7 @@
 #include "engine/kt_system/env.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/rar5.h"
 #include "tests/rar5/rar5_samples.h"
 #include "tests/rar5/rar5_test_writer.h"
 #include "tests/support/temp_dir.h"

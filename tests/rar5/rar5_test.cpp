@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/rar5/rar5.h"
-#include "launcher/rar5/unpack.h"
+#include "launcher/archive/rar5.h"
+#include "launcher/archive/unpack.h"
 #include "tests/rar5/rar5_samples.h"
 #include "tests/rar5/rar5_test_writer.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/core/settings.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 #include "tests/ui/ui_harness.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "launcher/core/settings.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/settings.h"
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_harness.h"
 

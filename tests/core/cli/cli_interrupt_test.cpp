@@ -6,7 +6,7 @@
 #include <csignal>
 #include <string>
 
-#include "launcher/core/cli.h"
+#include "launcher/app/cli.h"
 #include "launcher/core/task.h"
 
 namespace {

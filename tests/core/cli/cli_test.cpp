@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/kt_system/clock.h"
-#include "launcher/core/cli.h"
+#include "launcher/app/cli.h"
 #include "launcher/core/task.h"
 #include "tests/support/poll.h"
 

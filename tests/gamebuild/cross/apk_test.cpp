@@ -16,7 +16,7 @@
 #include "launcher/gamebuild/apk_sign.h"
 #include "launcher/gamebuild/config.h"
 #include "launcher/gamebuild/cross.h"
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 #include "launcher/core/settings.h"
 #include "launcher/core/task.h"
 #include "tests/support/bytes_le.h"

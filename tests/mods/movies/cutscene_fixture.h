@@ -11,7 +11,7 @@
 #include "launcher/gamebuild/deps.h"
 #include "launcher/gamebuild/game.h"
 #include "launcher/gamebuild/game_state.h"
-#include "launcher/mods/cutscenes.h"
+#include "launcher/mod_tasks/cutscenes.h"
 #include "tests/support/data_folder.h"
 #include "tools/fixture_game/fixture_game.h"
 

@@ -10,7 +10,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/task.h"
 #include "launcher/mods/mod_tools.h"
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 #include "tests/mods/mod_test_files.h"
 #include "tests/mods/zip_maker.h"
 #include "tests/support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "launcher/mods/hd_project.h"
+#include "launcher/mod_tasks/hd_project.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,10 +16,10 @@
 #include "launcher/mods/filelist.h"
 #include "launcher/mods/hd.h"
 #include "launcher/mods/hd_models.h"
-#include "launcher/mods/member_name.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/archive/member_name.h"
+#include "launcher/mod_tasks/mod_import.h"
 #include "launcher/mods/mod_tools.h"
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 
 namespace {
 

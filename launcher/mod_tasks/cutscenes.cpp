@@ -1,4 +1,4 @@
-#include "launcher/mods/cutscenes.h"
+#include "launcher/mod_tasks/cutscenes.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
 // RAR 5.0 archive reader. See rar5.h.
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/rar5.h"
 
 #include <zlib.h>
 
@@ -8,10 +8,10 @@
 #include <limits>
 
 #include "engine/kt_system/fs.h"
-#include "launcher/mods/member_name.h"
-#include "launcher/mods/mod_tools.h"
-#include "launcher/mods/zip.h"
-#include "launcher/rar5/unpack.h"
+#include "launcher/archive/member_name.h"
+#include "launcher/archive/progress.h"
+#include "launcher/archive/zip.h"
+#include "launcher/archive/unpack.h"
 
 std::string rar5_error;
 

@@ -69,6 +69,5 @@ void cli_print_log(Task& t, const Cli_Out& out);
 // CPU the settings name.
 void cli_task_cross_build(Task& t);
 
-// The task procedure of "Clear Cache": marks the task failed when not
-// everything could be deleted.
-void cli_task_clear_cache(Task& t);
+// The report of "--check": prints check_report_text to `out`.
+void cli_check_report(const Cli_Out& out);

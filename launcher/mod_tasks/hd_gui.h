@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/mods/zip.h"
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/zip.h"
+#include "launcher/archive/rar5.h"
 
 struct Task;
 

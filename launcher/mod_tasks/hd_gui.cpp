@@ -1,4 +1,4 @@
-#include "launcher/mods/hd_gui.h"
+#include "launcher/mod_tasks/hd_gui.h"
 
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
@@ -7,8 +7,8 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/config.h"
 #include "launcher/mods/hd.h"
-#include "launcher/mods/member_name.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/archive/member_name.h"
+#include "launcher/mod_tasks/mod_import.h"
 #include "launcher/mods/mod_tools.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "launcher/mods/zip.h"
+#include "launcher/archive/zip.h"
 
 #include <zlib.h>
 
@@ -10,8 +10,8 @@
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"
 #include "launcher/core/format.h"
-#include "launcher/mods/member_name.h"
-#include "launcher/mods/mod_tools.h"
+#include "launcher/archive/member_name.h"
+#include "launcher/archive/progress.h"
 
 namespace {
 

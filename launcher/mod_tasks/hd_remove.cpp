@@ -1,4 +1,4 @@
-#include "launcher/mods/hd_remove.h"
+#include "launcher/mod_tasks/hd_remove.h"
 
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/path.h"

@@ -19,10 +19,6 @@ bool hd_import_start(std::string_view archive_path);
 // The task procedure: recognises the archive kept by hd_import_start and
 // imports it. Reports only through the task.
 void hd_import_any(Task& t);
-// Finishes or undoes every swap of a mod folder that a stop (a kill, a
-// crash) cut short: the HD folders and the mod source folders. Run before
-// an import and at start-up.
-void mods_settle();
 // The path hd_import_start kept last.
 std::string hd_import_path();
 

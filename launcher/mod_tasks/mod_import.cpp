@@ -1,4 +1,4 @@
-#include "launcher/mods/mod_import.h"
+#include "launcher/mod_tasks/mod_import.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,16 +11,17 @@
 #include "launcher/core/task.h"
 #include "launcher/gamebuild/config.h"
 #include "launcher/mods/buttons.h"
+#include "launcher/mod_tasks/buttons_import.h"
 #include "launcher/mods/hard_mode.h"
 #include "launcher/mods/hd.h"
-#include "launcher/mods/hd_gui.h"
-#include "launcher/mods/hd_project.h"
+#include "launcher/mod_tasks/hd_gui.h"
+#include "launcher/mod_tasks/hd_project.h"
 #include "launcher/mods/hd_models.h"
-#include "launcher/mods/member_name.h"
+#include "launcher/archive/member_name.h"
 #include "launcher/mods/mod_tools.h"
 #include "launcher/mods/sculpt.h"
-#include "launcher/mods/zip.h"
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/zip.h"
+#include "launcher/archive/rar5.h"
 
 namespace {
 
@@ -217,11 +218,6 @@ bool hd_import_start(std::string_view archive_path) {
     }
     // Refused, with nothing else changed, while a task runs.
     return task_start("HD Textures", hd_import_any, 0);
-}
-
-void mods_settle() {
-    hd_settle_folders();
-    for (std::string_view name : {"hardmode", "sculpt", "hdmodels"}) hd_swap_settle(data_path({"mod_src", name}), {});
 }
 
 void hd_import_any(Task& t) {

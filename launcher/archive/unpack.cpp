@@ -4,7 +4,7 @@
 // the data, every symbol of a block starts at or before the data's end and
 // takes at most 10 bytes, and table reading checks the position after each
 // length it reads.
-#include "launcher/rar5/unpack.h"
+#include "launcher/archive/unpack.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <new>
 
-#include "launcher/rar5/rar5.h"
+#include "launcher/archive/rar5.h"
 
 #if defined(__GNUC__)
 #define QM_INLINE inline __attribute__((always_inline))

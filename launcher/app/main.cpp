@@ -16,7 +16,7 @@
 #include "launcher/gamebuild/run_game.h"
 #include "launcher/core/bundle.h"
 #include "launcher/core/bundle_data.h"
-#include "launcher/core/cli.h"
+#include "launcher/app/cli.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/leftovers.h"
 #include "launcher/core/paths.h"

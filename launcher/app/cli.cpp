@@ -1,4 +1,4 @@
-#include "launcher/core/cli.h"
+#include "launcher/app/cli.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include "launcher/gamebuild/game.h"
 #include "launcher/core/clear_cache.h"
 #include "launcher/core/settings.h"
-#include "launcher/mods/hd_remove.h"
-#include "launcher/mods/mod_import.h"
+#include "launcher/mod_tasks/hd_remove.h"
+#include "launcher/mod_tasks/mod_import.h"
 
 namespace {
 
@@ -186,6 +186,4 @@ int cli_run(const Cli_Choice& choice, const Cli_Out& out) {
 
 void cli_task_cross_build(Task& t) { cross_build_task(t); }
 
-void cli_task_clear_cache(Task& t) {
-    if (!clear_cache_task(t)) t.failed.store(1);
-}
+void cli_check_report(const Cli_Out& out) { out(check_report_text()); }

@@ -1,4 +1,4 @@
-#include "launcher/mods/member_name.h"
+#include "launcher/archive/member_name.h"
 
 #include "engine/kt_system/fs.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/kt_input/keys.h"
+#include "engine/kt_system/keys.h"
 
 struct Settings;
 

@@ -1,4 +1,4 @@
-#include "launcher/ui/inputmap.h"
+#include "launcher/core/inputmap.h"
 
 #include <iterator>
 
