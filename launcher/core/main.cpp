@@ -21,6 +21,7 @@
 #include "launcher/core/leftovers.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/core/start_trace.h"
 #include "launcher/mods/hd.h"
 #include "launcher/ui/window_main.h"
 
@@ -55,6 +56,7 @@ void remove_leftovers() {
 }
 
 int launcher_main(const std::vector<std::string>& args) {
+    start_trace("main");
     // 0. UTF-8 console output.
     Console_Utf8 console;
     // A command-line mode notes Ctrl-C from the very start: one that comes
@@ -89,6 +91,8 @@ int launcher_main(const std::vector<std::string>& args) {
         print_error_line("Quillmarsh: its bundled sources are missing or damaged");
         return 1;
     }
+
+    start_trace("files read");
 
     // 7. The command line.
     Cli_Choice choice = cli_choose(args);

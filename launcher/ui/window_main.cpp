@@ -14,6 +14,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
+#include "launcher/core/start_trace.h"
 #include "launcher/core/task.h"
 #include "launcher/core/ui_fonts.h"
 #include "launcher/gamebuild/game.h"
@@ -127,6 +128,8 @@ int window_main() {
         return 1;
     }
 
+    start_trace("window open");
+
     // The renderer over the window; the empty backend when none can be made.
     static Renderer renderer;
     static constexpr Backend_Kind requested[] = {Backend_Kind::Vulkan};
@@ -146,6 +149,7 @@ int window_main() {
         destroy_window(window);
         return 1;
     }
+    start_trace("renderer made");
     // QM_SCREENSHOT: the last frame is written there as a PNG file.
     const std::string screenshot = env_get("QM_SCREENSHOT");
     bool screenshot_written = false;
@@ -166,6 +170,7 @@ int window_main() {
     };
     load_fonts(app);
     app.procs.reload_fonts = load_fonts;
+    start_trace("fonts made");
 
     // The background effect: off when a shader cannot be made.
     static Background_Pass background;
@@ -178,8 +183,11 @@ int window_main() {
         a.ui.panel_texture = background.eighth_a;
     };
 
+    start_trace("launcher shaders made");
+
     // The first check of the game and the toolchain.
     task_start("Checking", find_game, 0);
+    start_trace("task started");
 
     static Input_State input{};
     static Shown_Frame shown;
@@ -207,6 +215,7 @@ int window_main() {
         if (changes || events || running || ui_modal(app.shared)) last_active = frame_start;
 
         ui_frame(app, input, frame_start);
+        if (frame == 1) start_trace("first interface frame built");
 
         if (app.ui.cursor != window.cursor) {
             window.cursor = app.ui.cursor;
@@ -214,6 +223,7 @@ int window_main() {
         }
         // A frame with the picture on screen already costs nothing more.
         render_changed(renderer, shown, changes != 0);
+        if (frame == 1) start_trace("first frame presented");
         if (window_device_lost(renderer.backend)) {
             // Nothing will be drawn any more: say so, then close as asked to.
             tell(cannot_draw_text("the graphics device stopped answering"));
@@ -246,10 +256,12 @@ int window_main() {
     if (t.thread.started()) {
         while (t.running.load()) sleep_ms(10);
     }
+    start_trace("task ended");
     background_stop(background, renderer.backend);
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);
     destroy_window(window);
+    start_trace("shut down");
     // Validation on (tests): an error it reported fails the run.
     return window_backend_errors() > 0 ? 1 : exit_code;
 }
