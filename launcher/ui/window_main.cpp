@@ -110,6 +110,8 @@ int window_main() {
     // Started from Explorer: no empty console beside the window.
     console_release_if_own();
 
+    window_probe_start();
+
     // The window.
     static Window window;
     Window_Desc desc;
@@ -123,6 +125,7 @@ int window_main() {
     // The interface is drawn at the display's scale: so is the window.
     desc.scale_with_dpi = true;
     if (!make_window(window, desc)) {
+        window_probe_wait();
         std::fputs("Quillmarsh: could not open a window\n", stderr);
         std::fflush(stderr);
         return 1;
@@ -185,8 +188,10 @@ int window_main() {
 
     start_trace("launcher shaders made");
 
-    // The first check of the game and the toolchain.
-    task_start("Checking", find_game, 0);
+    // The first check of the game and the toolchain: it shows as running
+    // from the first frame, and its work begins once that frame is on
+    // screen (its files and child processes would only slow the frame).
+    task_start_held("Checking", find_game, 0);
     start_trace("task started");
 
     static Input_State input{};
@@ -239,6 +244,7 @@ int window_main() {
             }
             if (shots.folder.empty() || !page_shot_step(shots, app, renderer.backend)) break;
         }
+        if (frame == 1) task_release();
 
         int64_t now = clock_ns();
         int64_t remaining = frame_interval_ns(now, last_active) - (now - frame_start);

@@ -31,8 +31,14 @@ std::string no_renderer_text(const Renderer_Report& report);
 // That sentence for a reason.
 std::string cannot_draw_text(std::string_view reason);
 
-// The renderer backends the window asks for, in order.
+// The renderer backends the window asks for, in order. Their probe is the
+// one window_probe_start began, once it has ended.
 std::span<const Backend_Desc> window_backends();
+// The backend's probe needs no window: it runs on a thread of its own while
+// the window opens. window_probe_wait waits for it to end (nothing when it
+// was not started); the window's start calls it on every path.
+void window_probe_start();
+void window_probe_wait();
 // Screenshots for tests and the README: keeps a copy of every frame, and
 // writes the last one as a PNG file (false when there is none).
 void window_capture_frames(Backend& b);
