@@ -5,40 +5,54 @@
 
 namespace {
 
-// The probe started before the window opened, and what it found.
-Thread probe_thread;
+// The device prepared while the window opened, and what its probe found.
+Thread prepare_thread;
 Probe_Result early_probe;
-bool early_probe_done = false;
+Vulkan_Prepared* prepared = nullptr;
+bool prepare_done = false;
 
-// The window's probe: the one already under way when there is one, else a
-// probe now.
-Probe_Result probe_once() {
-    window_probe_wait();
-    if (!early_probe_done) {
+// The window's probe: the preparation's, once it has ended; a probe now
+// when there was none.
+Probe_Result probe_prepared() {
+    thread_join(prepare_thread);
+    if (!prepare_done) {
         early_probe = vulkan_probe();
-        early_probe_done = true;
+        prepare_done = true;
     }
     return early_probe;
 }
 
+// The backend on the window, from the prepared device when there is one.
+Create_Error create_prepared(Window* window, Backend& out) {
+    thread_join(prepare_thread);
+    Vulkan_Prepared* p = prepared;
+    prepared = nullptr;
+    return vulkan_create_prepared(p, window, out);
+}
+
 }  // namespace
 
-void window_probe_start() {
-    if (probe_thread.started() || early_probe_done) return;
-    // Without a thread the probe runs when the renderer is made, as before.
-    thread_start(probe_thread, [] {
-        early_probe = vulkan_probe();
-        early_probe_done = true;
+void window_renderer_prepare() {
+    if (prepare_thread.started() || prepare_done) return;
+    // Without a thread the probe and the device are made when the renderer
+    // is, as without preparation.
+    thread_start(prepare_thread, [] {
+        prepared = vulkan_prepare(early_probe);
+        prepare_done = true;
     });
 }
 
-void window_probe_wait() { thread_join(probe_thread); }
+void window_renderer_unprepare() {
+    thread_join(prepare_thread);
+    vulkan_discard_prepared(prepared);
+    prepared = nullptr;
+}
 
 // The one backend the window asks for; without a Vulkan device the
 // renderer falls back to the empty backend and the window stays blank.
 std::span<const Backend_Desc> window_backends() {
-    static const Backend_Desc descs[] = {{Backend_Kind::Vulkan, probe_once, vulkan_backend_desc().create,
-                                          vulkan_backend_desc().stop_on_failure}};
+    static const Backend_Desc descs[] = {
+        {Backend_Kind::Vulkan, probe_prepared, create_prepared, vulkan_backend_desc().stop_on_failure}};
     return descs;
 }
 

@@ -110,7 +110,7 @@ int window_main() {
     // Started from Explorer: no empty console beside the window.
     console_release_if_own();
 
-    window_probe_start();
+    window_renderer_prepare();
 
     // The window.
     static Window window;
@@ -125,7 +125,7 @@ int window_main() {
     // The interface is drawn at the display's scale: so is the window.
     desc.scale_with_dpi = true;
     if (!make_window(window, desc)) {
-        window_probe_wait();
+        window_renderer_unprepare();
         std::fputs("Quillmarsh: could not open a window\n", stderr);
         std::fflush(stderr);
         return 1;
@@ -140,6 +140,7 @@ int window_main() {
     record_message_boxes(app);
     Renderer_Report report =
         renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+    window_renderer_unprepare();
     auto tell = [](const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);

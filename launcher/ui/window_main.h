@@ -31,14 +31,16 @@ std::string no_renderer_text(const Renderer_Report& report);
 // That sentence for a reason.
 std::string cannot_draw_text(std::string_view reason);
 
-// The renderer backends the window asks for, in order. Their probe is the
-// one window_probe_start began, once it has ended.
+// The renderer backends the window asks for, in order: their probe and
+// device are those window_renderer_prepare began, once it has ended.
 std::span<const Backend_Desc> window_backends();
-// The backend's probe needs no window: it runs on a thread of its own while
-// the window opens. window_probe_wait waits for it to end (nothing when it
-// was not started); the window's start calls it on every path.
-void window_probe_start();
-void window_probe_wait();
+// The renderer's probe and device need no window: they are made on a thread
+// of their own while the window opens (the window's surface and swapchain
+// follow once it is open). window_renderer_unprepare waits for that thread
+// and destroys a device the renderer did not take; the window's start calls
+// it on every path.
+void window_renderer_prepare();
+void window_renderer_unprepare();
 // Screenshots for tests and the README: keeps a copy of every frame, and
 // writes the last one as a PNG file (false when there is none).
 void window_capture_frames(Backend& b);

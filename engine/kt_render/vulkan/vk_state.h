@@ -213,6 +213,7 @@ struct Vk_State {
     VkQueue queue = VK_NULL_HANDLE;
     uint32_t family = 0;
     uint32_t api_version = 0;
+    std::string device_name;
     VkPhysicalDeviceMemoryProperties memory{};
     int window_width = 0, window_height = 0;
 
