@@ -2,6 +2,7 @@
 
 #include "engine/kt_render/vulkan/vulkan_backend.h"
 #include "engine/kt_system/thread.h"
+#include "launcher/ui/background.h"
 
 namespace {
 
@@ -54,6 +55,24 @@ std::span<const Backend_Desc> window_backends() {
     static const Backend_Desc descs[] = {
         {Backend_Kind::Vulkan, probe_prepared, create_prepared, vulkan_backend_desc().stop_on_failure}};
     return descs;
+}
+
+void window_warm_pipelines(Backend& b, const Background_Pass& bg) {
+    // What the first frame draws with: the background chain into its
+    // targets, that picture stretched over the window, the frosted panels,
+    // the widgets and the text.
+    std::vector<Pipeline_Want> wants = {
+        {0, Material::Textured, Blend::Opaque, false, Pixel_Format::RGBA8},
+        {0, Material::Textured, Blend::Opaque, true, Pixel_Format::RGBA8},
+        {0, Material::Textured, Blend::Alpha, true, Pixel_Format::RGBA8},
+        {0, Material::Coverage, Blend::Alpha, true, Pixel_Format::RGBA8},
+    };
+    if (background_on(bg)) {
+        wants.push_back({bg.background_shader, Material::Solid, Blend::Opaque, false, Pixel_Format::RGBA8});
+        wants.push_back({bg.blur_shader, Material::Solid, Blend::Opaque, false, Pixel_Format::RGBA8});
+        wants.push_back({bg.panel_shader, Material::Solid, Blend::Alpha, true, Pixel_Format::RGBA8});
+    }
+    vulkan_warm_pipelines(b, wants);
 }
 
 void window_capture_frames(Backend& b) { vulkan_capture_frames(b, true); }

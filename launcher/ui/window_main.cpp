@@ -187,6 +187,7 @@ int window_main() {
         a.ui.panel_texture = background.eighth_a;
     };
 
+    window_warm_pipelines(renderer.backend, background);
     start_trace("launcher shaders made");
 
     // The first check of the game and the toolchain: it shows as running

@@ -41,6 +41,10 @@ std::span<const Backend_Desc> window_backends();
 // it on every path.
 void window_renderer_prepare();
 void window_renderer_unprepare();
+// Starts making the pipelines the first frame draws with, on threads of
+// their own, while the first frame is built.
+struct Background_Pass;
+void window_warm_pipelines(Backend& b, const Background_Pass& bg);
 // Screenshots for tests and the README: keeps a copy of every frame, and
 // writes the last one as a PNG file (false when there is none).
 void window_capture_frames(Backend& b);

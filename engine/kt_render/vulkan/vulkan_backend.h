@@ -73,6 +73,22 @@ struct Present_Choice {
 };
 Present_Choice choose_present_mode(std::span<const uint32_t> modes, uint32_t min_images, uint32_t max_images);
 
+// A pipeline a program knows it will draw with: a custom shader (or 0 with
+// a built-in material) and blend, into the window or into a texture of
+// the given format.
+struct Pipeline_Want {
+    Handle shader = 0;
+    Material material = Material::Textured;
+    Blend blend = Blend::Alpha;
+    bool window = true;
+    Pixel_Format target_format = Pixel_Format::RGBA8;   // when not the window
+};
+// Makes these pipelines ahead of their first use, each on a thread of its
+// own, while the program goes on; the first draw that needs any pipeline
+// not yet in the cache waits for them. Pipelines already made or under way
+// are skipped; one whose thread cannot start is made at its first use.
+void vulkan_warm_pipelines(Backend& b, std::span<const Pipeline_Want> wants);
+
 // The result of the last render slot call: 0 presented, 1 skipped, 2 device lost.
 int vulkan_last_render_result(Backend& b);
 // Swapchains made since the first one (resizes, out-of-date surfaces).

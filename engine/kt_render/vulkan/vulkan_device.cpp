@@ -761,6 +761,7 @@ void destroy_state(Vk_State* s) {
             if (fr.acquired) f.vkDestroySemaphore(s->device, fr.acquired, nullptr);
             if (fr.command_pool) f.vkDestroyCommandPool(s->device, fr.command_pool, nullptr);
         }
+        finish_warming(*s);
         for (auto& [key, pipeline] : s->pipelines) f.vkDestroyPipeline(s->device, pipeline, nullptr);
         s->pipelines.clear();
         for (auto& e : s->shaders.slots) {
