@@ -35,10 +35,12 @@ std::string cannot_draw_text(std::string_view reason);
 // device are those window_renderer_prepare began, once it has ended.
 std::span<const Backend_Desc> window_backends();
 // The renderer's probe and device need no window: they are made on a thread
-// of their own while the window opens (the window's surface and swapchain
-// follow once it is open). window_renderer_unprepare waits for that thread
-// and destroys a device the renderer did not take; the window's start calls
-// it on every path.
+// of their own while the files are read and the window opens (the window's
+// surface and swapchain follow once it is open). The start calls
+// window_renderer_prepare as soon as it knows the window will open;
+// window_main calls it too (nothing when under way or done).
+// window_renderer_unprepare waits for that thread and destroys a device the
+// renderer did not take; every path of the start calls it.
 void window_renderer_prepare();
 void window_renderer_unprepare();
 // Starts making the pipelines the first frame draws with, on threads of
