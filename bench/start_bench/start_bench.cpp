@@ -7,9 +7,11 @@
 // printed as min / median / max. The goal is a launcher at most 1.2 times
 // its peers.
 //
-//   start_bench [--rounds N] [--launcher PATH]
+//   start_bench [--rounds N] [--launcher PATH] [--phases]
 // --launcher times another build of the launcher (an older one, say)
-// against the same peers.
+// against the same peers. --phases also prints when the launcher reached
+// each phase of its start ("start: <phase> <ms>" lines, QM_START_TRACE),
+// in milliseconds from the moment it was started.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,15 +29,18 @@
 namespace {
 
 // Milliseconds from start to exit, or -1 when it did not start or failed.
-double run_ms(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+// `out` gets what it wrote. With `trace` the process is told the moment it
+// was started (QM_START_CLOCK_NS), so that its phases count from there.
+double run_ms(const std::vector<std::string>& args, std::vector<std::string> env, bool trace, std::string& out) {
     std::string err;
     int64_t t0 = clock_ns();
+    if (trace) env.push_back("QM_START_CLOCK_NS=" + std::to_string(t0));
     Child* c = child_start(args, "", &env, &err);
     if (!c) {
         std::fprintf(stderr, "start_bench: cannot start %s: %s\n", args[0].c_str(), err.c_str());
         return -1;
     }
-    std::string out = bench::read_output(c, 60000, [](const std::string&) { return false; });
+    out = bench::read_output(c, 60000, [](const std::string&) { return false; });
     uint32_t code = 1;
     bool ended = child_wait(c, 60000, code);
     double ms = double(clock_ns() - t0) / 1e6;
@@ -57,19 +62,47 @@ Spread spread(std::vector<double> v) {
     return {v.front(), v[v.size() / 2], v.back()};
 }
 
+// The launcher's phases in the order they were first seen, each with its
+// times over the runs.
+struct Phase {
+    std::string name;
+    std::vector<double> ms;
+};
+
+void add_phases(const std::string& out, std::vector<Phase>& phases) {
+    size_t at = 0;
+    while (at < out.size()) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(at, end - at);
+        at = end + 1;
+        if (line.rfind("start: ", 0) != 0) continue;
+        size_t space = line.rfind(' ');
+        if (space <= 7) continue;
+        std::string name = line.substr(7, space - 7);
+        double ms = std::atof(line.c_str() + space + 1);
+        auto found = std::find_if(phases.begin(), phases.end(), [&](const Phase& p) { return p.name == name; });
+        if (found == phases.end()) found = phases.insert(phases.end(), Phase{name, {}});
+        found->ms.push_back(ms);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int rounds = 7;
     std::string launcher = QM_LAUNCHER;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--rounds" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--launcher" && i + 1 < argc) {
             launcher = argv[++i];
+        } else if (a == "--phases") {
+            trace = true;
         } else {
-            std::fprintf(stderr, "usage: start_bench [--rounds N] [--launcher PATH]\n");
+            std::fprintf(stderr, "usage: start_bench [--rounds N] [--launcher PATH] [--phases]\n");
             return 2;
         }
     }
@@ -89,26 +122,32 @@ int main(int argc, char** argv) {
     env.push_back("HOME=" + home);
     std::vector<std::string> launcher_env = env;
     launcher_env.push_back("QM_EXIT_AFTER_FRAMES=1");
+    if (trace) launcher_env.push_back("QM_START_TRACE=1");
 
     struct Program {
         const char* name;
         std::vector<std::string> args;
         const std::vector<std::string>* env;
+        bool trace;
         std::vector<double> ms;
     };
     Program programs[] = {
-        {"launcher", {launcher}, &launcher_env, {}},
-        {"render_demo --frames 1", {QM_RENDER_DEMO, "--frames", "1", "--size", "1080x760"}, &env, {}},
-        {"minimal_window", {QM_MINIMAL_WINDOW}, &env, {}},
+        {"launcher", {launcher}, &launcher_env, trace, {}},
+        {"render_demo --frames 1", {QM_RENDER_DEMO, "--frames", "1", "--size", "1080x760"}, &env, false, {}},
+        {"minimal_window", {QM_MINIMAL_WINDOW}, &env, false, {}},
     };
+    std::vector<Phase> phases;
     int status = 0;
     // One round of each first, not counted: the page cache and the shader
     // caches of the driver are warm for all three alike.
     for (int r = -1; r < rounds && status == 0; ++r) {
         for (Program& p : programs) {
-            double ms = run_ms(p.args, *p.env);
+            std::string out;
+            double ms = run_ms(p.args, *p.env, p.trace, out);
             if (ms < 0) status = 1;
-            if (r >= 0) p.ms.push_back(ms);
+            if (r < 0) continue;
+            p.ms.push_back(ms);
+            if (p.trace) add_phases(out, phases);
         }
     }
     bench::stop(xvfb);
@@ -119,6 +158,11 @@ int main(int argc, char** argv) {
     for (const Program& p : programs) {
         Spread s = spread(p.ms);
         std::printf("%-24s %.0f / %.0f / %.0f\n", p.name, s.min, s.median, s.max);
+    }
+    if (!phases.empty()) std::printf("%-24s %s\n", "launcher phase, ms", "min / median / max");
+    for (const Phase& p : phases) {
+        Spread s = spread(p.ms);
+        std::printf("  %-30s %.0f / %.0f / %.0f\n", p.name.c_str(), s.min, s.median, s.max);
     }
     for (int peer = 1; peer < 3; ++peer) {
         std::vector<double> ratio;

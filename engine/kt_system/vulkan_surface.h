@@ -20,6 +20,11 @@ bool vulkan_window_usable(const Window& w);
 // system's own); with no window, those of the system's usual kind of window.
 std::vector<std::string> vulkan_surface_extensions(Window* w);
 
+// Before any window exists: every surface extension a window of this system
+// may need ("VK_KHR_surface" first); the instance takes those the loader
+// offers.
+std::vector<std::string> vulkan_surface_extensions_before_window();
+
 // Makes a VkSurfaceKHR of the window on a VkInstance; `get_instance_proc`
 // is the loader's vkGetInstanceProcAddr. Returns the Vulkan result code
 // (0 on success) and the surface through `surface`.

@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <SDL_vulkan.h>
 
+#include "engine/kt_system/env.h"
 #include "engine/kt_system/window.h"
 
 const char* vulkan_loader_name() { return "libvulkan.so.1"; }
@@ -25,6 +26,19 @@ std::vector<std::string> vulkan_surface_extensions(Window* w) {
         }
     }
     names.emplace_back("VK_KHR_surface");
+    return names;
+}
+
+// SDL draws on X11 through Xlib (XCB where Xlib has none) or on Wayland:
+// those of the displays the environment names (a Wayland extension with no
+// Wayland display makes the driver complain on standard error).
+std::vector<std::string> vulkan_surface_extensions_before_window() {
+    std::vector<std::string> names = {"VK_KHR_surface"};
+    if (!env_get("DISPLAY").empty()) {
+        names.emplace_back("VK_KHR_xlib_surface");
+        names.emplace_back("VK_KHR_xcb_surface");
+    }
+    if (!env_get("WAYLAND_DISPLAY").empty()) names.emplace_back("VK_KHR_wayland_surface");
     return names;
 }
 

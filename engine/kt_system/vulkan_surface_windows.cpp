@@ -14,6 +14,8 @@ bool vulkan_window_usable(const Window& w) { return w.native != nullptr && w.mod
 
 std::vector<std::string> vulkan_surface_extensions(Window*) { return {"VK_KHR_surface", "VK_KHR_win32_surface"}; }
 
+std::vector<std::string> vulkan_surface_extensions_before_window() { return vulkan_surface_extensions(nullptr); }
+
 int vulkan_make_surface(Window& w, void* instance, void* get_instance_proc, uint64_t* surface) {
     auto gipa = reinterpret_cast<PFN_vkGetInstanceProcAddr>(get_instance_proc);
     auto create = reinterpret_cast<PFN_vkCreateWin32SurfaceKHR>(

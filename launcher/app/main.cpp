@@ -21,6 +21,7 @@
 #include "launcher/core/leftovers.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
+#include "launcher/core/start_trace.h"
 #include "launcher/mods/hd.h"
 #include "launcher/ui/window_main.h"
 
@@ -55,11 +56,18 @@ void remove_leftovers() {
 }
 
 int launcher_main(const std::vector<std::string>& args) {
+    start_trace("main");
     // 0. UTF-8 console output.
     Console_Utf8 console;
     // A command-line mode notes Ctrl-C from the very start: one that comes
-    // while the files are read still ends the mode as cancelled.
-    if (cli_choose(args).mode) interrupt_catch();
+    // while the files are read still ends the mode as cancelled. For the
+    // window, its renderer's device needs nothing read below: it is made on
+    // a thread of its own from here on.
+    if (cli_choose(args).mode) {
+        interrupt_catch();
+    } else {
+        window_renderer_prepare();
+    }
 
     // 1. No system dialogs for critical errors, crashes or missing files.
     set_quiet_error_mode();
@@ -86,9 +94,12 @@ int launcher_main(const std::vector<std::string>& args) {
 
     // 6. The bundle index.
     if (!bundle_open(embedded_bundle())) {
+        window_renderer_unprepare();
         print_error_line("Quillmarsh: its bundled sources are missing or damaged");
         return 1;
     }
+
+    start_trace("files read");
 
     // 7. The command line.
     Cli_Choice choice = cli_choose(args);

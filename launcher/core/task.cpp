@@ -38,8 +38,10 @@ int64_t append_locked(Task& t, std::string_view line) {
 
 }  // namespace
 
-bool task_start(std::string_view name, Task_Proc proc, uint64_t data) {
-    Task& t = the_task();
+namespace {
+
+// The new task's record, running from now on; its thread is not started.
+bool task_prepare(Task& t, std::string_view name, Task_Proc proc, uint64_t data) {
     if (t.running.load()) return false;
     thread_join(t.thread);
     t.thread = Thread{};
@@ -56,14 +58,44 @@ bool task_start(std::string_view name, Task_Proc proc, uint64_t data) {
         t.data = data;
     }
     t.running.exchange(1);
+    return true;
+}
+
+bool task_launch(Task& t) {
     if (!thread_start(t.thread, [&t] { task_thread(t); })) {
         t.thread = Thread{};
+        std::string name;
+        {
+            Lock_Guard guard(t.lock);
+            name = t.name;
+        }
         logf(t, "Could not start a worker thread for %s.", name);
         t.failed.store(1);
         t.running.exchange(0);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool task_start(std::string_view name, Task_Proc proc, uint64_t data) {
+    Task& t = the_task();
+    return task_prepare(t, name, proc, data) && task_launch(t);
+}
+
+bool task_start_held(std::string_view name, Task_Proc proc, uint64_t data) {
+    Task& t = the_task();
+    if (!task_prepare(t, name, proc, data)) return false;
+    t.held = true;
+    return true;
+}
+
+bool task_release() {
+    Task& t = the_task();
+    if (!t.held) return false;
+    t.held = false;
+    return task_launch(t);
 }
 
 void log_line(Task& t, std::string_view line, bool replace) {
@@ -86,6 +118,14 @@ void set_status_text(Task& t, float progress, std::string text) {
 void task_cancel(Task& t) {
     if (!t.running.load()) return;
     t.cancel.exchange(1);
+    if (t.held) {
+        // Never begun: it ends as a task that saw the cancel at once.
+        t.held = false;
+        log_line(t, "Cancelled.", false);
+        t.failed.store(1);
+        t.running.exchange(0);
+        return;
+    }
     Lock_Guard guard(t.lock);
     for (Child_Handle c : t.children) child_terminate(static_cast<Child*>(c), 1);
 }

@@ -36,6 +36,7 @@ struct Task {
     Thread thread;
     Task_Proc proc = nullptr;
     uint64_t data = 0;
+    bool held = false;                 // started held: no thread until task_release (main thread only)
 };
 
 inline constexpr size_t task_log_limit = 2000;
@@ -47,6 +48,14 @@ Task& the_task();
 // changed, while a task runs. False too when no thread could be made: the
 // record then holds the new name, the log line saying so and `failed`.
 bool task_start(std::string_view name, Task_Proc proc, uint64_t data);
+// Like task_start, but the worker thread is made only by task_release: the
+// task runs (and shows as running) from now on, and its work begins once
+// the caller lets it go. The window starts its first check this way, so
+// that the check's work does not slow the first frame.
+bool task_start_held(std::string_view name, Task_Proc proc, uint64_t data);
+// Starts the held task's thread: false when no task is held or no thread
+// could be made (then as task_start).
+bool task_release();
 // Appends a line (the oldest is dropped once task_log_limit lines are held),
 // or with `replace` overwrites the last line (appends on an empty log).
 void log_line(Task& t, std::string_view line, bool replace = false);
@@ -54,7 +63,8 @@ void log_line(Task& t, std::string_view line, bool replace = false);
 // when the text does.
 void set_status_text(Task& t, float progress, std::string text);
 // Only while a task runs: sets `cancel` and stops every registered child
-// with everything it started (exit code 1). Does not wait.
+// with everything it started (exit code 1). Does not wait. A held task ends
+// here, cancelled, without its thread ever starting.
 void task_cancel(Task& t);
 // Registers and unregisters a running child (under the lock). A child
 // registered after `cancel` was set is stopped at once.

@@ -14,6 +14,7 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
+#include "launcher/core/start_trace.h"
 #include "launcher/core/task.h"
 #include "launcher/core/ui_fonts.h"
 #include "launcher/gamebuild/game.h"
@@ -109,6 +110,8 @@ int window_main() {
     // Started from Explorer: no empty console beside the window.
     console_release_if_own();
 
+    window_renderer_prepare();
+
     // The window.
     static Window window;
     Window_Desc desc;
@@ -122,10 +125,13 @@ int window_main() {
     // The interface is drawn at the display's scale: so is the window.
     desc.scale_with_dpi = true;
     if (!make_window(window, desc)) {
+        window_renderer_unprepare();
         std::fputs("Quillmarsh: could not open a window\n", stderr);
         std::fflush(stderr);
         return 1;
     }
+
+    start_trace("window open");
 
     // The renderer over the window; the empty backend when none can be made.
     static Renderer renderer;
@@ -134,6 +140,7 @@ int window_main() {
     record_message_boxes(app);
     Renderer_Report report =
         renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
+    window_renderer_unprepare();
     auto tell = [](const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
@@ -146,6 +153,7 @@ int window_main() {
         destroy_window(window);
         return 1;
     }
+    start_trace("renderer made");
     // QM_SCREENSHOT: the last frame is written there as a PNG file.
     const std::string screenshot = env_get("QM_SCREENSHOT");
     bool screenshot_written = false;
@@ -166,6 +174,7 @@ int window_main() {
     };
     load_fonts(app);
     app.procs.reload_fonts = load_fonts;
+    start_trace("fonts made");
 
     // The background effect: off when a shader cannot be made.
     static Background_Pass background;
@@ -178,8 +187,14 @@ int window_main() {
         a.ui.panel_texture = background.eighth_a;
     };
 
-    // The first check of the game and the toolchain.
-    task_start("Checking", find_game, 0);
+    window_warm_pipelines(renderer.backend, background);
+    start_trace("launcher shaders made");
+
+    // The first check of the game and the toolchain: it shows as running
+    // from the first frame, and its work begins once that frame is on
+    // screen (its files and child processes would only slow the frame).
+    task_start_held("Checking", find_game, 0);
+    start_trace("task started");
 
     static Input_State input{};
     static Shown_Frame shown;
@@ -207,6 +222,7 @@ int window_main() {
         if (changes || events || running || ui_modal(app.shared)) last_active = frame_start;
 
         ui_frame(app, input, frame_start);
+        if (frame == 1) start_trace("first interface frame built");
 
         if (app.ui.cursor != window.cursor) {
             window.cursor = app.ui.cursor;
@@ -214,6 +230,7 @@ int window_main() {
         }
         // A frame with the picture on screen already costs nothing more.
         render_changed(renderer, shown, changes != 0);
+        if (frame == 1) start_trace("first frame presented");
         if (window_device_lost(renderer.backend)) {
             // Nothing will be drawn any more: say so, then close as asked to.
             tell(cannot_draw_text("the graphics device stopped answering"));
@@ -229,6 +246,7 @@ int window_main() {
             }
             if (shots.folder.empty() || !page_shot_step(shots, app, renderer.backend)) break;
         }
+        if (frame == 1) task_release();
 
         int64_t now = clock_ns();
         int64_t remaining = frame_interval_ns(now, last_active) - (now - frame_start);
@@ -246,10 +264,12 @@ int window_main() {
     if (t.thread.started()) {
         while (t.running.load()) sleep_ms(10);
     }
+    start_trace("task ended");
     background_stop(background, renderer.backend);
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);
     destroy_window(window);
+    start_trace("shut down");
     // Validation on (tests): an error it reported fails the run.
     return window_backend_errors() > 0 ? 1 : exit_code;
 }

@@ -31,8 +31,22 @@ std::string no_renderer_text(const Renderer_Report& report);
 // That sentence for a reason.
 std::string cannot_draw_text(std::string_view reason);
 
-// The renderer backends the window asks for, in order.
+// The renderer backends the window asks for, in order: their probe and
+// device are those window_renderer_prepare began, once it has ended.
 std::span<const Backend_Desc> window_backends();
+// The renderer's probe and device need no window: they are made on a thread
+// of their own while the files are read and the window opens (the window's
+// surface and swapchain follow once it is open). The start calls
+// window_renderer_prepare as soon as it knows the window will open;
+// window_main calls it too (nothing when under way or done).
+// window_renderer_unprepare waits for that thread and destroys a device the
+// renderer did not take; every path of the start calls it.
+void window_renderer_prepare();
+void window_renderer_unprepare();
+// Starts making the pipelines the first frame draws with, on threads of
+// their own, while the first frame is built.
+struct Background_Pass;
+void window_warm_pipelines(Backend& b, const Background_Pass& bg);
 // Screenshots for tests and the README: keeps a copy of every frame, and
 // writes the last one as a PNG file (false when there is none).
 void window_capture_frames(Backend& b);

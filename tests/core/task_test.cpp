@@ -1,5 +1,5 @@
 // The task record: log limit, progress lines, step text, and the worker's
-// start, refusal, cancellation and failed start.
+// start (held or not), refusal, cancellation and failed start.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -176,6 +176,37 @@ TEST(TaskRunner, ACancelledTaskEndsFailedWithCancelled) {
     ASSERT_FALSE(v.log.empty());
     EXPECT_EQ(v.log.back(), "Cancelled.");
     EXPECT_TRUE(v.failed);
+}
+
+TEST(TaskRunner, AHeldTaskShowsAsRunningAndWorksOnlyOnceReleased) {
+    wait_idle();
+    ASSERT_TRUE(task_start_held("Held", quick_proc, 0));
+    Task& t = the_task();
+    EXPECT_FALSE(t.thread.started());
+    Task_View v = task_view(t);
+    EXPECT_EQ(v.name, "Held");
+    EXPECT_TRUE(v.running);
+    EXPECT_TRUE(v.log.empty());
+    EXPECT_FALSE(task_start("Second", quick_proc, 0));
+
+    ASSERT_TRUE(task_release());
+    wait_idle();
+    EXPECT_EQ(task_view(t).log, Lines{"quick"});
+    EXPECT_FALSE(t.failed.load());
+    EXPECT_FALSE(task_release());   // nothing held any more
+}
+
+TEST(TaskRunner, AHeldTaskCancelledEndsAtOnceWithoutItsWork) {
+    wait_idle();
+    ASSERT_TRUE(task_start_held("Held", quick_proc, 0));
+    Task& t = the_task();
+    task_cancel(t);
+    EXPECT_EQ(t.running.load(), 0);
+    EXPECT_TRUE(t.failed.load());
+    EXPECT_FALSE(t.thread.started());
+    EXPECT_EQ(task_view(t).log, Lines{"Cancelled."});
+    EXPECT_FALSE(task_release());
+    EXPECT_EQ(task_view(t).log, Lines{"Cancelled."});
 }
 
 TEST(TaskRunner, AFailedThreadStartIsRolledBack) {

@@ -4,6 +4,7 @@
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "engine/kt_render/draw_list.h"
 #include "engine/kt_render/handle.h"
 #include "engine/kt_render/vulkan/vulkan_backend.h"
+#include "engine/kt_system/thread.h"
 
 // Entry points resolved through the loader.
 #define QM_VK_GLOBAL(X)                        \
@@ -197,6 +199,15 @@ struct Pipeline_Key_Hash {
     }
 };
 
+// A pipeline being made on a thread of its own ahead of its first use.
+struct Pipeline_Warm {
+    Pipeline_Key key;
+    VkPipelineLayout layout = VK_NULL_HANDLE;
+    VkShaderModule fragment = VK_NULL_HANDLE;
+    VkPipeline pipeline = VK_NULL_HANDLE;   // set by the thread
+    Thread thread;
+};
+
 inline constexpr int frames_in_flight = 2;
 inline constexpr uint32_t texture_slots = 2048;
 inline constexpr uint32_t custom_sets_per_frame = 4096;
@@ -213,6 +224,7 @@ struct Vk_State {
     VkQueue queue = VK_NULL_HANDLE;
     uint32_t family = 0;
     uint32_t api_version = 0;
+    std::string device_name;
     VkPhysicalDeviceMemoryProperties memory{};
     int window_width = 0, window_height = 0;
 
@@ -232,6 +244,7 @@ struct Vk_State {
     VkShaderModule vertex_module = VK_NULL_HANDLE;
     VkShaderModule fragment_modules[4] = {};   // by Material; Solid and Textured share one
     std::unordered_map<Pipeline_Key, VkPipeline, Pipeline_Key_Hash> pipelines;
+    std::vector<std::unique_ptr<Pipeline_Warm>> warming;   // joined before any pipeline is looked up or destroyed
 
     Frame frames[frames_in_flight];
     VkCommandPool transient_pool = VK_NULL_HANDLE;
@@ -306,6 +319,8 @@ void image_barrier(Vk_State& s, VkCommandBuffer cmd, VkImage image, VkImageLayou
 bool make_shader(Vk_State& s, const uint32_t* words, size_t count, VkShaderModule& out);
 void destroy_shader_objects(Vk_State& s, Shader& sh);
 VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key);
+// Waits for the pipelines being made ahead of use and adds them to the cache.
+void finish_warming(Vk_State& s);
 
 // The Backend slots.
 void backend_resize(Backend& b, int width, int height);

@@ -18,6 +18,21 @@ Create_Error vulkan_create(Window* window, Backend& out);
 // The program's entry for renderer_create.
 Backend_Desc vulkan_backend_desc();
 
+// The device made before its window exists, so that the two can be made at
+// the same time (this on another thread): an instance with the surface
+// extensions the system's windows may need, the device chosen as the probe
+// chooses it, its frames, fixed objects and white texture. `probe` gets
+// what vulkan_probe would say. nullptr when no device could be made.
+struct Vulkan_Prepared;
+Vulkan_Prepared* vulkan_prepare(Probe_Result& probe);
+// The backend on the window from a prepared device: its surface and
+// swapchain. Without one, or when the window's surface needs an extension
+// the instance lacks or the device's queue family cannot present to it, as
+// vulkan_create. The prepared device is used up either way.
+Create_Error vulkan_create_prepared(Vulkan_Prepared* prepared, Window* window, Backend& out);
+// Destroys a prepared device that will not be used (nothing for nullptr).
+void vulkan_discard_prepared(Vulkan_Prepared* prepared);
+
 // A backend without a window: the window image is an RGBA8 image of the
 // given size that is never presented; its frames can be read back with
 // vulkan_read_frame. Used by tests, demos and benchmarks.
@@ -57,6 +72,22 @@ struct Present_Choice {
     uint32_t images = 0;
 };
 Present_Choice choose_present_mode(std::span<const uint32_t> modes, uint32_t min_images, uint32_t max_images);
+
+// A pipeline a program knows it will draw with: a custom shader (or 0 with
+// a built-in material) and blend, into the window or into a texture of
+// the given format.
+struct Pipeline_Want {
+    Handle shader = 0;
+    Material material = Material::Textured;
+    Blend blend = Blend::Alpha;
+    bool window = true;
+    Pixel_Format target_format = Pixel_Format::RGBA8;   // when not the window
+};
+// Makes these pipelines ahead of their first use, each on a thread of its
+// own, while the program goes on; the first draw that needs any pipeline
+// not yet in the cache waits for them. Pipelines already made or under way
+// are skipped; one whose thread cannot start is made at its first use.
+void vulkan_warm_pipelines(Backend& b, std::span<const Pipeline_Want> wants);
 
 // The result of the last render slot call: 0 presented, 1 skipped, 2 device lost.
 int vulkan_last_render_result(Backend& b);

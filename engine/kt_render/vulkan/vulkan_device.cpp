@@ -56,7 +56,9 @@ struct Instance_Result {
     std::string reason;
 };
 
-Instance_Result create_instance(Window* window, Vk_Instance_Fns& fi, VkDebugUtilsMessengerEXT* messenger) {
+// The instance with the given surface extensions (validation's added).
+Instance_Result create_instance_with(std::vector<std::string> names, Vk_Instance_Fns& fi,
+                                     VkDebugUtilsMessengerEXT* messenger) {
     Instance_Result r;
     uint32_t version = 0;
     if (!vkg.vkEnumerateInstanceVersion || vkg.vkEnumerateInstanceVersion(&version) != VK_SUCCESS) version = 0;
@@ -71,7 +73,6 @@ Instance_Result create_instance(Window* window, Vk_Instance_Fns& fi, VkDebugUtil
     app.engineVersion = 1;
     app.apiVersion = VK_API_VERSION_1_3;
 
-    std::vector<std::string> names = vulkan_surface_extensions(window);
     bool validate = validation_wanted() && instance_has_layer(validation_layer);
     if (validate) names.emplace_back("VK_EXT_debug_utils");
     std::vector<const char*> extensions;
@@ -105,6 +106,10 @@ Instance_Result create_instance(Window* window, Vk_Instance_Fns& fi, VkDebugUtil
     if (validate && messenger && fi.vkCreateDebugUtilsMessengerEXT)
         fi.vkCreateDebugUtilsMessengerEXT(r.instance, &debug, nullptr, messenger);
     return r;
+}
+
+Instance_Result create_instance(Window* window, Vk_Instance_Fns& fi, VkDebugUtilsMessengerEXT* messenger) {
+    return create_instance_with(vulkan_surface_extensions(window), fi, messenger);
 }
 
 bool physical_has_extension(Vk_Instance_Fns& fi, VkPhysicalDevice pd, const char* name) {
@@ -330,15 +335,9 @@ bool create_fixed_objects(Vk_State& s) {
     return true;
 }
 
-// Steps shared by the window and the offscreen backend, after the instance
-// and (for a window) the surface exist.
-Create_Error finish_create(Vk_State* s, Backend& out, Window* window) {
-    Found_Device dev = find_device(s->instance, s->fi, s->surface);
-    if (!dev.found) {
-        log_printf(Log_Level::Error, "ren_vulkan: %s", dev.reason.c_str());
-        destroy_state(s);
-        return Create_Error::Unavailable;
-    }
+// The device on the chosen physical device, its frames and fixed objects
+// and the white texture. On failure the state is destroyed.
+Create_Error make_device(Vk_State* s, const Found_Device& dev) {
     s->physical = dev.physical;
     s->family = dev.family;
     s->api_version = dev.api_version;
@@ -426,15 +425,25 @@ Create_Error finish_create(Vk_State* s, Backend& out, Window* window) {
     white.width = white.height = 1;
     white.pixels = white_pixel;
     s->white = make_texture(*s, white);
-    bool chain_ok = s->white != 0 && (s->offscreen ? create_offscreen_image(*s) : create_swapchain(*s) != 2);
+    if (s->white == 0) {
+        destroy_state(s);
+        return Create_Error::Object_Failed;
+    }
+    s->device_name = dev.name;
+    return Create_Error::None;
+}
+
+// The window's swapchain (or the offscreen image) on a made device, and the
+// Backend record. On failure the state is destroyed.
+Create_Error finish_backend(Vk_State* s, Backend& out) {
+    bool chain_ok = s->offscreen ? create_offscreen_image(*s) : create_swapchain(*s) != 2;
     if (!chain_ok) {
         destroy_state(s);
         return Create_Error::Object_Failed;
     }
-    (void)window;
     out = Backend{};
     out.kind = uint64_t(Backend_Kind::Vulkan);
-    out.description = describe_backend(*s, dev.name, dev.api_version);
+    out.description = describe_backend(*s, s->device_name, s->api_version);
     out.state = s;
     out.resize = backend_resize;
     out.create_texture = backend_create_texture;
@@ -448,7 +457,131 @@ Create_Error finish_create(Vk_State* s, Backend& out, Window* window) {
     return Create_Error::None;
 }
 
+// Steps shared by the window and the offscreen backend, after the instance
+// and (for a window) the surface exist.
+Create_Error finish_create(Vk_State* s, Backend& out) {
+    Found_Device dev = find_device(s->instance, s->fi, s->surface);
+    if (!dev.found) {
+        log_printf(Log_Level::Error, "ren_vulkan: %s", dev.reason.c_str());
+        destroy_state(s);
+        return Create_Error::Unavailable;
+    }
+    Create_Error e = make_device(s, dev);
+    return e == Create_Error::None ? finish_backend(s, out) : e;
+}
+
+std::string probe_text(const Found_Device& dev) { return "Vulkan " + version_text(dev.api_version) + " on " + dev.name; }
+
+// The surface extensions offered by the loader among those the system's
+// windows may need.
+std::vector<std::string> offered_surface_extensions() {
+    std::vector<std::string> out;
+    uint32_t n = 0;
+    if (!vkg.vkEnumerateInstanceExtensionProperties ||
+        vkg.vkEnumerateInstanceExtensionProperties(nullptr, &n, nullptr) != VK_SUCCESS)
+        return out;
+    std::vector<VkExtensionProperties> offered(n);
+    if (vkg.vkEnumerateInstanceExtensionProperties(nullptr, &n, offered.data()) != VK_SUCCESS) return out;
+    offered.resize(n);
+    for (const std::string& name : vulkan_surface_extensions_before_window()) {
+        for (const VkExtensionProperties& e : offered) {
+            if (name == e.extensionName) {
+                out.push_back(name);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+struct Vulkan_Prepared {
+    Vk_State* state = nullptr;
+    std::vector<std::string> extensions;   // the instance's surface extensions
+};
+
+Vulkan_Prepared* vulkan_prepare(Probe_Result& probe) {
+    probe = Probe_Result{};
+    if (!vulkan_load()) {
+        probe = vulkan_probe();
+        return nullptr;
+    }
+    std::vector<std::string> names = offered_surface_extensions();
+    if (names.empty()) {
+        // Not even VK_KHR_surface: the probe says why.
+        probe = vulkan_probe();
+        return nullptr;
+    }
+    Vk_State* s = new Vk_State;
+    pool_init(s->textures);
+    pool_init(s->shaders);
+    Instance_Result inst = create_instance_with(names, s->fi, &s->messenger);
+    if (!inst.instance) {
+        probe.text = inst.reason;
+        destroy_state(s);
+        return nullptr;
+    }
+    s->instance = inst.instance;
+    // The device is chosen as the probe chooses it: without a surface.
+    Found_Device dev = find_device(s->instance, s->fi, VK_NULL_HANDLE);
+    if (!dev.found) {
+        probe.text = dev.reason;
+        destroy_state(s);
+        return nullptr;
+    }
+    probe.available = true;
+    probe.text = probe_text(dev);
+    probe.device = dev.name;
+    if (make_device(s, dev) != Create_Error::None) return nullptr;
+    auto* p = new Vulkan_Prepared;
+    p->state = s;
+    p->extensions = std::move(names);
+    return p;
+}
+
+void vulkan_discard_prepared(Vulkan_Prepared* p) {
+    if (!p) return;
+    destroy_state(p->state);
+    delete p;
+}
+
+Create_Error vulkan_create_prepared(Vulkan_Prepared* p, Window* window, Backend& out) {
+    if (!p) return vulkan_create(window, out);
+    if (!window || !vulkan_window_usable(*window)) {
+        vulkan_discard_prepared(p);
+        return Create_Error::Not_A_Native_Window;
+    }
+    // The window's surface must be one the instance can make, on a queue
+    // family of the device that presents to it; else the device is made
+    // anew for the window, as without preparation.
+    bool fits = true;
+    for (const std::string& name : vulkan_surface_extensions(window)) {
+        bool has = false;
+        for (const std::string& e : p->extensions) has = has || e == name;
+        fits = fits && has;
+    }
+    Vk_State* s = p->state;
+    uint64_t surface = 0;
+    if (fits) {
+        fits = vulkan_make_surface(*window, s->instance, reinterpret_cast<void*>(vkg.vkGetInstanceProcAddr), &surface) == 0;
+    }
+    if (fits) {
+        s->surface = VkSurfaceKHR(surface);
+        VkBool32 presents = VK_FALSE;
+        fits = s->fi.vkGetPhysicalDeviceSurfaceSupportKHR(s->physical, s->family, s->surface, &presents) == VK_SUCCESS &&
+               presents;
+    }
+    if (!fits) {
+        log_printf(Log_Level::Debug, "ren_vulkan: the prepared device does not suit the window: it is made anew");
+        vulkan_discard_prepared(p);
+        return vulkan_create(window, out);
+    }
+    delete p;
+    s->window_width = window->width;
+    s->window_height = window->height;
+    return finish_backend(s, out);
+}
 
 bool vulkan_load() {
     if (load_state == Load_State::Loaded) return true;
@@ -536,7 +669,7 @@ Probe_Result vulkan_probe() {
     Found_Device dev = find_device(inst.instance, fi, VK_NULL_HANDLE);
     if (dev.found) {
         p.available = true;
-        p.text = "Vulkan " + version_text(dev.api_version) + " on " + dev.name;
+        p.text = probe_text(dev);
         p.device = dev.name;
     } else {
         p.text = dev.reason;
@@ -568,7 +701,7 @@ Create_Error vulkan_create(Window* window, Backend& out) {
         return Create_Error::Object_Failed;
     }
     s->surface = VkSurfaceKHR(surface);
-    return finish_create(s, out, window);
+    return finish_create(s, out);
 }
 
 Create_Error vulkan_create_offscreen(int width, int height, Backend& out) {
@@ -588,7 +721,7 @@ Create_Error vulkan_create_offscreen(int width, int height, Backend& out) {
         return Create_Error::Unavailable;
     }
     s->instance = inst.instance;
-    return finish_create(s, out, nullptr);
+    return finish_create(s, out);
 }
 
 Backend_Desc vulkan_backend_desc() { return {Backend_Kind::Vulkan, vulkan_probe, vulkan_create, false}; }
@@ -628,6 +761,7 @@ void destroy_state(Vk_State* s) {
             if (fr.acquired) f.vkDestroySemaphore(s->device, fr.acquired, nullptr);
             if (fr.command_pool) f.vkDestroyCommandPool(s->device, fr.command_pool, nullptr);
         }
+        finish_warming(*s);
         for (auto& [key, pipeline] : s->pipelines) f.vkDestroyPipeline(s->device, pipeline, nullptr);
         s->pipelines.clear();
         for (auto& e : s->shaders.slots) {

@@ -146,6 +146,7 @@ void backend_destroy_shader(Backend& b, Handle shader) {
     Vk_State& s = state_of(b);
     Shader* sh = pool_get(s.shaders, shader);
     if (!sh) return;
+    finish_warming(s);
     s.fd.vkDeviceWaitIdle(s.device);
     for (auto it = s.pipelines.begin(); it != s.pipelines.end();) {
         if (it->first.shader == shader) {
@@ -159,26 +160,32 @@ void backend_destroy_shader(Backend& b, Handle shader) {
     pool_remove(s.shaders, shader);
 }
 
-// Every pipeline, the built-in ones too, is made when a draw first needs it:
-// making all fifteen built-in ones for each target format before the first
-// frame was most of the renderer's start, and a frame uses a few of them.
-VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key) {
+namespace {
+
+// The key as the cache holds it: built-in Solid draws with Textured's shader.
+Pipeline_Key normal_key(Pipeline_Key key) {
     if (key.shader == 0 && key.material == Material::Solid) key.material = Material::Textured;
-    auto found = s.pipelines.find(key);
-    if (found != s.pipelines.end()) return found->second;
-    VkPipelineLayout layout;
-    VkShaderModule fragment;
+    return key;
+}
+
+// The layout and fragment module of a key; false for a dead shader.
+bool key_objects(Vk_State& s, const Pipeline_Key& key, VkPipelineLayout& layout, VkShaderModule& fragment) {
     if (key.shader != 0) {
         Shader* sh = pool_get(s.shaders, key.shader);
-        if (!sh) return VK_NULL_HANDLE;
+        if (!sh) return false;
         layout = sh->layout;
         fragment = sh->module;
     } else {
         layout = s.pipeline_layout;
         fragment = s.fragment_modules[int(key.material)];
     }
-    auto start = std::chrono::steady_clock::now();
+    return true;
+}
 
+// Makes one pipeline. It reads only the device, its entry points and the
+// vertex module besides its arguments, so that it may run on any thread.
+VkPipeline make_pipeline(const Vk_State& s, const Pipeline_Key& key, VkPipelineLayout layout, VkShaderModule fragment) {
+    auto start = std::chrono::steady_clock::now();
     VkPipelineShaderStageCreateInfo stages[2]{};
     stages[0].sType = stages[1].sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     stages[0].stage = VK_SHADER_STAGE_VERTEX_BIT;
@@ -250,9 +257,70 @@ VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key) {
         log_printf(Log_Level::Error, "ren_vulkan: creating a pipeline failed: %s", result_name(r));
         return VK_NULL_HANDLE;
     }
-    s.pipelines.emplace(key, pipeline);
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     log_printf(Log_Level::Debug, "ren_vulkan: made a pipeline (shader %u, material %s, blend %s, format %s) in %.1f ms",
                key.shader, material_name(key.material), blend_name(key.blend), format_name(format), ms);
     return pipeline;
+}
+
+}  // namespace
+
+void finish_warming(Vk_State& s) {
+    for (auto& w : s.warming) {
+        thread_join(w->thread);
+        if (!w->pipeline) continue;
+        // A key made twice keeps the first.
+        if (!s.pipelines.emplace(w->key, w->pipeline).second) s.fd.vkDestroyPipeline(s.device, w->pipeline, nullptr);
+    }
+    s.warming.clear();
+}
+
+// Every pipeline, the built-in ones too, is made when a draw first needs it
+// (or ahead of that on threads of their own, vulkan_warm_pipelines): making
+// all fifteen built-in ones for each target format before the first frame
+// was most of the renderer's start, and a frame uses a few of them.
+VkPipeline get_pipeline(Vk_State& s, Pipeline_Key key) {
+    key = normal_key(key);
+    auto found = s.pipelines.find(key);
+    if (found != s.pipelines.end()) return found->second;
+    if (!s.warming.empty()) {
+        finish_warming(s);
+        found = s.pipelines.find(key);
+        if (found != s.pipelines.end()) return found->second;
+    }
+    VkPipelineLayout layout;
+    VkShaderModule fragment;
+    if (!key_objects(s, key, layout, fragment)) return VK_NULL_HANDLE;
+    VkPipeline pipeline = make_pipeline(s, key, layout, fragment);
+    if (pipeline) s.pipelines.emplace(key, pipeline);
+    return pipeline;
+}
+
+void vulkan_warm_pipelines(Backend& b, std::span<const Pipeline_Want> wants) {
+    if (!b.state) return;
+    Vk_State& s = state_of(b);
+    if (s.device_lost) return;
+    for (const Pipeline_Want& want : wants) {
+        Pipeline_Key key;
+        key.format = uint32_t(want.window ? s.format : vk_format_of(want.target_format));
+        key.shader = want.shader;
+        key.material = want.material;
+        key.blend = want.blend;
+        key = normal_key(key);
+        if (key.format == uint32_t(VK_FORMAT_UNDEFINED) || s.pipelines.count(key)) continue;
+        bool queued = false;
+        for (const auto& w : s.warming) queued = queued || w->key == key;
+        if (queued) continue;
+        auto w = std::make_unique<Pipeline_Warm>();
+        w->key = key;
+        if (!key_objects(s, key, w->layout, w->fragment)) continue;
+        Pipeline_Warm* raw = w.get();
+        const Vk_State* state = &s;
+        // Without a thread it is made at its first use.
+        if (!thread_start(w->thread, [state, raw] {
+                raw->pipeline = make_pipeline(*state, raw->key, raw->layout, raw->fragment);
+            }))
+            continue;
+        s.warming.push_back(std::move(w));
+    }
 }

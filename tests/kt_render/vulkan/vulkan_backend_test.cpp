@@ -336,6 +336,85 @@ TEST_F(Vulkan, BlurIsSymmetricAndSelfSamplingIsSkipped) {
     ren_destroy_shader(o.b(), shader);
 }
 
+// The blur of one white point, read back, and the pipelines made for it;
+// with `ahead` two of them are asked for ahead of the frame.
+struct Blurred {
+    Texture_Pixels pixels;
+    size_t pipelines = 0;
+};
+Blurred blurred_point(bool ahead) {
+    Offscreen o(16, 16);
+    if (!o.made) return {};
+    Handle shader = blur_shader(o.b());
+    const int n = 33;
+    Handle a = ren_create_texture(o.b(), desc_of(n, n, Pixel_Format::RGBA8, {}, texture_flag_render_target));
+    Handle b = ren_create_texture(o.b(), desc_of(n, n, Pixel_Format::RGBA8, {}, texture_flag_render_target));
+    Vk_State& s = state_of(o.b());
+    if (ahead) {
+        const Pipeline_Want wants[] = {
+            {0, Material::Solid, Blend::Opaque, false, Pixel_Format::RGBA8},
+            {shader, Material::Solid, Blend::Alpha, false, Pixel_Format::RGBA8},
+            {shader, Material::Solid, Blend::Alpha, false, Pixel_Format::RGBA8},   // asked twice: made once
+            {0, Material::Textured, Blend::Opaque, false, Pixel_Format::RGBA8},     // Solid's own pipeline
+        };
+        vulkan_warm_pipelines(o.b(), wants);
+        EXPECT_EQ(s.warming.size(), 2u);
+    }
+    Draw_List& dl = o.dl();
+    dl.blur_shader = shader;
+    draw_list_begin_frame(dl, grey);
+    push_target(dl, a, n, n);
+    push_blend(dl, Blend::Opaque);
+    draw_rect(dl, {0, 0, n, n}, 0xFF000000);
+    draw_rect(dl, {16, 16, 1, 1}, 0xFFFFFFFF);
+    pop_blend(dl);
+    pop_target(dl);
+    blur_pass(dl, n, n, 1.6f, a, b);
+    ren_render(o.b(), dl);
+    EXPECT_TRUE(s.warming.empty());
+    Blurred out{ren_read_texture(o.b(), a), s.pipelines.size()};
+    ren_destroy_texture(o.b(), a);
+    ren_destroy_texture(o.b(), b);
+    ren_destroy_shader(o.b(), shader);
+    return out;
+}
+
+TEST_F(Vulkan, PipelinesMadeAheadDrawTheSamePicture) {
+    Blurred at_use = blurred_point(false);
+    Blurred ahead = blurred_point(true);
+    ASSERT_EQ(at_use.pixels.width, 33);
+    ASSERT_EQ(ahead.pixels.width, 33);
+    EXPECT_EQ(at_use.pixels.pixels, ahead.pixels.pixels);
+    EXPECT_EQ(at_use.pipelines, ahead.pipelines);   // none made twice
+}
+
+// Pipelines still being made when their shader or the whole backend goes:
+// waited for and destroyed with it (the validation layer sees no leak), and
+// a dead shader's are not asked for.
+TEST_F(Vulkan, PipelinesBeingMadeAheadGoWithTheirShaderOrBackend) {
+    for (bool whole_backend : {false, true}) {
+        SCOPED_TRACE(whole_backend ? "backend destroyed" : "shader destroyed");
+        Offscreen o(8, 8);
+        ASSERT_TRUE(o.made);
+        Handle shader = blur_shader(o.b());
+        Handle dead = blur_shader(o.b());
+        ren_destroy_shader(o.b(), dead);
+        const Pipeline_Want wants[] = {
+            {shader, Material::Solid, Blend::Opaque, false, Pixel_Format::RGBA8},
+            {shader, Material::Solid, Blend::Alpha, true, Pixel_Format::RGBA8},
+            {dead, Material::Solid, Blend::Alpha, true, Pixel_Format::RGBA8},
+        };
+        vulkan_warm_pipelines(o.b(), wants);
+        Vk_State& s = state_of(o.b());
+        EXPECT_EQ(s.warming.size(), 2u);
+        if (!whole_backend) {
+            ren_destroy_shader(o.b(), shader);
+            EXPECT_TRUE(s.warming.empty());
+            EXPECT_TRUE(s.pipelines.empty());
+        }
+    }
+}
+
 TEST_F(Vulkan, TheCustomCommandAfter4096IsSkipped) {
     Offscreen o(8, 8);
     ASSERT_TRUE(o.made);

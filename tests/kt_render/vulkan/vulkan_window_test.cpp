@@ -3,30 +3,62 @@
 // picture is drawn, the presented frame is read back and looked at.
 #include <gtest/gtest.h>
 
+#include "engine/kt_system/thread.h"
 #include "engine/kt_system/window.h"
 #include "tests/kt_render/vulkan/vulkan_pixels.h"
 #include "tools/render_demo/demo_scene.h"
 
 namespace {
 
+// How the backend is made: by vulkan_create, or from a device prepared on
+// another thread while the window opens (or from no prepared device).
+enum class Making { Plain, Prepared, Prepared_None };
+
+Vulkan_Prepared* prepared_for_test = nullptr;
+Probe_Result prepared_probe;
+Probe_Result probe_prepared_for_test() { return prepared_probe; }
+Create_Error create_prepared_for_test(Window* w, Backend& out) {
+    Vulkan_Prepared* p = prepared_for_test;
+    prepared_for_test = nullptr;
+    return vulkan_create_prepared(p, w, out);
+}
+
 struct Window_Backend {
     Window window;
     Renderer r;
     bool made = false;
-    Window_Backend(int w, int h) {
+    Window_Backend(int w, int h, Making making = Making::Plain) {
         need_vulkan();
         capture_log();
+        Thread preparing;
+        if (making == Making::Prepared) {
+            if (!thread_start(preparing, [] { prepared_for_test = vulkan_prepare(prepared_probe); })) {
+                ADD_FAILURE() << "no thread";
+                return;
+            }
+        } else if (making == Making::Prepared_None) {
+            prepared_probe = vulkan_probe();
+        }
         Window_Desc desc;
         desc.title = "qm vulkan window test";
         desc.width = w;
         desc.height = h;
         std::string err;
         const int x = 0, y = 0;
-        if (!make_window(window, desc, &x, &y, &err)) {
+        const bool window_made = make_window(window, desc, &x, &y, &err);
+        thread_join(preparing);
+        if (!window_made) {
+            vulkan_discard_prepared(prepared_for_test);
+            prepared_for_test = nullptr;
             ADD_FAILURE() << err;
             return;
         }
-        const Backend_Desc descs[] = {vulkan_backend_desc()};
+        Backend_Desc descs[] = {vulkan_backend_desc()};
+        if (making != Making::Plain) {
+            EXPECT_EQ(making == Making::Prepared, prepared_for_test != nullptr);
+            descs[0].probe = probe_prepared_for_test;
+            descs[0].create = create_prepared_for_test;
+        }
         Renderer_Report rep = renderer_create(r, &window, window.width, window.height, descs, {});
         made = r.backend.render != nullptr;
         if (!made) {
@@ -81,8 +113,8 @@ void check_demo_picture(const Texture_Pixels& f) {
     for (int y = demo_text_y; y < demo_text_y + 24; ++y) EXPECT_EQ(pixel_at(f, 5, y) & 0xFFFFFF, demo_clear & 0xFFFFFF);
 }
 
-TEST(VulkanWindow, DemoPictureReadBackFromTheSwapchain) {
-    Window_Backend wb(480, 320);
+void draws_the_demo_picture(Making making, const char* shot) {
+    Window_Backend wb(480, 320, making);
     ASSERT_TRUE(wb.made);
     EXPECT_NE(wb.r.backend.description.find("Vulkan 1.3, llvmpipe"), std::string::npos) << wb.r.backend.description;
     Demo_Scene scene;
@@ -96,10 +128,42 @@ TEST(VulkanWindow, DemoPictureReadBackFromTheSwapchain) {
     Texture_Pixels f = vulkan_read_frame(wb.r.backend);
     ASSERT_EQ(f.width, 480);
     ASSERT_EQ(f.height, 320);
-    write_png_file(path_join({screenshot_dir(), "vulkan_window_demo.png"}), f.width, f.height, 4, f.pixels.data());
+    write_png_file(path_join({screenshot_dir(), shot}), f.width, f.height, 4, f.pixels.data());
     check_demo_picture(f);
     EXPECT_EQ(vulkan_swapchain_rebuilds(wb.r.backend), 0);
     demo_scene_destroy(scene, wb.r);
+}
+
+TEST(VulkanWindow, DemoPictureReadBackFromTheSwapchain) {
+    draws_the_demo_picture(Making::Plain, "vulkan_window_demo.png");
+    EXPECT_EQ(vulkan_validation_errors(), 0);
+    for (const std::string& e : logged_errors()) ADD_FAILURE() << e;
+}
+
+// The device made on another thread while the window opened (or none made
+// ahead) gives the same backend and picture; the probe it answers with is
+// the plain probe's.
+TEST(VulkanWindow, ADevicePreparedWhileTheWindowOpensDrawsTheSamePicture) {
+    const Probe_Result plain = vulkan_probe();
+    draws_the_demo_picture(Making::Prepared, "vulkan_window_demo_prepared.png");
+    EXPECT_TRUE(prepared_probe.available);
+    EXPECT_EQ(prepared_probe.text, plain.text);
+    EXPECT_EQ(prepared_probe.device, plain.device);
+    draws_the_demo_picture(Making::Prepared_None, "vulkan_window_demo_prepared_none.png");
+    EXPECT_EQ(vulkan_validation_errors(), 0);
+    for (const std::string& e : logged_errors()) ADD_FAILURE() << e;
+}
+
+// A prepared device nobody takes is destroyed whole: the validation layer
+// reports no object left behind.
+TEST(VulkanWindow, APreparedDeviceLeftUnusedIsDestroyed) {
+    need_vulkan();
+    capture_log();
+    Probe_Result probe;
+    Vulkan_Prepared* p = vulkan_prepare(probe);
+    ASSERT_NE(p, nullptr) << probe.text;
+    vulkan_discard_prepared(p);
+    vulkan_discard_prepared(nullptr);
     EXPECT_EQ(vulkan_validation_errors(), 0);
     for (const std::string& e : logged_errors()) ADD_FAILURE() << e;
 }
