@@ -136,13 +136,17 @@ QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
 }
 
 // A tree of Bits levels, most significant bit first; returns 0..2^Bits-1.
-template <uint32_t Bits, bool Guarded = true>
+// Flat trees decode without a branch per bit; the branching form is faster
+// where the bits are skewed enough for the branch predictor (the short
+// length trees, whose lengths repeat on regular content).
+template <uint32_t Bits, bool Guarded = true, bool Flat = true>
 QM_INLINE uint32_t tree(Lzma_Range& rc, uint16_t* probs) {
     uint32_t m = 1;
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 8
 #endif
-    for (uint32_t i = 0; i < Bits; i++) m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    for (uint32_t i = 0; i < Bits; i++)
+        m = (m << 1) | (Flat ? bit_flat<Guarded>(rc, probs + m) : bit<Guarded>(rc, probs + m));
     return m - (1u << Bits);
 }
 
@@ -173,8 +177,8 @@ QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
 
 template <bool Guarded = true>
 QM_INLINE uint32_t len_index(Lzma_Range& rc, Lzma_Len_Probs& p, uint32_t pos_state) {
-    if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded>(rc, p.low[pos_state]);
-    if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded>(rc, p.mid[pos_state]);
+    if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded, false>(rc, p.low[pos_state]);
+    if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded, false>(rc, p.mid[pos_state]);
     return 16 + tree<8, Guarded>(rc, p.high);
 }
 
