@@ -178,7 +178,7 @@ QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
 template <bool Guarded = true>
 QM_INLINE uint32_t len_index(Lzma_Range& rc, Lzma_Len_Probs& p, uint32_t pos_state) {
     if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded, false>(rc, p.low[pos_state]);
-    if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded, false>(rc, p.mid[pos_state]);
+    if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded>(rc, p.mid[pos_state]);
     return 16 + tree<8, Guarded>(rc, p.high);
 }
 
