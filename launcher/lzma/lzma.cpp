@@ -137,8 +137,8 @@ QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
 
 // A tree of Bits levels, most significant bit first; returns 0..2^Bits-1.
 // Flat trees decode without a branch per bit; the branching form is faster
-// where the bits are skewed enough for the branch predictor (the short
-// length trees, whose lengths repeat on regular content).
+// where the bits are skewed enough for the branch predictor (the low length
+// tree, whose short lengths repeat on regular content).
 template <uint32_t Bits, bool Guarded = true, bool Flat = true>
 QM_INLINE uint32_t tree(Lzma_Range& rc, uint16_t* probs) {
     uint32_t m = 1;
@@ -227,11 +227,18 @@ QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, si
         // Room behind the match: whole chunks, the last one running over.
         uint8_t* end = dst + len;
         if (dist >= 16) {
-            do {
-                std::memcpy(dst, src, 16);
-                dst += 16;
-                src += 16;
-            } while (dst < end);
+            // Most matches are at most 32 bytes: two chunks without a loop.
+            std::memcpy(dst, src, 16);
+            std::memcpy(dst + 16, src + 16, 16);
+            if (QM_UNLIKELY(len > 32)) {
+                dst += 32;
+                src += 32;
+                do {
+                    std::memcpy(dst, src, 16);
+                    dst += 16;
+                    src += 16;
+                } while (dst < end);
+            }
             return;
         }
         if (dist >= 8) {
