@@ -298,8 +298,12 @@ QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len, uintptr
     dist = direct_bits<Guarded>(rc, dist, direct - 4) << 4;
 #if defined(__GNUC__)
     // All but the last four bits are known: the source of a far match starts
-    // loading while they are decoded. A prefetch never faults, wherever it points.
-    if (here) __builtin_prefetch(reinterpret_cast<const void*>(here - dist - 8));
+    // loading while they are decoded, its end too (the next literal's context
+    // and match byte). A prefetch never faults, wherever it points.
+    if (here) {
+        __builtin_prefetch(reinterpret_cast<const void*>(here - dist - 8));
+        __builtin_prefetch(reinterpret_cast<const void*>(here - dist - 8 + len + match_min_len));
+    }
 #endif
     return dist + reverse_tree<Guarded>(rc, m.align, 4);
 }
