@@ -136,13 +136,17 @@ QM_INLINE uint32_t bit_flat(Lzma_Range& rc, uint16_t* p) {
 }
 
 // A tree of Bits levels, most significant bit first; returns 0..2^Bits-1.
-template <uint32_t Bits, bool Guarded = true>
+// Flat trees decode without a branch per bit; the branching form is faster
+// where the bits are skewed enough for the branch predictor (the low length
+// tree, whose short lengths repeat on regular content).
+template <uint32_t Bits, bool Guarded = true, bool Flat = true>
 QM_INLINE uint32_t tree(Lzma_Range& rc, uint16_t* probs) {
     uint32_t m = 1;
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 8
 #endif
-    for (uint32_t i = 0; i < Bits; i++) m = (m << 1) | bit_flat<Guarded>(rc, probs + m);
+    for (uint32_t i = 0; i < Bits; i++)
+        m = (m << 1) | (Flat ? bit_flat<Guarded>(rc, probs + m) : bit<Guarded>(rc, probs + m));
     return m - (1u << Bits);
 }
 
@@ -173,7 +177,7 @@ QM_INLINE uint32_t direct_bits(Lzma_Range& rc, uint32_t value, uint32_t count) {
 
 template <bool Guarded = true>
 QM_INLINE uint32_t len_index(Lzma_Range& rc, Lzma_Len_Probs& p, uint32_t pos_state) {
-    if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded>(rc, p.low[pos_state]);
+    if (bit<Guarded>(rc, &p.choice) == 0) return tree<3, Guarded, false>(rc, p.low[pos_state]);
     if (bit<Guarded>(rc, &p.choice2) == 0) return 8 + tree<3, Guarded>(rc, p.mid[pos_state]);
     return 16 + tree<8, Guarded>(rc, p.high);
 }
@@ -223,11 +227,18 @@ QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, si
         // Room behind the match: whole chunks, the last one running over.
         uint8_t* end = dst + len;
         if (dist >= 16) {
-            do {
-                std::memcpy(dst, src, 16);
-                dst += 16;
-                src += 16;
-            } while (dst < end);
+            // Most matches are at most 32 bytes: two chunks without a loop.
+            std::memcpy(dst, src, 16);
+            std::memcpy(dst + 16, src + 16, 16);
+            if (QM_UNLIKELY(len > 32)) {
+                dst += 32;
+                src += 32;
+                do {
+                    std::memcpy(dst, src, 16);
+                    dst += 16;
+                    src += 16;
+                } while (dst < end);
+            }
             return;
         }
         if (dist >= 8) {
@@ -274,7 +285,7 @@ QM_INLINE void copy_match(uint8_t* out, size_t pos, size_t size, size_t dist, si
 // then direct bits (from the slot tree's neighbours or plain, then 4 align
 // bits). 0xFFFFFFFF is the end marker.
 template <bool Guarded = true>
-QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len) {
+QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len, uintptr_t here = 0) {
     uint32_t len_state = len < 3 ? len : 3;
     uint32_t slot = tree<6, Guarded>(rc, m.pos_slot[len_state]);
     if (slot < 4) return slot;
@@ -285,6 +296,15 @@ QM_INLINE uint32_t distance(Lzma_Range& rc, Lzma_Model& m, uint32_t len) {
         return dist + reverse_tree<Guarded>(rc, m.spec_pos + dist - slot, direct);
     }
     dist = direct_bits<Guarded>(rc, dist, direct - 4) << 4;
+#if defined(__GNUC__)
+    // All but the last four bits are known: the source of a far match starts
+    // loading while they are decoded, its end too (the next literal's context
+    // and match byte). A prefetch never faults, wherever it points.
+    if (here) {
+        __builtin_prefetch(reinterpret_cast<const void*>(here - dist - 8));
+        __builtin_prefetch(reinterpret_cast<const void*>(here - dist - 8 + len + match_min_len));
+    }
+#endif
     return dist + reverse_tree<Guarded>(rc, m.align, 4);
 }
 
@@ -363,7 +383,7 @@ QM_INLINE Run decode_symbols(Decoder& d, size_t pos_limit, size_t in_limit) {
             rep1 = rep0;
             len = len_index<Guarded>(rc, m.len, pos_state);
             state = state < 7 ? 7 : 10;
-            uint32_t dist = distance<Guarded>(rc, m, len);
+            uint32_t dist = distance<Guarded>(rc, m, len, reinterpret_cast<uintptr_t>(out + pos));
             if (dist == 0xFFFFFFFFu) {   // end marker
                 result = Run::Marker;
                 break;
