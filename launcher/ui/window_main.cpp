@@ -14,8 +14,10 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
+#include "launcher/core/settings.h"
 #include "launcher/core/task.h"
 #include "launcher/core/ui_fonts.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/gamebuild/game.h"
 #include "launcher/ui/background.h"
 #include "launcher/ui/ui.h"
@@ -246,6 +248,9 @@ int window_main() {
     if (t.thread.started()) {
         while (t.running.load()) sleep_ms(10);
     }
+    // The last change's files are on the disk before the window goes.
+    save_settings_wait();
+    cfg_rewrite_wait();
     background_stop(background, renderer.backend);
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);
