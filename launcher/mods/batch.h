@@ -105,8 +105,8 @@ inline constexpr int64_t bat_parse_work = 16384;
 inline constexpr int64_t bat_stmt_work = 128;
 inline constexpr int64_t bat_step_work = 64;
 inline constexpr int64_t bat_lookup_work = 32;
-inline constexpr int64_t bat_match_work = 8;
-inline constexpr int64_t bat_blank_work = 8;
+inline constexpr int64_t bat_match_work = 16;
+inline constexpr int64_t bat_blank_work = 16;
 // The message of a run that outgrew bat_work_limit.
 std::string bat_work_message();
 Bat_Stmt bat_parse_stmt(const std::vector<std::string>& lines, int index, Bat_Parse& p, int depth = 0);
