@@ -5,7 +5,8 @@
 // interface and by tasks, so it is only reached through a guard: readers take
 // a whole copy (settings_copy), writers change it under the lock
 // (settings_edit) or replace it whole (settings_replace). save_settings is
-// serialised, so two writers never interleave in the file.
+// serialised, so two writers never interleave in the file; the window asks
+// for its writes with save_settings_later, made on a thread of their own.
 #pragma once
 #include <array>
 #include <cstdint>
