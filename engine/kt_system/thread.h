@@ -34,5 +34,10 @@ int cpu_count();
 // a negative quota) or the text is not understood.
 int cpu_quota_cpus(std::string_view text);
 
+// Lowers the calling thread's scheduling priority below the others', for
+// a worker whose work can wait: on a busy machine the thread that draws
+// the window then runs before it. False when the system refused.
+bool thread_lower_own_priority();
+
 // Test seam: the next `count` thread starts fail.
 void thread_fail_next(int count);

@@ -2,6 +2,7 @@
 #include "engine/kt_system/thread.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -77,6 +78,15 @@ int control_group_cpus() {
 }
 
 }  // namespace
+
+bool thread_lower_own_priority() {
+#ifdef __linux__
+    // Linux keeps a nice value for each thread: 0 names the caller's.
+    return setpriority(PRIO_PROCESS, 0, 10) == 0;
+#else
+    return false;
+#endif
+}
 
 int cpu_count() {
     int n = 0;

@@ -5,6 +5,8 @@
 
 #include "engine/kt_system/win_util.h"
 
+bool thread_lower_own_priority() { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL) != 0; }
+
 int cpu_count() {
     // The affinity mask covers the process's processor group (up to 64).
     DWORD_PTR process = 0, system = 0;

@@ -103,10 +103,11 @@ int launcher_main(const std::vector<std::string>& args) {
 
     // 7. The command line.
     Cli_Choice choice = cli_choose(args);
-    if (choice.mode) return cli_run(choice, cli_stdout);
-
-    // 8 to 14, the main loop and shut-down: the window.
-    return window_main();
+    // Whatever way the run ends, the last settings.txt asked for is on the
+    // disk before the process goes.
+    int code = choice.mode ? cli_run(choice, cli_stdout) : window_main();
+    save_settings_wait();
+    return code;
 }
 
 }  // namespace

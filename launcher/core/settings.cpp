@@ -1,8 +1,10 @@
 #include "launcher/core/settings.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 
+#include "engine/kt_system/clock.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/log.h"
 #include "engine/kt_system/thread.h"
@@ -483,17 +485,125 @@ bool settings_read(std::string_view path, Settings_Read& out, std::string* err) 
     return true;
 }
 
-bool save_settings(std::string* err) {
+static bool save_settings_to(const std::string& path, std::string* err) {
     Live_Settings& l = live();
     // The copy is taken under the writers' lock too, so the last writer
     // always writes the newest record.
     std::lock_guard g(l.save_mutex);
     std::string text = settings_text(settings_copy());
-    std::string path = data_path({"settings.txt"});
     std::string why;
     if (fs_write_atomic(path, text, &why)) return true;
     if (err) *err = fmt("Could not save %s: %s.", path, why);
     return false;
+}
+
+bool save_settings(std::string* err) { return save_settings_to(data_path({"settings.txt"}), err); }
+
+namespace {
+
+// The writes asked for with save_settings_later: made one after another on
+// a thread of its own; the requests that come while one is written become
+// one more write after it.
+struct Settings_Writer {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string path;           // where the newest request asked the file to go
+    bool requested = false, writing = false, stop = false;
+    bool last_ok = true;        // the outcome of the last write made
+    std::string last_err;
+    Settings_Save_Stats stats;
+    std::function<void()> hook;   // test seam: run before each write
+    Thread worker;
+
+    ~Settings_Writer() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        thread_join(worker);
+    }
+};
+
+Settings_Writer& settings_writer() {
+    static Settings_Writer w;
+    return w;
+}
+
+// One write of the newest record, its outcome kept for the waiters.
+void write_requested(Settings_Writer& w, std::unique_lock<std::mutex>& guard) {
+    std::string path = w.path;
+    std::function<void()> hook = w.hook;
+    w.requested = false;
+    w.writing = true;
+    guard.unlock();
+    if (hook) hook();
+    std::string err;
+    int64_t start = clock_ns();
+    bool ok = save_settings_to(path, &err);
+    int64_t took = clock_ns() - start;
+    guard.lock();
+    w.writing = false;
+    w.last_ok = ok;
+    w.last_err = ok ? std::string() : std::move(err);
+    w.stats.writes++;
+    w.stats.failed += ok ? 0 : 1;
+    w.stats.longest_ns = std::max(w.stats.longest_ns, took);
+    w.changed.notify_all();
+}
+
+void settings_write_loop(Settings_Writer& w) {
+    // The file can wait a moment; the window's frames cannot.
+    thread_lower_own_priority();
+    std::unique_lock<std::mutex> guard(w.lock);
+    for (;;) {
+        w.changed.wait(guard, [&] { return w.requested || w.stop; });
+        // A change asked for before the end is still written.
+        if (!w.requested) return;
+        write_requested(w, guard);
+    }
+}
+
+}  // namespace
+
+void save_settings_later() {
+    Settings_Writer& w = settings_writer();
+    std::unique_lock<std::mutex> guard(w.lock);
+    w.path = data_path({"settings.txt"});
+    w.requested = true;
+    if (!w.worker.started() && !thread_start(w.worker, [&w] { settings_write_loop(w); })) {
+        // Without a thread the write is made here, late rather than never.
+        write_requested(w, guard);
+        return;
+    }
+    guard.unlock();
+    w.changed.notify_all();
+}
+
+bool save_settings_wait(std::string* err) {
+    Settings_Writer& w = settings_writer();
+    std::unique_lock<std::mutex> guard(w.lock);
+    w.changed.wait(guard, [&] { return !w.requested && !w.writing; });
+    if (!w.last_ok && err) *err = w.last_err;
+    return w.last_ok;
+}
+
+bool save_settings_pending() {
+    Settings_Writer& w = settings_writer();
+    std::lock_guard<std::mutex> guard(w.lock);
+    return w.requested || w.writing;
+}
+
+void settings_set_save_hook(std::function<void()> hook) {
+    Settings_Writer& w = settings_writer();
+    std::lock_guard<std::mutex> guard(w.lock);
+    w.hook = std::move(hook);
+}
+
+Settings_Save_Stats settings_save_stats() {
+    Settings_Writer& w = settings_writer();
+    std::lock_guard<std::mutex> guard(w.lock);
+    return w.stats;
 }
 
 bool settings_string_ok(std::string_view key, std::string_view value, std::string* err) {

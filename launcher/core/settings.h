@@ -5,7 +5,8 @@
 // interface and by tasks, so it is only reached through a guard: readers take
 // a whole copy (settings_copy), writers change it under the lock
 // (settings_edit) or replace it whole (settings_replace). save_settings is
-// serialised, so two writers never interleave in the file.
+// serialised, so two writers never interleave in the file; the window asks
+// for its writes with save_settings_later, made on a thread of their own.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -146,6 +147,30 @@ void settings_replace(const Settings& s);
 // the old file in one step (fs_write_atomic), serialised. On failure the old
 // file stays and `err` (when given) says so in one sentence.
 bool save_settings(std::string* err = nullptr);
+// The window's writer: save_settings made on a thread of its own, so that a
+// change never waits for the disk. Requests that come while a write runs
+// are merged into one more write after it, which takes the record as it is
+// then (the last change wins); the file is always a whole settings text.
+// The file goes where the data folder was at the newest request.
+void save_settings_later();
+// Waits until no requested write waits or runs: whatever reads settings.txt
+// from the disk (a task, another program, the end of the run, a test) calls
+// it first. False when the last write made failed, with its sentence (as
+// save_settings gives it) in `err`.
+bool save_settings_wait(std::string* err = nullptr);
+// True while a requested write waits or runs.
+bool save_settings_pending();
+// What the requested writes cost: how many were made, how many failed, and
+// the longest one.
+struct Settings_Save_Stats {
+    int64_t writes = 0;
+    int64_t failed = 0;
+    int64_t longest_ns = 0;
+};
+Settings_Save_Stats settings_save_stats();
+// Test seam: a procedure the writer runs before each requested write, on
+// its own thread (nullptr removes it).
+void settings_set_save_hook(std::function<void()> hook);
 
 // String settings cannot hold a line break (the file is line based): the
 // value is refused with a one-sentence reason in `err` and the old value kept.

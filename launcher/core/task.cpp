@@ -5,6 +5,7 @@
 
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
+#include "launcher/core/settings.h"
 
 // Lives for the whole run and is never destroyed: the last worker thread is
 // joined only by a next start, so it may still be joinable at exit.
@@ -16,6 +17,9 @@ Task& the_task() {
 namespace {
 
 void task_thread(Task& t) {
+    // The window writes settings.txt on a thread of its own: a task that
+    // reads the file (Clear Cache tests it) sees the last change.
+    save_settings_wait();
     t.proc(t);
     if (t.cancel.load()) {
         log_line(t, "Cancelled.", false);

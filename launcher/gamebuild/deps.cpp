@@ -266,7 +266,7 @@ bool probe_compiler(Task& t, std::string_view compiler, std::string& reason) {
     return true;
 }
 
-void choose_compiler() {
+void choose_compiler(bool save_later) {
     Lock_Guard guard(g_deps_lock);
     if (g_compilers.empty()) return;
     std::string saved = settings_copy().compiler;
@@ -276,7 +276,10 @@ void choose_compiler() {
     }
     if (chosen != saved) {
         std::string err;
-        if (settings_set_string(&Settings::compiler, "compiler", chosen, &err)) save_settings();
+        if (settings_set_string(&Settings::compiler, "compiler", chosen, &err)) {
+            if (save_later) save_settings_later();
+            else save_settings();
+        }
     }
     Dependency& d = g_deps[static_cast<int>(Dep_Kind::Compiler)];
     d.found = chosen;

@@ -45,8 +45,9 @@ Dependency dependency_get(Dep_Kind kind);
 bool compilers_probed();
 
 // Chooses the compiler: the listed one equal to the saved setting, else the
-// first listed (the setting then follows, and settings.txt is written).
-void choose_compiler();
+// first listed (the setting then follows, and settings.txt is written: at
+// once, or by the window's writer with `save_later`, save_settings_later).
+void choose_compiler(bool save_later = false);
 // The saved compiler is Clang: the flag of the listed compiler with that
 // path, else whether the lower-cased path holds "clang".
 bool compiler_is_clang();

@@ -65,7 +65,8 @@ int64_t leading_int(std::string_view s) {
 std::string replace_all(std::string_view value, std::string_view old, std::string_view repl, bool* too_long,
                         int64_t* work) {
     if (old.empty()) return std::string(value);
-    // Lower-cased, scanned and copied piece by piece: slower than a copy.
+    // Lower-cased, scanned and copied piece by piece: slower than a copy;
+    // each match is a search and two appends of its own.
     if (work) *work += 16 * int64_t(value.size()) + int64_t(old.size());
     std::string low_value = ascii_lower(value), low_old = ascii_lower(old);
     Capped out;
@@ -76,6 +77,7 @@ std::string replace_all(std::string_view value, std::string_view old, std::strin
         out.add(value.substr(i, at - i));
         out.add(repl);
         i = at + old.size();
+        if (work) *work += bat_match_work + int64_t(repl.size());
         if (out.over) break;
     }
     out.add(value.substr(i));
@@ -591,6 +593,9 @@ std::string bat_bang(std::string_view s, const std::map<std::string, std::string
         out.add(bang_one(s.substr(open + 1, close - open - 1), vars, &over, work));
         if (over) out.over = true;
         i = close + 1;
+        // A line of many costly expansions stops as soon as the run has
+        // done its work, not at the line's end: the caller sees the count.
+        if (work && *work > bat_work_limit) break;
     }
     if (out.over && too_long) *too_long = true;
     if (work) *work += int64_t(s.size() + out.s.size());

@@ -92,15 +92,21 @@ struct Bat_Parse {
     std::string error;
 };
 // What the steps of a run cost in work besides the bytes they touch, in
-// proportion to the time they take: a line parsed inside a block (a large
-// block is parsed again at every visit), a statement parsed at the top or
-// copied (for a loop's line or a top-level block), a statement run, a
-// variable looked up or set or a model-list line read, a line passed over.
-inline constexpr int64_t bat_parse_work = 4096;
+// proportion to the time they take: a line parsed inside a block, a
+// statement parsed at the top or copied (for a loop's line or a top-level
+// block), a statement run, a variable looked up or set or a model-list
+// line read, a match of a !VAR:old=new! replacement, a line passed over.
+// A block is parsed again at every visit, every line of it becoming a
+// node that the block's list holds and moves as it grows, and then copied
+// for its expansion: for a block of thousands of lines that is fresh
+// memory at every visit, and its parse costs as much as scanning some
+// 16 KB of text a line (on a loaded machine more than the bytes alone).
+inline constexpr int64_t bat_parse_work = 16384;
 inline constexpr int64_t bat_stmt_work = 128;
 inline constexpr int64_t bat_step_work = 64;
 inline constexpr int64_t bat_lookup_work = 32;
-inline constexpr int64_t bat_blank_work = 8;
+inline constexpr int64_t bat_match_work = 16;
+inline constexpr int64_t bat_blank_work = 16;
 // The message of a run that outgrew bat_work_limit.
 std::string bat_work_message();
 Bat_Stmt bat_parse_stmt(const std::vector<std::string>& lines, int index, Bat_Parse& p, int depth = 0);
@@ -123,7 +129,9 @@ std::string bat_pct(std::string_view s, Bat_State& st, std::string_view extra);
 std::string bat_forvar_f(std::string_view s, Bat_State& st, std::string_view line);
 // !VAR!, !VAR:~start,len! and !VAR:old=new! expansion. With `too_long`, a
 // result that would outgrow bat_line_max is cut there and the flag set;
-// with `work`, the bytes it touched are added to it.
+// with `work`, the bytes it touched are added to it, and the expansion
+// ends early (the rest of the text left out) once that passes
+// bat_work_limit: the caller's limit check then stops the run.
 std::string bat_bang(std::string_view s, const std::map<std::string, std::string>& vars,
                      bool* too_long = nullptr, int64_t* work = nullptr);
 // set /a arithmetic: + - * / on 64-bit integers with wrap-around. False for

@@ -157,8 +157,12 @@ Ui_Procs ui_real_procs() {
     p.browser_go = browser_go;
     p.file_dialog = [](App& app, const File_Dialog_Request& rq) { return file_dialog(app.ui.window, rq); };
     if (file_dialog_available()) p.choose_compiler = choose_compiler_file;
-    p.compiler_chosen = [] { choose_compiler(); };
-    p.save_settings = [] { return save_settings(); };
+    p.compiler_chosen = [] { choose_compiler(true); };
+    // Off the window's thread as well: a slow disk must not hold a frame.
+    p.save_settings = [] {
+        save_settings_later();
+        return true;
+    };
     // Off the window's thread: the mod data it rebuilds can take a second.
     p.cfg_rewrite = [] {
         cfg_rewrite_later(exe_dir());

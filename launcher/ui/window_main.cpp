@@ -14,9 +14,11 @@
 #include "engine/kt_system/path.h"
 #include "launcher/core/i18n.h"
 #include "launcher/core/parse_int.h"
+#include "launcher/core/settings.h"
 #include "launcher/core/start_trace.h"
 #include "launcher/core/task.h"
 #include "launcher/core/ui_fonts.h"
+#include "launcher/gamebuild/config.h"
 #include "launcher/gamebuild/game.h"
 #include "launcher/ui/background.h"
 #include "launcher/ui/ui.h"
@@ -265,6 +267,9 @@ int window_main() {
         while (t.running.load()) sleep_ms(10);
     }
     start_trace("task ended");
+    // The last change's files are on the disk before the window goes.
+    save_settings_wait();
+    cfg_rewrite_wait();
     background_stop(background, renderer.backend);
     ui_fonts_destroy(fonts);
     draw_list_destroy(renderer);

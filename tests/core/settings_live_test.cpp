@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "engine/kt_system/env.h"
@@ -367,4 +369,85 @@ TEST(SettingsLive, ConcurrentEditsCopiesAndSaves) {
     EXPECT_TRUE(consistent(back));
     EXPECT_EQ(settings_text(back), text);
     ASSERT_TRUE(save_settings());
+}
+
+// The window's saves are written on a thread of their own. Changes made
+// while a write is held up merge into one more write, the file ends with the
+// last of them, and a wait returns only once that text is on the disk.
+TEST(SettingsLive, LaterSavesEndWithTheLastChangeAndTheWaitSeesItOnDisk) {
+    Settings_Folder data;
+    save_settings_wait();
+    std::mutex gate_lock;
+    std::condition_variable gate_changed;
+    bool open = false;
+    std::atomic<int> held{0};
+    settings_set_save_hook([&] {
+        held++;
+        std::unique_lock<std::mutex> guard(gate_lock);
+        gate_changed.wait(guard, [&] { return open; });
+    });
+    const int64_t writes_before = settings_save_stats().writes;
+
+    settings_edit([](Settings& s) { s.fps = 30; });
+    save_settings_later();
+    while (held.load() == 0) std::this_thread::yield();   // the first write is held
+    for (int64_t fps : {144, 165, 240, 120}) {
+        settings_edit([&](Settings& s) { s.fps = fps; });
+        save_settings_later();
+    }
+    std::atomic<bool> waited{false};
+    std::thread waiter([&] {
+        save_settings_wait();
+        waited = true;
+    });
+    EXPECT_TRUE(save_settings_pending());
+    EXPECT_FALSE(waited.load()) << "the wait returned while a write was held up";
+    EXPECT_FALSE(file_exists(data.settings_file()));
+    {
+        std::lock_guard<std::mutex> guard(gate_lock);
+        open = true;
+    }
+    gate_changed.notify_all();
+    waiter.join();
+    settings_set_save_hook(nullptr);
+
+    EXPECT_FALSE(save_settings_pending());
+    std::string text;
+    ASSERT_TRUE(fs_read(data.settings_file(), text));
+    EXPECT_EQ(text, settings_text(settings_copy()));
+    Settings back;
+    settings_apply_text(back, text);
+    EXPECT_EQ(back.fps, 120);
+    // The four changes made during the held write were one write more.
+    EXPECT_EQ(settings_save_stats().writes - writes_before, 2);
+}
+
+// A requested write that fails leaves the old file and gives the failure's
+// sentence to the wait, as save_settings gives it to its caller; the next
+// write that succeeds clears it.
+TEST(SettingsLive, ALaterSaveThatFailsIsReportedByTheWait) {
+    Settings_Folder data;
+    settings_edit([](Settings& s) { s.fps = 144; });
+    save_settings_later();
+    ASSERT_TRUE(save_settings_wait());
+    std::string before;
+    ASSERT_TRUE(fs_read(data.settings_file(), before));
+
+    settings_edit([](Settings& s) { s.fps = 30; });
+    fs_disk_full_under(data_dir());
+    save_settings_later();
+    std::string err;
+    bool saved = save_settings_wait(&err);
+    fs_disk_full_under("");
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(err.rfind("Could not save " + data.settings_file() + ": ", 0), 0u) << err;
+    std::string after;
+    ASSERT_TRUE(fs_read(data.settings_file(), after));
+    EXPECT_EQ(after, before);
+
+    save_settings_later();
+    err.clear();
+    EXPECT_TRUE(save_settings_wait(&err)) << err;
+    ASSERT_TRUE(fs_read(data.settings_file(), after));
+    EXPECT_EQ(after, settings_text(settings_copy()));
 }

@@ -216,6 +216,7 @@ TEST(CrossPage, AndroidPresetReachesSettingsTextAndTheCfg) {
         h.app.procs.cfg_rewrite = real.cfg_rewrite;
         h.click("Use Android Preset");
 
+        ASSERT_TRUE(save_settings_wait());   // written off the window's thread
         std::string text;
         ASSERT_TRUE(fs_read(data_path({"settings.txt"}), text));
         EXPECT_NE(text.find("graphics custom"), std::string::npos) << text;

@@ -514,6 +514,7 @@ struct Files_Fixture {
     Settings saved() const {
         Settings s;
         std::string text;
+        EXPECT_TRUE(save_settings_wait());   // written off the window's thread
         EXPECT_TRUE(fs_read(data_path({"settings.txt"}), text));
         settings_apply_text(s, text);
         return s;
@@ -554,6 +555,7 @@ TEST(GameOptions, TheConfigurationIsRewrittenOnlyWhereItExists) {
     std::string cfg = path_join({files.launcher, cfg_file_name});
     h.click("fullscreen", Widget_Kind::Toggle);
     cfg_rewrite_wait();
+    save_settings_wait();
     EXPECT_TRUE(settings_copy().fullscreen);
     EXPECT_TRUE(file_exists(data_path({"settings.txt"})));
     EXPECT_FALSE(file_exists(cfg)) << "made where there was none";
