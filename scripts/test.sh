@@ -10,13 +10,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
-step() { printf '\n=== %s ===\n' "$*"; }
+# Each stage's line in the summary ends with the seconds the stage took.
+stage_started=$SECONDS
+step() { printf '\n=== %s ===\n' "$*"; stage_started=$SECONDS; }
 
 # One line per stage for the closing summary, and whether any stage failed.
 summary=()
 failed=0
 report() {   # report NAME OK|FAILED|NOT_RUN TEXT
-  summary+=("$(printf '%-22s %-8s %s' "$1:" "$2" "$3")")
+  summary+=("$(printf '%-22s %-8s %s (%d s)' "$1:" "$2" "$3" $((SECONDS - stage_started)))")
   [ "$2" = FAILED ] && failed=1
   return 0
 }
@@ -25,7 +27,9 @@ logs="$root/build/test-logs"
 mkdir -p "$logs"
 
 step "Set-up"
-if ! bash scripts/setup.sh; then
+if bash scripts/setup.sh; then
+  report "Set-up" OK "the packages and the Windows build's libcrypto are in place"
+else
   report "Set-up" FAILED "scripts/setup.sh failed; the stages below run with what is installed"
 fi
 
@@ -131,4 +135,5 @@ else
   step "Summary: every stage passed"
 fi
 printf '%s\n' "${summary[@]}"
+echo "All stages: $SECONDS s"
 exit "$failed"
