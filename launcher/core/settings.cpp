@@ -1,17 +1,16 @@
 #include "launcher/core/settings.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
 
 #include "engine/kt_system/clock.h"
 #include "engine/kt_system/fs.h"
 #include "engine/kt_system/log.h"
-#include "engine/kt_system/thread.h"
 #include "launcher/core/format.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/inputmap.h"
+#include "launcher/core/later_writer.h"
 #include "launcher/core/hard_choices.h"
 #include "launcher/core/hdm_choices.h"
 #include "launcher/core/sculpt_choices.h"
@@ -506,23 +505,11 @@ namespace {
 // one more write after it.
 struct Settings_Writer {
     std::mutex lock;
-    std::condition_variable changed;
-    std::string path;           // where the newest request asked the file to go
-    bool requested = false, writing = false, stop = false;
-    bool last_ok = true;        // the outcome of the last write made
-    std::string last_err;
     Settings_Save_Stats stats;
     std::function<void()> hook;   // test seam: run before each write
-    Thread worker;
-
-    ~Settings_Writer() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stop = true;
-        }
-        changed.notify_all();
-        thread_join(worker);
-    }
+    // The file can wait a moment; the window's frames cannot. Declared last,
+    // so that its thread ends before what its writes use goes.
+    Later_Writer writer{true};
 };
 
 Settings_Writer& settings_writer() {
@@ -530,69 +517,35 @@ Settings_Writer& settings_writer() {
     return w;
 }
 
-// One write of the newest record, its outcome kept for the waiters.
-void write_requested(Settings_Writer& w, std::unique_lock<std::mutex>& guard) {
-    std::string path = w.path;
-    std::function<void()> hook = w.hook;
-    w.requested = false;
-    w.writing = true;
-    guard.unlock();
-    if (hook) hook();
-    std::string err;
-    int64_t start = clock_ns();
-    bool ok = save_settings_to(path, &err);
-    int64_t took = clock_ns() - start;
-    guard.lock();
-    w.writing = false;
-    w.last_ok = ok;
-    w.last_err = ok ? std::string() : std::move(err);
-    w.stats.writes++;
-    w.stats.failed += ok ? 0 : 1;
-    w.stats.longest_ns = std::max(w.stats.longest_ns, took);
-    w.changed.notify_all();
-}
-
-void settings_write_loop(Settings_Writer& w) {
-    // The file can wait a moment; the window's frames cannot.
-    thread_lower_own_priority();
-    std::unique_lock<std::mutex> guard(w.lock);
-    for (;;) {
-        w.changed.wait(guard, [&] { return w.requested || w.stop; });
-        // A change asked for before the end is still written.
-        if (!w.requested) return;
-        write_requested(w, guard);
+// One write of the live record to `path`, counted in the stats.
+Later_Write write_settings_to(Settings_Writer& w, const std::string& path) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(w.lock);
+        hook = w.hook;
     }
+    if (hook) hook();
+    Later_Write done;
+    int64_t start = clock_ns();
+    done.ok = save_settings_to(path, &done.err);
+    int64_t took = clock_ns() - start;
+    std::lock_guard<std::mutex> guard(w.lock);
+    w.stats.writes++;
+    w.stats.failed += done.ok ? 0 : 1;
+    w.stats.longest_ns = std::max(w.stats.longest_ns, took);
+    return done;
 }
 
 }  // namespace
 
 void save_settings_later() {
     Settings_Writer& w = settings_writer();
-    std::unique_lock<std::mutex> guard(w.lock);
-    w.path = data_path({"settings.txt"});
-    w.requested = true;
-    if (!w.worker.started() && !thread_start(w.worker, [&w] { settings_write_loop(w); })) {
-        // Without a thread the write is made here, late rather than never.
-        write_requested(w, guard);
-        return;
-    }
-    guard.unlock();
-    w.changed.notify_all();
+    later_writer_request(w.writer, [&w, path = data_path({"settings.txt"})] { return write_settings_to(w, path); });
 }
 
-bool save_settings_wait(std::string* err) {
-    Settings_Writer& w = settings_writer();
-    std::unique_lock<std::mutex> guard(w.lock);
-    w.changed.wait(guard, [&] { return !w.requested && !w.writing; });
-    if (!w.last_ok && err) *err = w.last_err;
-    return w.last_ok;
-}
+bool save_settings_wait(std::string* err) { return later_writer_wait(settings_writer().writer, err); }
 
-bool save_settings_pending() {
-    Settings_Writer& w = settings_writer();
-    std::lock_guard<std::mutex> guard(w.lock);
-    return w.requested || w.writing;
-}
+bool save_settings_pending() { return later_writer_pending(settings_writer().writer); }
 
 void settings_set_save_hook(std::function<void()> hook) {
     Settings_Writer& w = settings_writer();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <iterator>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include "launcher/gamebuild/fsr4.h"
 #include "launcher/gamebuild/game_state.h"
 #include "launcher/core/format.h"
+#include "launcher/core/later_writer.h"
 #include "launcher/core/parse_int.h"
 #include "launcher/core/paths.h"
 #include "launcher/core/settings.h"
@@ -193,78 +193,25 @@ bool cfg_write(std::string_view folder, std::string* err) { return cfg_write_fil
 
 namespace {
 
-// The window's rewrites: requested at any time, written one after another
-// on a thread of their own; requests made while one is written become one
-// more write after it.
-struct Cfg_Rewriter {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::string folder;
-    bool requested = false, writing = false, stop = false;
-    Thread worker;
-
-    ~Cfg_Rewriter() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stop = true;
-        }
-        changed.notify_all();
-        thread_join(worker);
-    }
-};
-
-Cfg_Rewriter& cfg_rewriter() {
-    static Cfg_Rewriter r;
-    return r;
-}
-
-void rewrite_loop(Cfg_Rewriter& r) {
-    std::unique_lock<std::mutex> guard(r.lock);
-    for (;;) {
-        r.changed.wait(guard, [&] { return r.requested || r.stop; });
-        // A change asked for before the end is still written.
-        if (!r.requested) return;
-        std::string folder = r.folder;
-        r.requested = false;
-        r.writing = true;
-        guard.unlock();
-        cfg_write_file(folder, Cfg_When::If_Present);
-        guard.lock();
-        r.writing = false;
-        r.changed.notify_all();
-    }
+// The window's rewrites, at normal priority: the build and the game start
+// wait for them.
+Later_Writer& cfg_rewriter() {
+    static Later_Writer w;
+    return w;
 }
 
 }  // namespace
 
 void cfg_rewrite_later(std::string_view folder) {
-    Cfg_Rewriter& r = cfg_rewriter();
-    bool inline_write = false;
-    {
-        std::lock_guard<std::mutex> guard(r.lock);
-        r.folder = std::string(folder);
-        r.requested = true;
-        if (!r.worker.started() && !thread_start(r.worker, [&r] { rewrite_loop(r); })) {
-            r.requested = false;
-            inline_write = true;
-        }
-    }
-    r.changed.notify_all();
-    // Without a thread the write is made here, late rather than never.
-    if (inline_write) cfg_write_file(folder, Cfg_When::If_Present);
+    later_writer_request(cfg_rewriter(), [folder = std::string(folder)] {
+        cfg_write_file(folder, Cfg_When::If_Present);
+        return Later_Write{};
+    });
 }
 
-void cfg_rewrite_wait() {
-    Cfg_Rewriter& r = cfg_rewriter();
-    std::unique_lock<std::mutex> guard(r.lock);
-    r.changed.wait(guard, [&] { return !r.requested && !r.writing; });
-}
+void cfg_rewrite_wait() { later_writer_wait(cfg_rewriter()); }
 
-bool cfg_rewrite_pending() {
-    Cfg_Rewriter& r = cfg_rewriter();
-    std::lock_guard<std::mutex> guard(r.lock);
-    return r.requested || r.writing;
-}
+bool cfg_rewrite_pending() { return later_writer_pending(cfg_rewriter()); }
 
 Cfg_Map cfg_parse(std::string_view text) {
     Cfg_Map map;

@@ -174,6 +174,21 @@ std::string hdm_spelled(std::string_view relative) {
 
 void rewrite_cfg() { cfg_write_file(exe_dir(), Cfg_When::If_Present); }
 
+// Refuses what was unpacked: logs `why` and drops the new folder.
+void stage_refuse(Mod_Stage& s, std::string_view why) {
+    log_line(s.t, why, false);
+    s.fail();
+}
+
+// Puts the checked new folder in place; once it is, logs `done`, rewrites
+// the cfg for the game and ends the task with `status`.
+void stage_finish(Mod_Stage& s, std::string_view done, std::string status) {
+    if (!stage_commit(s)) return;
+    log_line(s.t, done, false);
+    rewrite_cfg();
+    set_status_text(s.t, 1, std::move(status));
+}
+
 
 }  // namespace
 
@@ -311,15 +326,14 @@ void hard_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries,
     }
     std::string_view missing = hard_first_missing(s.fresh);
     if (!missing.empty()) {
-        logf(t, "%s has no %s: not the Hard Mode version this launcher knows (1.16).", archive_name, missing);
-        s.fail();
+        stage_refuse(s, fmt("%s has no %s: not the Hard Mode version this launcher knows (1.16).", archive_name, missing));
         return;
     }
-    if (!stage_commit(s)) return;
-    logf(t, "Hard Mode: %d files imported. Pick its options on Features & Mods; they apply the next time the game starts.",
-         count);
-    rewrite_cfg();
-    set_status(t, 1, "Hard Mode imported");
+    stage_finish(s,
+                 fmt("Hard Mode: %d files imported. Pick its options on Features & Mods; they apply the next time "
+                     "the game starts.",
+                     count),
+                 "Hard Mode imported");
 }
 
 void sculpt_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name) {
@@ -338,21 +352,17 @@ void sculpt_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entrie
     for (const Sculpt_Character& c : sculpt_characters) {
         std::string text;
         if (!fs_read(path_join({s.fresh, c.batch_file}), text) || text.find(":SCULPT") == std::string::npos) {
-            logf(t, "%s has no %s: not the Body Sculpting version this launcher knows (4.0.5).", archive_name,
-                 c.batch_file);
-            s.fail();
+            stage_refuse(s, fmt("%s has no %s: not the Body Sculpting version this launcher knows (4.0.5).",
+                                archive_name, c.batch_file));
             return;
         }
     }
     if (!file_exists(path_join({s.fresh, sculpt_data_file}))) {
-        logf(t, "%s has no SAGA_Sculpting.bin.", archive_name);
-        s.fail();
+        stage_refuse(s, fmt("%s has no SAGA_Sculpting.bin.", archive_name));
         return;
     }
-    if (!stage_commit(s)) return;
-    logf(t, "Body Sculpting imported. Pick the shapes on Features & Mods, then Apply Sculpting.");
-    rewrite_cfg();
-    set_status(t, 1, "Body Sculpting imported");
+    stage_finish(s, "Body Sculpting imported. Pick the shapes on Features & Mods, then Apply Sculpting.",
+                 "Body Sculpting imported");
 }
 
 void hdm_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, std::string_view archive_name) {
@@ -386,17 +396,14 @@ void hdm_import(Task& t, Zip_Archive& a, const std::vector<Zip_Entry>& entries, 
     }
     std::string_view list = hdm_first_missing(s.fresh);
     if (!list.empty()) {
-        logf(t, "%s has no Data/%s: not the HD Models+ version this launcher knows (4.1.7).", archive_name, list);
-        s.fail();
+        stage_refuse(s, fmt("%s has no Data/%s: not the HD Models+ version this launcher knows (4.1.7).",
+                            archive_name, list));
         return;
     }
     if (!hdm_tool_present(s.fresh)) {
-        logf(t, "%s has no SupportFiles/EF SAGA HD Models.exe.", archive_name);
-        s.fail();
+        stage_refuse(s, fmt("%s has no SupportFiles/EF SAGA HD Models.exe.", archive_name));
         return;
     }
-    if (!stage_commit(s)) return;
-    logf(t, "HD Models+ imported. Pick each character's model on Features & Mods, then Apply HD Models.");
-    rewrite_cfg();
-    set_status(t, 1, "HD Models+ imported");
+    stage_finish(s, "HD Models+ imported. Pick each character's model on Features & Mods, then Apply HD Models.",
+                 "HD Models+ imported");
 }

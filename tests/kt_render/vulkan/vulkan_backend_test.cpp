@@ -291,6 +291,19 @@ TEST_F(Vulkan, TextCoverageStaysInsideTheGlyphBoxes) {
     font_destroy(font);
 }
 
+// Starts a frame that draws the n-by-n target black with one white point at
+// its centre, for the blur to spread.
+void begin_white_point(Draw_List& dl, Handle shader, Handle target, int n) {
+    dl.blur_shader = shader;
+    draw_list_begin_frame(dl, grey);
+    push_target(dl, target, n, n);
+    push_blend(dl, Blend::Opaque);
+    draw_rect(dl, {0, 0, n, n}, 0xFF000000);
+    draw_rect(dl, {n / 2, n / 2, 1, 1}, 0xFFFFFFFF);
+    pop_blend(dl);
+    pop_target(dl);
+}
+
 TEST_F(Vulkan, BlurIsSymmetricAndSelfSamplingIsSkipped) {
     Offscreen o(16, 16);
     ASSERT_TRUE(o.made);
@@ -302,14 +315,7 @@ TEST_F(Vulkan, BlurIsSymmetricAndSelfSamplingIsSkipped) {
     ASSERT_NE(a, 0u);
     ASSERT_NE(b, 0u);
     Draw_List& dl = o.dl();
-    dl.blur_shader = shader;
-    draw_list_begin_frame(dl, grey);
-    push_target(dl, a, n, n);
-    push_blend(dl, Blend::Opaque);
-    draw_rect(dl, {0, 0, n, n}, 0xFF000000);
-    draw_rect(dl, {16, 16, 1, 1}, 0xFFFFFFFF);
-    pop_blend(dl);
-    pop_target(dl);
+    begin_white_point(dl, shader, a, n);
     blur_pass(dl, n, n, 1.0f, a, b);
     // Drawn into itself: skipped, the blurred picture stays.
     push_target(dl, a, n, n);
@@ -361,14 +367,7 @@ Blurred blurred_point(bool ahead) {
         EXPECT_EQ(s.warming.size(), 2u);
     }
     Draw_List& dl = o.dl();
-    dl.blur_shader = shader;
-    draw_list_begin_frame(dl, grey);
-    push_target(dl, a, n, n);
-    push_blend(dl, Blend::Opaque);
-    draw_rect(dl, {0, 0, n, n}, 0xFF000000);
-    draw_rect(dl, {16, 16, 1, 1}, 0xFFFFFFFF);
-    pop_blend(dl);
-    pop_target(dl);
+    begin_white_point(dl, shader, a, n);
     blur_pass(dl, n, n, 1.6f, a, b);
     ren_render(o.b(), dl);
     EXPECT_TRUE(s.warming.empty());
