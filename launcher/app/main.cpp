@@ -60,14 +60,11 @@ int launcher_main(const std::vector<std::string>& args) {
     // 0. UTF-8 console output.
     Console_Utf8 console;
     // A command-line mode notes Ctrl-C from the very start: one that comes
-    // while the files are read still ends the mode as cancelled. For the
-    // window, its renderer's device needs nothing read below: it is made on
-    // a thread of its own from here on.
-    if (cli_choose(args).mode) {
-        interrupt_catch();
-    } else {
-        window_renderer_prepare();
-    }
+    // while the files are read still ends the mode as cancelled. The
+    // window's device is made on this thread, with the renderer: made on
+    // a thread of its own while the window opened, a start without a
+    // Vulkan driver once hung before it could tell the player.
+    if (cli_choose(args).mode) interrupt_catch();
 
     // 1. No system dialogs for critical errors, crashes or missing files.
     set_quiet_error_mode();

@@ -112,8 +112,6 @@ int window_main() {
     // Started from Explorer: no empty console beside the window.
     console_release_if_own();
 
-    window_renderer_prepare();
-
     // The window.
     static Window window;
     Window_Desc desc;
