@@ -91,7 +91,6 @@ int launcher_main(const std::vector<std::string>& args) {
 
     // 6. The bundle index.
     if (!bundle_open(embedded_bundle())) {
-        window_renderer_unprepare();
         print_error_line("Quillmarsh: its bundled sources are missing or damaged");
         return 1;
     }

@@ -1,59 +1,12 @@
 #include "launcher/ui/window_main.h"
 
 #include "engine/kt_render/vulkan/vulkan_backend.h"
-#include "engine/kt_system/thread.h"
 #include "launcher/ui/background.h"
-
-namespace {
-
-// The device prepared while the window opened, and what its probe found.
-Thread prepare_thread;
-Probe_Result early_probe;
-Vulkan_Prepared* prepared = nullptr;
-bool prepare_done = false;
-
-// The window's probe: the preparation's, once it has ended; a probe now
-// when there was none.
-Probe_Result probe_prepared() {
-    thread_join(prepare_thread);
-    if (!prepare_done) {
-        early_probe = vulkan_probe();
-        prepare_done = true;
-    }
-    return early_probe;
-}
-
-// The backend on the window, from the prepared device when there is one.
-Create_Error create_prepared(Window* window, Backend& out) {
-    thread_join(prepare_thread);
-    Vulkan_Prepared* p = prepared;
-    prepared = nullptr;
-    return vulkan_create_prepared(p, window, out);
-}
-
-}  // namespace
-
-void window_renderer_prepare() {
-    if (prepare_thread.started() || prepare_done) return;
-    // Without a thread the probe and the device are made when the renderer
-    // is, as without preparation.
-    thread_start(prepare_thread, [] {
-        prepared = vulkan_prepare(early_probe);
-        prepare_done = true;
-    });
-}
-
-void window_renderer_unprepare() {
-    thread_join(prepare_thread);
-    vulkan_discard_prepared(prepared);
-    prepared = nullptr;
-}
 
 // The one backend the window asks for; without a Vulkan device the
 // renderer falls back to the empty backend and the window stays blank.
 std::span<const Backend_Desc> window_backends() {
-    static const Backend_Desc descs[] = {
-        {Backend_Kind::Vulkan, probe_prepared, create_prepared, vulkan_backend_desc().stop_on_failure}};
+    static const Backend_Desc descs[] = {vulkan_backend_desc()};
     return descs;
 }
 

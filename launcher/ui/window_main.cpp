@@ -125,7 +125,6 @@ int window_main() {
     // The interface is drawn at the display's scale: so is the window.
     desc.scale_with_dpi = true;
     if (!make_window(window, desc)) {
-        window_renderer_unprepare();
         std::fputs("Quillmarsh: could not open a window\n", stderr);
         std::fflush(stderr);
         return 1;
@@ -140,7 +139,6 @@ int window_main() {
     record_message_boxes(app);
     Renderer_Report report =
         renderer_create(renderer, &window, window.width, window.height, window_backends(), requested);
-    window_renderer_unprepare();
     auto tell = [](const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);

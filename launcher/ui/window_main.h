@@ -31,18 +31,8 @@ std::string no_renderer_text(const Renderer_Report& report);
 // That sentence for a reason.
 std::string cannot_draw_text(std::string_view reason);
 
-// The renderer backends the window asks for, in order: their probe and
-// device are those window_renderer_prepare began, once it has ended.
+// The renderer backends the window asks for, in order.
 std::span<const Backend_Desc> window_backends();
-// The renderer's probe and device need no window: they are made on a thread
-// of their own while the files are read and the window opens (the window's
-// surface and swapchain follow once it is open). The start calls
-// window_renderer_prepare as soon as it knows the window will open;
-// window_main calls it too (nothing when under way or done).
-// window_renderer_unprepare waits for that thread and destroys a device the
-// renderer did not take; every path of the start calls it.
-void window_renderer_prepare();
-void window_renderer_unprepare();
 // Starts making the pipelines the first frame draws with, on threads of
 // their own, while the first frame is built.
 struct Background_Pass;
