@@ -11,6 +11,15 @@ function(qm_library name)
   endif()
 endfunction()
 
+# qm_std_pch(TARGET): the standard headers most of our sources include,
+# parsed once per library instead of once per file (a third of a typical
+# file's compile time). Only the C++ sources use it.
+function(qm_std_pch target)
+  foreach(h string string_view cstdint cstring cstdio vector algorithm atomic mutex memory functional span array)
+    target_precompile_headers(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:<${h}>>")
+  endforeach()
+endfunction()
+
 # Picks the platform file of a concern: name_windows.cpp or name_posix.cpp.
 function(qm_platform_sources out)
   set(list)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 #define STB_TRUETYPE_IMPLEMENTATION
@@ -30,6 +31,10 @@ struct Ttf_Font {
     bool atlas_full_warned = false;
     Ttf_Face fallbacks[max_fallback_faces];
     int fallback_count = 0;
+    // Kerning by pair of code points, looked up in the font's tables once:
+    // each lookup searches the character map for both glyphs and then the
+    // pair tables, and the interface measures the same texts every frame.
+    std::unordered_map<uint64_t, float> kerning;
 };
 
 namespace {
@@ -148,10 +153,21 @@ bool ttf_make_glyph(Font& font, uint32_t cp, Glyph& out) {
     return true;
 }
 
+// The pairs remembered per font; past it the memory starts afresh (a long
+// text in a large script can hold many pairs).
+constexpr size_t max_kerning_pairs = 1 << 16;
+
 float ttf_kerning(const Font& font, uint32_t previous, uint32_t cp) {
-    const Ttf_Font* t = font.rasteriser;
-    if (!t || !face_has(t->main, previous) || !face_has(t->main, cp)) return 0;
-    return float(stbtt_GetCodepointKernAdvance(&t->main.info, int(previous), int(cp))) * t->main.scale;
+    Ttf_Font* t = font.rasteriser;
+    if (!t) return 0;
+    uint64_t pair = uint64_t(previous) << 32 | cp;
+    if (auto it = t->kerning.find(pair); it != t->kerning.end()) return it->second;
+    int first = stbtt_FindGlyphIndex(&t->main.info, int(previous));
+    int second = first != 0 ? stbtt_FindGlyphIndex(&t->main.info, int(cp)) : 0;
+    float k = second != 0 ? float(stbtt_GetGlyphKernAdvance(&t->main.info, first, second)) * t->main.scale : 0;
+    if (t->kerning.size() >= max_kerning_pairs) t->kerning.clear();
+    t->kerning.emplace(pair, k);
+    return k;
 }
 
 void ttf_on_destroy(Font& font) {
