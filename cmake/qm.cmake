@@ -88,6 +88,20 @@ function(qm_test name)
   if(labels)
     set_tests_properties(${name} PROPERTIES LABELS "${labels}")
   endif()
+  # The longest tests start first when CTest runs several at once, so that no
+  # long one is left running alone at the end of a run. The costs are rough
+  # seconds of the slowest stage; after its first run CTest goes by the times
+  # it keeps in the build folder.
+  set(costs test_hd=160 test_ui_text_fit=100 test_build_road=85 test_hd_swap=80 test_launcher_window=65
+    test_settings=40 test_upscaler_downloads=30 test_android_build=30)
+  foreach(c ${costs})
+    string(REPLACE "=" ";" c "${c}")
+    list(GET c 0 test)
+    if(test STREQUAL name)
+      list(GET c 1 cost)
+      set_tests_properties(${name} PROPERTIES COST ${cost})
+    endif()
+  endforeach()
 endfunction()
 
 # Adds every .cpp of the calling folder to `target`, taking only this

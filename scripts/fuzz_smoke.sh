@@ -4,8 +4,13 @@
 # fails the run; the input that caused it is left in the build folder.
 #   QM_FUZZ_BUILD   build folder (default build/fuzz)
 #   QM_FUZZ_SECONDS time per target (default 4)
-#   QM_JOBS         build jobs (default: the processor count)
+#   QM_JOBS         build jobs and targets run at once (default: the
+#                   processor count)
+#   fuzz_smoke.sh [build|run]   only build the targets, or only run the built
+#                               ones (default: both)
 set -euo pipefail
+step=${1:-all}
+case "$step" in all|build|run) ;; *) echo "usage: fuzz_smoke.sh [build|run]" >&2; exit 2 ;; esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${QM_FUZZ_BUILD:-build/fuzz}
@@ -21,8 +26,11 @@ if [ ! -f "$bundle_seed" ]; then
   bundle_seed="$build/bundle/bundle.bin"
   targets+=(qm_bundle_data)
 fi
-cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+if [ "$step" != run ]; then
+  cmake --preset fuzz -B "$build" >/dev/null
+  cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+fi
+[ "$step" != build ] || exit 0
 
 # Seeds: the decoder's fixture streams with their sizes in front, the
 # bundle this build packed, small RAR5 archives of the tests' writer and the
@@ -113,28 +121,38 @@ cp "$root/tests/mods/fixtures/kestrel_sculpt.bat" "$seeds/fuzz_batch/"
 mkdir -p "$seeds/fuzz_translations"
 cp "$root"/launcher/core/lang/*.txt "$seeds/fuzz_translations/"
 
-status=0
-ran=0
-failures=0
-for exe in "$build"/fuzz/fuzz_*; do
-  [ -x "$exe" ] && [ -f "$exe" ] || continue
-  name=$(basename "$exe")
-  corpus="$build/fuzz_corpus/$name"
+# The targets run side by side, one per processor; each one's result line
+# is printed as it ends.
+run_one() {   # run_one NAME: exit status 0 when the target found nothing
+  local name=$1 exe="$build/fuzz/$1" corpus="$build/fuzz_corpus/$1"
   mkdir -p "$corpus" "$seeds/$name"
-  echo "fuzz: $name for ${seconds}s"
-  ran=$((ran + 1))
   # -timeout only catches an input that hangs: it is minutes, so that a slow
   # or busy machine never takes a slow input for a hang.
   if ! (cd "$build" && ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=300 \
         -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "$seeds/$name" >"$build/$name.log" 2>&1); then
     echo "fuzz: $name FAILED; the end of its log ($build/$name.log):"
     tail -n 40 "$build/$name.log"
-    failures=$((failures + 1))
-    status=1
-  else
-    grep -E "^#[0-9]+.*(DONE|pulse)" "$build/$name.log" | tail -n 1 || true
+    return 1
   fi
+  echo "fuzz: $name ran ${seconds}s: $(grep -E "^#[0-9]+.*(DONE|pulse)" "$build/$name.log" | tail -n 1)"
+}
+
+ran=0
+failures=0
+running=0
+for exe in "$build"/fuzz/fuzz_*; do
+  [ -x "$exe" ] && [ -f "$exe" ] || continue
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || failures=$((failures + 1))
+    running=$((running - 1))
+  fi
+  run_one "$(basename "$exe")" &
+  running=$((running + 1))
+  ran=$((ran + 1))
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || failures=$((failures + 1))
+  running=$((running - 1))
 done
 echo "fuzz: $ran targets ran ${seconds}s each, $failures failed"
-[ "$ran" -gt 0 ] || status=1
-exit $status
+[ "$ran" -gt 0 ] && [ "$failures" -eq 0 ]

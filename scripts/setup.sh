@@ -2,7 +2,10 @@
 # Installs what the project needs on a Debian 12 machine and builds the
 # libraries the Windows cross build needs. Safe to run again: it installs
 # only what is missing and reuses what it built before.
+#   setup.sh [packages|libcrypto]   one of the two steps (default: both)
 set -euo pipefail
+step=${1:-all}
+case "$step" in all|packages|libcrypto) ;; *) echo "usage: setup.sh [packages|libcrypto]" >&2; exit 2 ;; esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 deps="$root/build/deps"
 mkdir -p "$deps"
@@ -23,15 +26,18 @@ packages=(
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  sudo_if_needed apt-get update -qq
-  sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ "$step" != libcrypto ]; then
+  missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo_if_needed apt-get update -qq
+    sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
 fi
+[ "$step" != packages ] || exit 0
 
 # --- OpenSSL's libcrypto for mingw-w64, from Debian's own openssl sources ---
 ossl_out="$deps/openssl-mingw"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks the folders' layering (scripts/check_layers.py), builds both targets
 # and runs every test: Linux, Linux with ASan/UBSan, the Windows build under
-# wine, and a brief run of the fuzz targets. Every stage
-# runs even when an earlier one failed; the run ends with one line per stage
-# (its CTest summary, the fuzz result, or why the stage could not run) and
-# exits non-zero when any stage failed.
+# wine, and a brief run of the fuzz targets. The Windows build's libcrypto
+# and the fuzz build run behind the other stages at the lowest priority.
+# Every stage runs even when an earlier one failed; the run ends with one
+# line per stage (its CTest summary, the fuzz result, or why the stage could
+# not run) and exits non-zero when any stage failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -27,11 +28,22 @@ logs="$root/build/test-logs"
 mkdir -p "$logs"
 
 step "Set-up"
-if bash scripts/setup.sh; then
-  report "Set-up" OK "the packages and the Windows build's libcrypto are in place"
+if bash scripts/setup.sh packages; then
+  report "Set-up" OK "the packages are in place"
 else
   report "Set-up" FAILED "scripts/setup.sh failed; the stages below run with what is installed"
 fi
+
+# Work that needs only the processors' idle moments runs behind the stages at
+# the lowest priority: the Windows build's libcrypto from now on, the fuzz
+# targets' build once the Linux build is done. The tests leave much of the
+# processors idle (under wine most of it), and this fills it.
+nice -n 19 bash scripts/setup.sh libcrypto >"$logs/libcrypto.log" 2>&1 &
+libcrypto_pid=$!
+fuzz_build_pid=""
+shm_tmp=""
+# A run that is stopped stops its background work with it.
+trap '[ -z "$shm_tmp" ] || rm -rf "$shm_tmp"; kill $(jobs -p) 2>/dev/null || true' EXIT
 
 # The folders' layering, read from the include lines: seconds, before any build.
 step "Layers"
@@ -50,7 +62,6 @@ test_tmp=()
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] &&
    [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -ge $((4 * 1024 * 1024)) ]; then
   shm_tmp=$(mktemp -d /dev/shm/qm-test.XXXXXX)
-  trap 'rm -rf "$shm_tmp"' EXIT
   test_tmp=(env "TMPDIR=$shm_tmp")
 fi
 
@@ -89,7 +100,12 @@ build_preset() {
 }
 
 step "Linux"
-if build_preset "Linux" linux; then
+linux_built=0
+build_preset "Linux" linux && linux_built=1
+# The fuzz build takes the Linux build's bundle as a seed when there is one.
+QM_JOBS=$jobs nice -n 19 bash scripts/fuzz_smoke.sh build >"$logs/fuzz-build.log" 2>&1 &
+fuzz_build_pid=$!
+if [ "$linux_built" = 1 ]; then
   ctest_stage "Linux" "$logs/linux.log" ${test_tmp[@]+"${test_tmp[@]}"} ctest --preset linux -j "$jobs"
 fi
 
@@ -100,7 +116,10 @@ if build_preset "Linux ASan+UBSan" linux-asan; then
 fi
 
 step "Windows (mingw-w64), tests under wine"
-if build_preset "Windows under wine" windows; then
+if ! wait "$libcrypto_pid"; then
+  tail -n 30 "$logs/libcrypto.log"
+  report "Windows under wine" FAILED "libcrypto for mingw-w64 could not be built (log $logs/libcrypto.log); the Windows build did not run"
+elif build_preset "Windows under wine" windows; then
   imports_ok=1
   bash scripts/check_pe_imports.sh build/windows || imports_ok=0
   if ! command -v wine >/dev/null 2>&1; then
@@ -110,7 +129,9 @@ if build_preset "Windows under wine" windows; then
       report "Windows under wine" FAILED "an executable imports a DLL Windows does not have; no wine to run the tests"
     fi
   else
-    ctest_stage "Windows under wine" "$logs/windows.log" bash scripts/wine_ctest.sh build/windows -j "$jobs"
+    # Under wine the tests mostly wait (process starts, the wineserver): twice
+    # as many run at once as there are processors.
+    ctest_stage "Windows under wine" "$logs/windows.log" bash scripts/wine_ctest.sh build/windows -j "$((jobs * 2))"
     if [ "$imports_ok" = 0 ]; then
       report "Windows PE imports" FAILED "an executable imports a DLL Windows does not have (see above)"
     fi
@@ -118,15 +139,21 @@ if build_preset "Windows under wine" windows; then
 fi
 
 step "Fuzz targets (brief)"
-bash scripts/fuzz_smoke.sh 2>&1 | tee "$logs/fuzz.log"
-fuzz_rc=${PIPESTATUS[0]}
-fuzz_line=$(grep -E '^fuzz: [0-9]+ targets' "$logs/fuzz.log" | tail -n 1)
-if [ -z "$fuzz_line" ]; then
-  report "Fuzz smoke" FAILED "the fuzz targets did not run (exit code $fuzz_rc; log $logs/fuzz.log)"
-elif [ "$fuzz_rc" -ne 0 ]; then
-  report "Fuzz smoke" FAILED "${fuzz_line#fuzz: }"
+fuzz_line=""
+if ! wait "$fuzz_build_pid"; then
+  tail -n 30 "$logs/fuzz-build.log"
+  report "Fuzz smoke" FAILED "the fuzz targets did not build (log $logs/fuzz-build.log)"
 else
-  report "Fuzz smoke" OK "${fuzz_line#fuzz: }"
+  QM_JOBS=$jobs bash scripts/fuzz_smoke.sh run 2>&1 | tee "$logs/fuzz.log"
+  fuzz_rc=${PIPESTATUS[0]}
+  fuzz_line=$(grep -E '^fuzz: [0-9]+ targets' "$logs/fuzz.log" | tail -n 1)
+  if [ -z "$fuzz_line" ]; then
+    report "Fuzz smoke" FAILED "the fuzz targets did not run (exit code $fuzz_rc; log $logs/fuzz.log)"
+  elif [ "$fuzz_rc" -ne 0 ]; then
+    report "Fuzz smoke" FAILED "${fuzz_line#fuzz: }"
+  else
+    report "Fuzz smoke" OK "${fuzz_line#fuzz: }"
+  fi
 fi
 
 if [ "$failed" -ne 0 ]; then

@@ -332,19 +332,25 @@ TEST(SettingsLive, ConcurrentEditsCopiesAndSaves) {
     std::atomic<bool> saving{true};
     std::atomic<int> bad_copies{0}, mixed_files{0};
     std::vector<std::thread> threads, savers;
+    // The threads below loop as fast as they can while the saves run; each
+    // turn yields, so that on a busy machine (or under wine, where a synced
+    // save is slow) they do not starve the other programs.
     for (int w = 0; w < 2; w++)
         threads.emplace_back([&, w] {
-            for (int i = 1; saving; i++) edit_to(w * 1000000 + i);
+            for (int i = 1; saving; i++) {
+                edit_to(w * 1000000 + i);
+                std::this_thread::yield();
+            }
         });
     threads.emplace_back([&] {
-        while (saving)
+        for (; saving; std::this_thread::yield())
             if (!consistent(settings_copy())) bad_copies++;
     });
     // A read that overlaps a write may itself see two texts; a file that two
     // writes mixed shows the same mixed text to the next read as well.
     threads.emplace_back([&] {
         std::string text, again;
-        while (saving)
+        for (; saving; std::this_thread::yield())
             if (fs_read(data.settings_file(), text) && !one_writers_text(text, order) &&
                 fs_read(data.settings_file(), again) && again == text)
                 mixed_files++;
