@@ -33,9 +33,10 @@ function(qm_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY] [WRAP_EMULATED ...])
-# One GoogleTest program is one CTest test. A test that belongs to the other
-# target is still registered, and reported by CTest as skipped.
+# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY] [WRAP_EMULATED ...] [SHARDS n])
+# One GoogleTest program is one CTest test (n of them with SHARDS). A test
+# that belongs to the other target is still registered, and reported by
+# CTest as skipped.
 # DISPLAY: the program runs under an X server of its own (scripts/with_xvfb.sh;
 # under wine for the Windows build) and is labelled "display"; exit code 77
 # (no Xvfb, or a tool it needs is missing) is reported as skipped.
@@ -46,7 +47,7 @@ function(qm_test name)
   if(name STREQUAL "NAME")   # qm_test(NAME x ...) and qm_test(x ...) both work
     list(POP_FRONT args name)
   endif()
-  cmake_parse_arguments(A "DISPLAY" "ONLY" "SOURCES;DEPS;LABELS;WRAP_EMULATED" ${args})
+  cmake_parse_arguments(A "DISPLAY" "ONLY;SHARDS" "SOURCES;DEPS;LABELS;WRAP_EMULATED" ${args})
   set(wrap)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     set(wrap ${A_WRAP_EMULATED})
@@ -63,35 +64,21 @@ function(qm_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_precompile_headers(${name} REUSE_FROM qm_test_pch)
   set(labels ${A_LABELS})
+  set(command $<TARGET_FILE:${name}>)
   if(A_DISPLAY)
-    add_test(NAME ${name} COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/with_xvfb.sh
-      ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
-    if(CMAKE_CROSSCOMPILING_EMULATOR)
-      # Under one wineserver the first window's process starts the desktop
-      # on its X server: run alone (scripts/wine_ctest.sh gives the whole run
-      # one server), such tests must not end each other's desktop.
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
-    endif()
+    set(command bash ${PROJECT_SOURCE_DIR}/scripts/with_xvfb.sh ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} ${command})
     list(APPEND labels display)
-  elseif(wrap)
-    add_test(NAME ${name} COMMAND ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-  else()
-    add_test(NAME ${name} COMMAND ${name})
+  elseif(wrap OR CMAKE_CROSSCOMPILING_EMULATOR)
+    set(command ${wrap} ${CMAKE_CROSSCOMPILING_EMULATOR} ${command})
   endif()
   if(A_ONLY)
     list(APPEND labels ${A_ONLY}-only)
-  endif()
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QM_SOURCE_DIR=${PROJECT_SOURCE_DIR};QM_BINARY_DIR=${PROJECT_BINARY_DIR}"
-    TIMEOUT 1800)   # only a guard against a hang: a busy machine may be many times slower
-  if(labels)
-    set_tests_properties(${name} PROPERTIES LABELS "${labels}")
   endif()
   # The longest tests start first when CTest runs several at once, so that no
   # long one is left running alone at the end of a run. The costs are rough
   # seconds of the slowest stage; after its first run CTest goes by the times
   # it keeps in the build folder.
+  set(cost 0)
   set(costs test_hd=160 test_ui_text_fit=100 test_build_road=85 test_hd_swap=80 test_launcher_window=65
     test_settings=40 test_upscaler_downloads=30 test_android_build=30)
   foreach(c ${costs})
@@ -99,7 +86,40 @@ function(qm_test name)
     list(GET c 0 test)
     if(test STREQUAL name)
       list(GET c 1 cost)
-      set_tests_properties(${name} PROPERTIES COST ${cost})
+    endif()
+  endforeach()
+  # SHARDS n: the program's cases are dealt out to n CTest tests, name-part1
+  # to name-partn (GoogleTest's sharding), which CTest runs side by side.
+  set(shards 1)
+  if(A_SHARDS)
+    set(shards ${A_SHARDS})
+  endif()
+  foreach(shard RANGE 1 ${shards})
+    set(test ${name})
+    set(env "QM_SOURCE_DIR=${PROJECT_SOURCE_DIR};QM_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    if(shards GREATER 1)
+      set(test ${name}-part${shard})
+      math(EXPR index "${shard} - 1")
+      list(APPEND env GTEST_TOTAL_SHARDS=${shards} GTEST_SHARD_INDEX=${index})
+    endif()
+    add_test(NAME ${test} COMMAND ${command})
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT "${env}"
+      TIMEOUT 1800)   # only a guard against a hang: a busy machine may be many times slower
+    if(A_DISPLAY)
+      set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77)
+      if(CMAKE_CROSSCOMPILING_EMULATOR)
+        # Under one wineserver the first window's process starts the desktop
+        # on its X server: run alone (scripts/wine_ctest.sh gives the whole run
+        # one server), such tests must not end each other's desktop.
+        set_tests_properties(${test} PROPERTIES RESOURCE_LOCK wine_desktop)
+      endif()
+    endif()
+    if(labels)
+      set_tests_properties(${test} PROPERTIES LABELS "${labels}")
+    endif()
+    if(cost GREATER 0)
+      math(EXPR part_cost "${cost} / ${shards}")
+      set_tests_properties(${test} PROPERTIES COST ${part_cost})
     endif()
   endforeach()
 endfunction()
