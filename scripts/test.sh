@@ -35,9 +35,9 @@ else
 fi
 
 # Work that needs only the processors' idle moments runs behind the stages at
-# the lowest priority: the Windows build's libcrypto from now on, the fuzz
-# targets' build once the Linux build is done. The tests leave much of the
-# processors idle (under wine most of it), and this fills it.
+# the lowest priority: the Windows build's libcrypto from now on, and the
+# fuzz targets' build beside the wine tests, which leave most of the
+# processors idle.
 nice -n 19 bash scripts/setup.sh libcrypto >"$logs/libcrypto.log" 2>&1 &
 libcrypto_pid=$!
 fuzz_build_pid=""
@@ -102,9 +102,6 @@ build_preset() {
 step "Linux"
 linux_built=0
 build_preset "Linux" linux && linux_built=1
-# The fuzz build takes the Linux build's bundle as a seed when there is one.
-QM_JOBS=$jobs nice -n 19 bash scripts/fuzz_smoke.sh build >"$logs/fuzz-build.log" 2>&1 &
-fuzz_build_pid=$!
 if [ "$linux_built" = 1 ]; then
   ctest_stage "Linux" "$logs/linux.log" ${test_tmp[@]+"${test_tmp[@]}"} ctest --preset linux -j "$jobs"
 fi
@@ -116,10 +113,18 @@ if build_preset "Linux ASan+UBSan" linux-asan; then
 fi
 
 step "Windows (mingw-w64), tests under wine"
+windows_built=0
 if ! wait "$libcrypto_pid"; then
   tail -n 30 "$logs/libcrypto.log"
   report "Windows under wine" FAILED "libcrypto for mingw-w64 could not be built (log $logs/libcrypto.log); the Windows build did not run"
 elif build_preset "Windows under wine" windows; then
+  windows_built=1
+fi
+# The fuzz build fills the time the wine tests leave idle. It takes the Linux
+# build's bundle as a seed when there is one.
+QM_JOBS=$jobs nice -n 19 bash scripts/fuzz_smoke.sh build >"$logs/fuzz-build.log" 2>&1 &
+fuzz_build_pid=$!
+if [ "$windows_built" = 1 ]; then
   imports_ok=1
   bash scripts/check_pe_imports.sh build/windows || imports_ok=0
   if ! command -v wine >/dev/null 2>&1; then
