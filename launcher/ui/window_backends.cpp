@@ -3,10 +3,33 @@
 #include "engine/kt_render/vulkan/vulkan_backend.h"
 #include "launcher/ui/background.h"
 
+namespace {
+
+// The probe's instance and device, kept for the window's backend: the
+// renderer asks for the probe and then for the backend, and making the
+// instance and finding the device twice was a good part of the start.
+Vulkan_Prepared* prepared = nullptr;
+
+Probe_Result probe_keeping_device() {
+    vulkan_discard_prepared(prepared);
+    Probe_Result probe;
+    prepared = vulkan_prepare(probe);
+    return probe;
+}
+
+Create_Error create_from_probe(Window* window, Backend& out) {
+    Vulkan_Prepared* p = prepared;
+    prepared = nullptr;
+    return vulkan_create_prepared(p, window, out);
+}
+
+}  // namespace
+
 // The one backend the window asks for; without a Vulkan device the
 // renderer falls back to the empty backend and the window stays blank.
 std::span<const Backend_Desc> window_backends() {
-    static const Backend_Desc descs[] = {vulkan_backend_desc()};
+    static const Backend_Desc descs[] = {
+        {Backend_Kind::Vulkan, probe_keeping_device, create_from_probe, vulkan_backend_desc().stop_on_failure}};
     return descs;
 }
 
