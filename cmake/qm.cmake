@@ -33,7 +33,7 @@ function(qm_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY] [WRAP_EMULATED ...] [SHARDS n])
+# qm_test(NAME SOURCES... [DEPS ...] [ONLY linux|windows] [LABELS ...] [DISPLAY] [WRAP_EMULATED ...] [SHARDS n] [COST s])
 # One GoogleTest program is one CTest test (n of them with SHARDS). A test
 # that belongs to the other target is still registered, and reported by
 # CTest as skipped.
@@ -42,12 +42,16 @@ endfunction()
 # (no Xvfb, or a tool it needs is missing) is reported as skipped.
 # WRAP_EMULATED: a command put in front of the emulator (wine) when the
 # target's tests run under one.
+# COST s: the program's rough seconds in the slowest stage. The costliest
+# tests start first when CTest runs several at once, so that no long one is
+# left running alone at the end of a run; after its first run CTest goes by
+# the times it keeps in the build folder.
 function(qm_test name)
   set(args ${ARGN})
   if(name STREQUAL "NAME")   # qm_test(NAME x ...) and qm_test(x ...) both work
     list(POP_FRONT args name)
   endif()
-  cmake_parse_arguments(A "DISPLAY" "ONLY;SHARDS" "SOURCES;DEPS;LABELS;WRAP_EMULATED" ${args})
+  cmake_parse_arguments(A "DISPLAY" "ONLY;SHARDS;COST" "SOURCES;DEPS;LABELS;WRAP_EMULATED" ${args})
   set(wrap)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     set(wrap ${A_WRAP_EMULATED})
@@ -74,20 +78,6 @@ function(qm_test name)
   if(A_ONLY)
     list(APPEND labels ${A_ONLY}-only)
   endif()
-  # The longest tests start first when CTest runs several at once, so that no
-  # long one is left running alone at the end of a run. The costs are rough
-  # seconds of the slowest stage; after its first run CTest goes by the times
-  # it keeps in the build folder.
-  set(cost 0)
-  set(costs test_hd=160 test_ui_text_fit=100 test_build_road=85 test_hd_swap=80 test_launcher_window=65
-    test_settings=40 test_upscaler_downloads=30 test_android_build=30)
-  foreach(c ${costs})
-    string(REPLACE "=" ";" c "${c}")
-    list(GET c 0 test)
-    if(test STREQUAL name)
-      list(GET c 1 cost)
-    endif()
-  endforeach()
   # SHARDS n: the program's cases are dealt out to n CTest tests, name-part1
   # to name-partn (GoogleTest's sharding), which CTest runs side by side.
   set(shards 1)
@@ -117,8 +107,8 @@ function(qm_test name)
     if(labels)
       set_tests_properties(${test} PROPERTIES LABELS "${labels}")
     endif()
-    if(cost GREATER 0)
-      math(EXPR part_cost "${cost} / ${shards}")
+    if(A_COST)
+      math(EXPR part_cost "${A_COST} / ${shards}")
       set_tests_properties(${test} PROPERTIES COST ${part_cost})
     endif()
   endforeach()

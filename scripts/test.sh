@@ -73,6 +73,18 @@ command -v Xvfb >/dev/null 2>&1 || no_display=" (no Xvfb: the display tests were
 # from a stage's log; empty when the run never got that far.
 ctest_line() { grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1; }
 
+# stage_result NAME EXIT_CODE LINE MISSING: reports a stage by its command's
+# exit code and its summary line; MISSING says why when there is no line.
+stage_result() {
+  if [ -z "$3" ]; then
+    report "$1" FAILED "$4"
+  elif [ "$2" -ne 0 ]; then
+    report "$1" FAILED "$3"
+  else
+    report "$1" OK "$3"
+  fi
+}
+
 # ctest_stage NAME LOG COMMAND...: runs a CTest run, keeps its output in LOG
 # and reports its summary line.
 ctest_stage() {
@@ -81,13 +93,8 @@ ctest_stage() {
   "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   line=$(ctest_line "$log")
-  if [ -z "$line" ]; then
-    report "$name" FAILED "the tests did not run to their end (exit code $rc; log $log)"
-  elif [ "$rc" -ne 0 ]; then
-    report "$name" FAILED "$line$no_display"
-  else
-    report "$name" OK "$line$no_display"
-  fi
+  stage_result "$name" "$rc" "${line:+$line$no_display}" \
+    "the tests did not run to their end (exit code $rc; log $log)"
 }
 
 # build_preset NAME PRESET: configures and builds one preset; reports the
@@ -100,9 +107,7 @@ build_preset() {
 }
 
 step "Linux"
-linux_built=0
-build_preset "Linux" linux && linux_built=1
-if [ "$linux_built" = 1 ]; then
+if build_preset "Linux" linux; then
   ctest_stage "Linux" "$logs/linux.log" ${test_tmp[@]+"${test_tmp[@]}"} ctest --preset linux -j "$jobs"
 fi
 
@@ -144,7 +149,6 @@ if [ "$windows_built" = 1 ]; then
 fi
 
 step "Fuzz targets (brief)"
-fuzz_line=""
 if ! wait "$fuzz_build_pid"; then
   tail -n 30 "$logs/fuzz-build.log"
   report "Fuzz smoke" FAILED "the fuzz targets did not build (log $logs/fuzz-build.log)"
@@ -152,13 +156,8 @@ else
   QM_JOBS=$jobs bash scripts/fuzz_smoke.sh run 2>&1 | tee "$logs/fuzz.log"
   fuzz_rc=${PIPESTATUS[0]}
   fuzz_line=$(grep -E '^fuzz: [0-9]+ targets' "$logs/fuzz.log" | tail -n 1)
-  if [ -z "$fuzz_line" ]; then
-    report "Fuzz smoke" FAILED "the fuzz targets did not run (exit code $fuzz_rc; log $logs/fuzz.log)"
-  elif [ "$fuzz_rc" -ne 0 ]; then
-    report "Fuzz smoke" FAILED "${fuzz_line#fuzz: }"
-  else
-    report "Fuzz smoke" OK "${fuzz_line#fuzz: }"
-  fi
+  stage_result "Fuzz smoke" "$fuzz_rc" "${fuzz_line#fuzz: }" \
+    "the fuzz targets did not run (exit code $fuzz_rc; log $logs/fuzz.log)"
 fi
 
 if [ "$failed" -ne 0 ]; then
