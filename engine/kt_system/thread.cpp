@@ -35,10 +35,8 @@ void thread_join(Thread& t) {
 }
 
 bool thread_start_detached(std::function<void()> body) {
-    Thread t;
-    if (!thread_start(t, std::move(body))) return false;
-    t.handle.detach();
-    return true;
+    if (take_forced_failure()) return false;
+    return thread_start_detached_native(std::move(body));
 }
 
 int cpu_quota_cpus(std::string_view text) {

@@ -24,6 +24,8 @@ bool thread_start(Thread& t, std::function<void()> body);
 void thread_join(Thread& t);
 // Starts a thread that nobody joins; it releases its own resources.
 bool thread_start_detached(std::function<void()> body);
+// The system's part of it (thread_windows.cpp, thread_posix.cpp).
+bool thread_start_detached_native(std::function<void()> body);
 // The logical processors this process may use, at least 1: those of its
 // affinity mask (and, on Linux, no more than its control group's CPU
 // quota allows), not all of the machine's.

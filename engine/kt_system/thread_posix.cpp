@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -78,6 +79,15 @@ int control_group_cpus() {
 }
 
 }  // namespace
+
+bool thread_start_detached_native(std::function<void()> body) {
+    try {
+        std::thread(std::move(body)).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
 
 bool thread_lower_own_priority() {
 #ifdef __linux__

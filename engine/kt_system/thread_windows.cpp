@@ -1,9 +1,32 @@
 // The processors this process may use, on Windows.
 #include "engine/kt_system/thread.h"
 
+#include <memory>
 #include <thread>
 
 #include "engine/kt_system/win_util.h"
+
+// A system thread whose handle is closed at once. With detached
+// std::threads (winpthreads), a burst of starts while earlier threads ended
+// sometimes started a thread without its work: the work never ran, or the
+// thread crashed at its first step.
+bool thread_start_detached_native(std::function<void()> body) {
+    auto* work = new std::function<void()>(std::move(body));
+    HANDLE h = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            std::unique_ptr<std::function<void()>> own(static_cast<std::function<void()>*>(p));
+            (*own)();
+            return 0;
+        },
+        work, 0, nullptr);
+    if (!h) {
+        delete work;
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+}
 
 bool thread_lower_own_priority() { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL) != 0; }
 

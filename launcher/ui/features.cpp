@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "engine/kt_system/fs.h"
+#include "engine/kt_system/thread.h"
 #include "launcher/core/format.h"
 #include "launcher/core/i18n.h"
 #include "launcher/mods/hard_mode.h"
@@ -206,11 +206,13 @@ void measure_uninstall(App& app, std::vector<std::string> paths) {
     auto result = std::make_shared<std::atomic<int64_t>>(-1);
     app.shared.uninstall_measure = result;
     app.shared.uninstall_bytes = -1;   // not known yet
-    std::thread([paths = std::move(paths), result] {
+    auto measure = [paths = std::move(paths), result] {
         int64_t total = 0;
         for (const std::string& p : paths) total += path_size(p);
         result->store(total);
-    }).detach();
+    };
+    // Without a thread the window waits for the walk once.
+    if (!thread_start_detached(measure)) measure();
 }
 
 void hd_rows(Options_Page& o, const Features_State& f, bool importing, const std::string& step) {

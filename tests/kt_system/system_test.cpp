@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <vector>
 
 #include "engine/kt_system/child.h"
 #include "engine/kt_system/clock.h"
@@ -76,6 +77,24 @@ TEST(Thread, FailNextRefusesThatManyStarts) {
 
     ASSERT_TRUE(thread_start_detached([&] { ++runs; }));
     EXPECT_TRUE(wait_until([&] { return runs.load() == 2; }));
+}
+
+// Detached threads started in a burst while earlier ones end, as a page does
+// when its worker threads finish at once: each runs its own work exactly
+// once (under wine, detached std::threads once started without their work
+// and crashed).
+TEST(Thread, DetachedBurstRunsEveryWorkOnce) {
+    constexpr int count = 400;
+    std::vector<std::atomic<int>> runs(count);
+    std::atomic<int> done{0};
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(thread_start_detached([&, i] {
+            runs[i]++;
+            done++;
+        }));
+    }
+    EXPECT_TRUE(wait_until([&] { return done.load() == count; }));
+    for (int i = 0; i < count; ++i) EXPECT_EQ(runs[i].load(), 1) << i;
 }
 
 #ifndef _WIN32
